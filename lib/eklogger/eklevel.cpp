@@ -1,0 +1,7 @@
+#include "eklogger/eklevel.h"
+
+namespace Log {
+
+EkLevel::~EkLevel() = default;
+
+}  // namespace Log

@@ -1,0 +1,7 @@
+#include "eklogger/level.h"
+
+namespace Log {
+
+Level::~Level() = default;
+
+}  // namespace Log
