@@ -167,6 +167,7 @@ void EkLogger::append_proc_thr_id() {
     decorated = large.get();
   }
   std::memcpy(decorated, product.get(), product_length);
+  product.reset();
   std::memcpy(decorated + product_length, ids, ids_length);
   decorated[product_length + ids_length] = '\0';
   GwSetObjProp(toolkit_logger, "product", decorated);

@@ -89,8 +89,11 @@ TEST_F(LoggerGroupTest, SetLoggerReplacesWithoutDeleting) {
   RecordingLogger* other = new RecordingLogger("g", "other", "");
   group->set_logger(1, other);
   EXPECT_EQ(group->get_logger(1), other);
-  // The replaced logger is still alive and ours to delete.
+  // The replaced logger is still alive and ours to delete; its handler is
+  // passed on so that the group's last logger of the role releases it.
   EXPECT_EQ(previous->get_name(), "logger.dc.err.g");
+  other->handler = previous->get_handler();
+  static_cast<RecordingLogger*>(previous)->handler = nullptr;
   delete previous;
 }
 

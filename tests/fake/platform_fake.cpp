@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <set>
 #include <sstream>
 
@@ -39,6 +40,7 @@ struct State {
   std::set<void*> texts;  // handed out, not yet freed
   int bad_frees = 0;
   int open_result = 1;
+  bool formatter_lookup_throws = false;
   std::uint64_t process_id = 4242;
   bool locale_fails = false;
   bool codeset_fails = false;
@@ -135,6 +137,7 @@ void reset() {
   s.texts.clear();
   s.bad_frees = 0;
   s.open_result = 1;
+  s.formatter_lookup_throws = false;
   s.process_id = 4242;
   s.locale_fails = false;
   s.codeset_fails = false;
@@ -176,6 +179,11 @@ void set_property(const std::string& object, const std::string& property,
   object_named(object)->properties[property] = value;
 }
 
+void clear_property(const std::string& object, const std::string& property) {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  object_named(object)->properties.erase(property);
+}
+
 std::string property(const std::string& object, const std::string& property) {
   std::lock_guard<std::mutex> lock(state().mutex);
   auto found = state().objects.find(object);
@@ -192,6 +200,11 @@ void set_threshold(const std::string& object, int threshold) {
 void set_handler_formatter(const std::string& handler, const std::string& formatter) {
   std::lock_guard<std::mutex> lock(state().mutex);
   object_named(handler)->formatter = formatter;
+}
+
+void set_formatter_lookup_throws(bool throws) {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  state().formatter_lookup_throws = throws;
 }
 
 void set_handler_header(const std::string& handler, const char* header) {
@@ -327,6 +340,7 @@ int GwSetObjPropInt(GwHandle object, const char* property, int value) {
 GwHandle GwHandlerGetFormatter(GwHandle handler) {
   std::lock_guard<std::mutex> lock(state().mutex);
   log("GwHandlerGetFormatter(" + show(handler) + ")");
+  if (state().formatter_lookup_throws) throw std::bad_alloc();
   fake::Object* known = object_of(handler);
   if (known == nullptr || known->formatter.empty()) return nullptr;
   return object_named(known->formatter);

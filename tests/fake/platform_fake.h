@@ -40,12 +40,16 @@ void set_missing_object(const std::string& name);
 // land here too).
 void set_property(const std::string& object, const std::string& property,
                   const std::string& value);
+void clear_property(const std::string& object, const std::string& property);
 // The property's current value, or "<unset>".
 std::string property(const std::string& object, const std::string& property);
 // GwIsLoggable(object, level) answers 1 when level >= threshold (default 0).
 void set_threshold(const std::string& object, int threshold);
 // GwHandlerGetFormatter(handler) returns the object of that name; "" none.
 void set_handler_formatter(const std::string& handler, const std::string& formatter);
+// GwHandlerGetFormatter throws std::bad_alloc, as a failed allocation
+// inside the toolkit-bound formatter's construction would.
+void set_formatter_lookup_throws(bool throws);
 void set_handler_header(const std::string& handler, const char* header);
 void set_handler_trailer(const std::string& handler, const char* trailer);
 // How often GwReleaseObject was called with the object's handle.
