@@ -28,10 +28,10 @@ EkHandler* EkHandler::get_handler(const std::string& name, const std::string& cl
   return new EkHandler(name, class_name, logger);
 }
 
-EkHandler::EkHandler(const std::string& name, const std::string& class_name,
-                     const Logger& logger)
+EkHandler::EkHandler(const std::string& name, const std::string& class_name, const Logger& logger)
     : Handler(name, class_name, logger),
-      toolkit_handler(GwGetObject(name.c_str(), class_name.empty() ? nullptr : class_name.c_str())) {
+      toolkit_handler(
+          GwGetObject(name.c_str(), class_name.empty() ? nullptr : class_name.c_str())) {
   const key_t key = ftok(semaphore_key_path(logger).c_str(), kSemaphoreProjectId);
   GwSetObjPropInt(toolkit_handler, "MPFileSemKey", static_cast<int>(key));
 }
@@ -78,8 +78,6 @@ void EkHandler::add_formatter(const std::string& name, const std::string& class_
   formatter = EkFormatter::get_formatter(name, class_name, *this);
 }
 
-void EkHandler::write_file_name() {
-  GwSetObjProp(toolkit_handler, "fileName", file_name.c_str());
-}
+void EkHandler::write_file_name() { GwSetObjProp(toolkit_handler, "fileName", file_name.c_str()); }
 
 }  // namespace Log

@@ -44,8 +44,7 @@ ToolkitText get_text_property(GwHandle object, const char* property) {
   return ToolkitText(text);
 }
 
-std::string compose_function_record(const char* prefix, const char* detail,
-                                    const char* function) {
+std::string compose_function_record(const char* prefix, const char* detail, const char* function) {
   std::string text(prefix);
   if (function != nullptr) {
     text += function;
@@ -150,12 +149,12 @@ void EkLogger::append_proc_thr_id() {
   char ids[2 * (sizeof(" pid=") + 20)];
   int ids_length = 0;
   if (process_id != 0) {
-    ids_length += std::snprintf(ids + ids_length, sizeof(ids) - ids_length, " pid=%" PRIu64,
-                                process_id);
+    ids_length +=
+        std::snprintf(ids + ids_length, sizeof(ids) - ids_length, " pid=%" PRIu64, process_id);
   }
   if (thread_id != 0) {
-    ids_length += std::snprintf(ids + ids_length, sizeof(ids) - ids_length, " tid=%" PRIu64,
-                                thread_id);
+    ids_length +=
+        std::snprintf(ids + ids_length, sizeof(ids) - ids_length, " tid=%" PRIu64, thread_id);
   }
   const std::size_t product_length = std::strlen(product.get());
   char local[256];

@@ -72,8 +72,8 @@ class EKLOGGER_EXPORT EkLogger : public Logger {
 
  private:
   using DebugCall = int (*)(GwHandle, const char*, const char*, int, const char*, ...);
-  void trace(DebugCall call, int level, const char* text, const char* file,
-             const char* function, int line);
+  void trace(DebugCall call, int level, const char* text, const char* file, const char* function,
+             int line);
 
   GwHandle toolkit_logger;  // owned; null means no toolkit object
   // Keeps a trace record together with the decoration made for it.

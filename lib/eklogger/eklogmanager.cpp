@@ -41,8 +41,8 @@ LogManager* EkLogManager::initialize(const std::string& program_name,
 }
 
 LogManager* EkLogManager::initialize(const std::string& program_name,
-                                     const std::string& program_dir, const std::string&,
-                                     int port, const std::string& log_dir) {
+                                     const std::string& program_dir, const std::string&, int port,
+                                     const std::string& log_dir) {
   return initialize(program_name, program_dir, port, log_dir);
 }
 

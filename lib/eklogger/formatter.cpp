@@ -2,8 +2,7 @@
 
 namespace Log {
 
-Formatter::Formatter(const std::string& name, const std::string& class_name,
-                     const Handler& handler)
+Formatter::Formatter(const std::string& name, const std::string& class_name, const Handler& handler)
     : handler(&handler), name(name), class_name(class_name) {}
 
 Formatter::~Formatter() = default;

@@ -15,8 +15,8 @@ LogManager* LogManager::g_log_manager = nullptr;
 
 namespace {
 
-const char* const kDefaultLoggerNames[LogManager::kRoleCount] = {
-    "logger.dc.msg", "logger.dc.err", "logger.dc.trace"};
+const char* const kDefaultLoggerNames[LogManager::kRoleCount] = {"logger.dc.msg", "logger.dc.err",
+                                                                 "logger.dc.trace"};
 const char* const kDefaultHandlerNames[LogManager::kRoleCount] = {
     "handler.file.dc.msg", "handler.file.dc.err", "handler.file.dc.trace"};
 const char kDefaultFormatterName[] = "formatter.xml";
@@ -65,8 +65,7 @@ LoggerGroup* LogManager::add_logger(const std::string& name, LoggerParams* param
     if (first != nullptr) {
       Logger* sibling = first->get_logger(role);
       logger->handler = sibling != nullptr ? sibling->handler : nullptr;
-    } else if (Handler* handler = logger->add_handler(record.handler_name,
-                                                      record.handler_class)) {
+    } else if (Handler* handler = logger->add_handler(record.handler_name, record.handler_class)) {
       handler->set_file_name(record.file_name, log_file_location);
       handler->add_formatter(record.formatter_name, record.formatter_class);
     }

@@ -44,9 +44,9 @@ TEST_F(EkLoggerTest, ConstructorLooksUpTheDottedName) {
   logger.reset(new Log::EkLogger("g", "logger.dc.msg", ""));
   Log::EkLogger with_class("g", "logger.dc.err", "cls");
   Log::EkLogger unnamed("g", "", "");
-  EXPECT_THAT(fake::calls(), ElementsAre("GwGetObject(\"logger.dc.msg.g\", null)",
-                                         "GwGetObject(\"logger.dc.err.g\", \"cls\")",
-                                         "GwGetObject(\"\", null)"));
+  EXPECT_THAT(fake::calls(),
+              ElementsAre("GwGetObject(\"logger.dc.msg.g\", null)",
+                          "GwGetObject(\"logger.dc.err.g\", \"cls\")", "GwGetObject(\"\", null)"));
   EXPECT_EQ(logger->get_toolkit_logger(), fake::handle_of("logger.dc.msg.g"));
 }
 
@@ -142,10 +142,10 @@ TEST_F(EkLoggerTest, LevelFromTheToolkitIsWrittenBackAsANumber) {
   fake::clear_calls();
   logger->set_log_level(nullptr);
   EXPECT_EQ(logger->get_level()->value, 3000);
-  EXPECT_THAT(fake::calls(), ElementsAre("GwGetObjProp(@logger.dc.msg.g, \"level\")",
-                                         "GwGetLevelFromString(\"FINE\")",
-                                         "OruMemoryFree(\"FINE\")",
-                                         "GwSetObjPropInt(@logger.dc.msg.g, \"level\", 3000)"));
+  EXPECT_THAT(
+      fake::calls(),
+      ElementsAre("GwGetObjProp(@logger.dc.msg.g, \"level\")", "GwGetLevelFromString(\"FINE\")",
+                  "OruMemoryFree(\"FINE\")", "GwSetObjPropInt(@logger.dc.msg.g, \"level\", 3000)"));
 }
 
 TEST_F(EkLoggerTest, GivenLevelReplacesTheOldOneButNotItself) {
@@ -178,16 +178,16 @@ TEST_F(EkLoggerTest, DecorationAppendsProcessThenThreadIdentifier) {
   fake::set_thread_id(456);
   logger->finer("t", "f", "fn", 1);
   EXPECT_EQ(fake::records().back().product, "srvport=9000 pid=123 tid=456");
-  EXPECT_THAT(fake::calls(),
-              ElementsAre("GwIsLoggable(@logger.dc.trace.g, 2000)",
-                          "GwGetObjProp(@formatter.basic, \"className\")",
-                          "OruMemoryFree(\"gw_basicformatter\")", "NxThreadGetCurrentID()",
-                          "NxProcessGetCurrentID()",
-                          "GwGetObjProp(@logger.dc.trace.g, \"prod_port\")",
-                          "OruMemoryFree(\"srvport=9000\")",
-                          "GwSetObjProp(@logger.dc.trace.g, \"product\", "
-                          "\"srvport=9000 pid=123 tid=456\")",
-                          "GwLogDebugMid(@logger.dc.trace.g, \"f\", \"fn\", 1, \"t\", null)"));
+  EXPECT_THAT(
+      fake::calls(),
+      ElementsAre("GwIsLoggable(@logger.dc.trace.g, 2000)",
+                  "GwGetObjProp(@formatter.basic, \"className\")",
+                  "OruMemoryFree(\"gw_basicformatter\")", "NxThreadGetCurrentID()",
+                  "NxProcessGetCurrentID()", "GwGetObjProp(@logger.dc.trace.g, \"prod_port\")",
+                  "OruMemoryFree(\"srvport=9000\")",
+                  "GwSetObjProp(@logger.dc.trace.g, \"product\", "
+                  "\"srvport=9000 pid=123 tid=456\")",
+                  "GwLogDebugMid(@logger.dc.trace.g, \"f\", \"fn\", 1, \"t\", null)"));
   // Each decoration starts again from prod_port.
   logger->finer("t", "f", "fn", 1);
   EXPECT_EQ(fake::records().back().product, "srvport=9000 pid=123 tid=456");

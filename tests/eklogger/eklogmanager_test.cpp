@@ -9,10 +9,10 @@
 
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 using Log::EkLogManager;
 using Log::LogManager;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 
 class EkLogManagerTest : public testing_classes::ToolkitTest {
  protected:
@@ -133,8 +133,9 @@ TEST_F(EkLogManagerTest, OnlyTheFirstGroupCreatesHandlersAndFormatters) {
 
   fake::clear_calls();
   second->info("hello", 42);
-  EXPECT_THAT(fake::calls_of("GwLogInfo"),
-              ElementsAre("GwLogInfo(@logger.dc.msg.second, \"eklogger\", 1, 42, \"hello\", null)"));
+  EXPECT_THAT(
+      fake::calls_of("GwLogInfo"),
+      ElementsAre("GwLogInfo(@logger.dc.msg.second, \"eklogger\", 1, 42, \"hello\", null)"));
 }
 
 TEST_F(EkLogManagerTest, DestructionClosesTheToolkitFirstAndReleasesEachHandleOnce) {

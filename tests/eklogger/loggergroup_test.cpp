@@ -41,13 +41,12 @@ TEST_F(LoggerGroupTest, EachRecordKindReachesOnlyItsRole) {
   group->finest("fs", "a.cpp", "fn", 12);
   group->entry("d", "fn", 1, 2, 3);
   group->exitf("d", "fn");
-  EXPECT_THAT(journal(), ElementsAre("logger.dc.msg.g.warning(w, 1, c, 1)",
-                                     "logger.dc.msg.g.info(i, 2, c, 1)",
-                                     "logger.dc.trace.g.fine(f, a.cpp, fn, 10)",
-                                     "logger.dc.trace.g.finer(fr, a.cpp, fn, 11)",
-                                     "logger.dc.trace.g.finest(fs, a.cpp, fn, 12)",
-                                     "logger.dc.trace.g.entry(d, fn)",
-                                     "logger.dc.trace.g.exitf(d, fn)"));
+  EXPECT_THAT(journal(),
+              ElementsAre("logger.dc.msg.g.warning(w, 1, c, 1)", "logger.dc.msg.g.info(i, 2, c, 1)",
+                          "logger.dc.trace.g.fine(f, a.cpp, fn, 10)",
+                          "logger.dc.trace.g.finer(fr, a.cpp, fn, 11)",
+                          "logger.dc.trace.g.finest(fs, a.cpp, fn, 12)",
+                          "logger.dc.trace.g.entry(d, fn)", "logger.dc.trace.g.exitf(d, fn)"));
 }
 
 TEST_F(LoggerGroupTest, ShortFormsUseTheLibraryCatalog) {
@@ -117,15 +116,14 @@ TEST_F(LoggerGroupTest, FileNameOperationsReachTheHandlersInRoleOrder) {
   group->set_trace_file_name("t.log", ".1", "/logs");
   group->append_logfile_name_suffix(".x");
   group->reset_defaultlog_location("/new");
-  EXPECT_THAT(journal(),
-              ElementsAre("handler.file.dc.trace.set_file_name(t.log, /logs)",
-                          "handler.file.dc.trace.append_logfile_name_suffix(.1)",
-                          "handler.file.dc.msg.append_logfile_name_suffix(.x)",
-                          "handler.file.dc.err.append_logfile_name_suffix(.x)",
-                          "handler.file.dc.trace.append_logfile_name_suffix(.x)",
-                          "handler.file.dc.msg.reset_defaultlog_location(/new)",
-                          "handler.file.dc.err.reset_defaultlog_location(/new)",
-                          "handler.file.dc.trace.reset_defaultlog_location(/new)"));
+  EXPECT_THAT(journal(), ElementsAre("handler.file.dc.trace.set_file_name(t.log, /logs)",
+                                     "handler.file.dc.trace.append_logfile_name_suffix(.1)",
+                                     "handler.file.dc.msg.append_logfile_name_suffix(.x)",
+                                     "handler.file.dc.err.append_logfile_name_suffix(.x)",
+                                     "handler.file.dc.trace.append_logfile_name_suffix(.x)",
+                                     "handler.file.dc.msg.reset_defaultlog_location(/new)",
+                                     "handler.file.dc.err.reset_defaultlog_location(/new)",
+                                     "handler.file.dc.trace.reset_defaultlog_location(/new)"));
 }
 
 TEST_F(LoggerGroupTest, DestroyingOneOfTwoGroupsKeepsTheSharedHandlers) {

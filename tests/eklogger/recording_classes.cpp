@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "recording_classes.h"
+
+#include <gtest/gtest.h>
 
 namespace testing_classes {
 

@@ -98,12 +98,12 @@ const char* trailing_pointer(va_list args) {
   return va_arg(args, void*) == nullptr ? "null" : "non-null";
 }
 
-int log_message(const char* function, GwHandle logger, const char* catalog, int set,
-                int number, const char* text, va_list args) {
+int log_message(const char* function, GwHandle logger, const char* catalog, int set, int number,
+                const char* text, va_list args) {
   std::lock_guard<std::mutex> lock(state().mutex);
   std::ostringstream line;
-  line << function << "(" << show(logger) << ", " << quote(catalog) << ", " << set << ", "
-       << number << ", " << quote(text) << ", " << trailing_pointer(args) << ")";
+  line << function << "(" << show(logger) << ", " << quote(catalog) << ", " << set << ", " << number
+       << ", " << quote(text) << ", " << trailing_pointer(args) << ")";
   log(line.str());
   Object* object = object_of(logger);
   state().records.push_back({function, object ? object->name : "",
@@ -329,8 +329,8 @@ int GwSetObjProp(GwHandle object, const char* property, const char* value) {
 
 int GwSetObjPropInt(GwHandle object, const char* property, int value) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  log("GwSetObjPropInt(" + show(object) + ", " + quote(property) + ", " +
-      std::to_string(value) + ")");
+  log("GwSetObjPropInt(" + show(object) + ", " + quote(property) + ", " + std::to_string(value) +
+      ")");
   fake::Object* known = object_of(object);
   if (known == nullptr || property == nullptr) return 0;
   known->properties[property] = std::to_string(value);
@@ -402,27 +402,26 @@ int GwLogText(GwHandle logger, const char* text) {
   return 1;
 }
 
-#define FAKE_MESSAGE_CALL(function)                                                     \
-  int function(GwHandle logger, const char* catalog, int set, int number,                \
-               const char* text, ...) {                                                  \
-    va_list args;                                                                        \
-    va_start(args, text);                                                                \
-    int result = fake::log_message(#function, logger, catalog, set, number, text, args); \
-    va_end(args);                                                                        \
-    return result;                                                                       \
+#define FAKE_MESSAGE_CALL(function)                                                                \
+  int function(GwHandle logger, const char* catalog, int set, int number, const char* text, ...) { \
+    va_list args;                                                                                  \
+    va_start(args, text);                                                                          \
+    int result = fake::log_message(#function, logger, catalog, set, number, text, args);           \
+    va_end(args);                                                                                  \
+    return result;                                                                                 \
   }
 FAKE_MESSAGE_CALL(GwLogError)
 FAKE_MESSAGE_CALL(GwLogWarn)
 FAKE_MESSAGE_CALL(GwLogInfo)
 
-#define FAKE_DEBUG_CALL(function)                                                        \
-  int function(GwHandle logger, const char* file, const char* name, int line,             \
-               const char* text, ...) {                                                   \
-    va_list args;                                                                         \
-    va_start(args, text);                                                                 \
-    int result = fake::log_debug(#function, logger, file, name, line, text, args);        \
-    va_end(args);                                                                         \
-    return result;                                                                        \
+#define FAKE_DEBUG_CALL(function)                                                               \
+  int function(GwHandle logger, const char* file, const char* name, int line, const char* text, \
+               ...) {                                                                           \
+    va_list args;                                                                               \
+    va_start(args, text);                                                                       \
+    int result = fake::log_debug(#function, logger, file, name, line, text, args);              \
+    va_end(args);                                                                               \
+    return result;                                                                              \
   }
 FAKE_DEBUG_CALL(GwLogDebugMin)
 FAKE_DEBUG_CALL(GwLogDebugMid)
@@ -463,8 +462,7 @@ int NxStringBuffPrintfA(void* context, NxStringBuff* buffer, const char* format,
                         const nxPrintfArgVal* args) {
   std::lock_guard<std::mutex> lock(state().mutex);
   log(std::string("NxStringBuffPrintfA(") + (context ? "non-null" : "null") + ", " +
-      (buffer ? "buffer" : "null") + ", " + quote(format) + ", " + (args ? "args" : "null") +
-      ")");
+      (buffer ? "buffer" : "null") + ", " + quote(format) + ", " + (args ? "args" : "null") + ")");
   if (buffer == nullptr || format == nullptr) return -1;
   // Appends the format itself: enough to see what reached the runtime.
   const std::size_t length = std::strlen(format);
@@ -520,8 +518,8 @@ lcs_cat* lcs_catopen(const char* path, int flags, lcs_loc* locale) {
 const char* lcs_catgets(lcs_cat* catalog, int set, int number, const char* default_text,
                         lcs_cs* codeset) {
   std::lock_guard<std::mutex> lock(state().mutex);
-  log("lcs_catgets(" + std::string(catalog ? "cat" : "null") + ", " + std::to_string(set) +
-      ", " + std::to_string(number) + ", " + quote(default_text) + ", " +
+  log("lcs_catgets(" + std::string(catalog ? "cat" : "null") + ", " + std::to_string(set) + ", " +
+      std::to_string(number) + ", " + quote(default_text) + ", " +
       (codeset ? quote(codeset->name.c_str()) : std::string("null")) + ")");
   auto text = state().catalog_texts.find({set, number});
   if (catalog == nullptr || text == state().catalog_texts.end()) return default_text;

@@ -38,8 +38,7 @@ void set_open_result(int result);
 void set_missing_object(const std::string& name);
 // The object's property as GwGetObjProp finds it (the library's own writes
 // land here too).
-void set_property(const std::string& object, const std::string& property,
-                  const std::string& value);
+void set_property(const std::string& object, const std::string& property, const std::string& value);
 void clear_property(const std::string& object, const std::string& property);
 // The property's current value, or "<unset>".
 std::string property(const std::string& object, const std::string& property);
