@@ -485,6 +485,66 @@ TEST_F(ToolkitTest, CloseStopsRecordsButAcceptsPropertiesAndReleases) {
   EXPECT_EQ(read_lines(file("msg.log")).size(), 2u);
 }
 
+// What the library does with the supplied configuration for a new group.
+TEST_F(ToolkitTest, SuppliedConfigurationWiresTheThreeRoles) {
+  ::testing::internal::CaptureStderr();
+  ASSERT_EQ(GwOpenToolkit(EKLOGGER_DEFAULT_CONFIG), 1);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "the supplied file has no mistakes";
+
+  const char* roles[] = {"msg", "err", "trace"};
+  const char* levels[] = {"INFO", "WARNING", "OFF"};
+  const char* classes[] = {"gw_xmlformatter", "gw_xmlformatter", "gw_basicformatter"};
+  GwHandle loggers[3];
+  for (int role = 0; role < 3; ++role) {
+    const std::string logger_name = std::string("logger.dc.") + roles[role] + ".orders";
+    const std::string handler_name = std::string("handler.file.dc.") + roles[role];
+    loggers[role] = GwGetObject(logger_name.c_str(), nullptr);
+    GwSetObjProp(loggers[role], "product", "shopport=9000");
+    GwSetObjProp(loggers[role], "prod_port", "shopport=9000");
+    GwSetObjProp(loggers[role], "component", "orders");
+    const std::string level = property(loggers[role], "level");
+    EXPECT_EQ(level, levels[role]);
+    GwSetObjPropInt(loggers[role], "level", GwGetLevelFromString(level.c_str()));
+
+    Ref handler(handler_name.c_str());
+    GwSetObjPropInt(handler, "MPFileSemKey", 1234);
+    const std::string leaf = property(handler, "fileName");
+    EXPECT_EQ(leaf, std::string(roles[role]) + ".log");
+    GwSetObjProp(handler, "fileName", (dir_.path() + "/" + leaf).c_str());
+    Ref formatter(GwHandlerGetFormatter(handler));
+    EXPECT_EQ(property(formatter, "className"), classes[role]);
+  }
+  EXPECT_EQ(GwIsLoggable(loggers[0], 4000), 1);
+  EXPECT_EQ(GwIsLoggable(loggers[0], 3000), 0);
+  EXPECT_EQ(GwIsLoggable(loggers[1], 5000), 1);
+  EXPECT_EQ(GwIsLoggable(loggers[1], 4000), 0);
+  EXPECT_EQ(GwIsLoggable(loggers[2], 6000), 0) << "trace is off until turned on";
+  GwLogError(loggers[1], "eklogger", 1, 7, "severe", nullptr);
+  GwLogError(loggers[0], "eklogger", 1, 7, "severe", nullptr);
+  GwLogInfo(loggers[0], "eklogger", 1, 8, "info", nullptr);
+  GwLogDebugMin(loggers[2], "a.cpp", "f", 1, "not written", nullptr);
+
+  const std::string prefix = "|shopport=9000|orders|eklogger,1,";
+  EXPECT_THAT(read_lines(file("msg.log")),
+              ElementsAre("<log>", "6000|logger.dc.msg.orders" + prefix + "7|severe",
+                          "4000|logger.dc.msg.orders" + prefix + "8|info"));
+  EXPECT_THAT(read_lines(file("err.log")),
+              ElementsAre("<log>", "6000|logger.dc.err.orders" + prefix + "7|severe"));
+  EXPECT_FALSE(exists(file("trace.log")));
+
+  // Turning trace on: the running process re-reads the file.
+  std::string text = read_file(EKLOGGER_DEFAULT_CONFIG);
+  const std::string off = "logger.dc.trace.level = OFF";
+  text.replace(text.find(off), off.size(), "logger.dc.trace.level = FINE");
+  ASSERT_EQ(open_with(text), 1);
+  EXPECT_EQ(GwIsLoggable(loggers[2], 3000), 1);
+  EXPECT_EQ(GwIsLoggable(loggers[2], 2000), 0);
+  GwLogDebugMin(loggers[2], "a.cpp", "f", 2, "now written", nullptr);
+  EXPECT_THAT(read_lines(file("trace.log")),
+              ElementsAre("3000|logger.dc.trace.orders|shopport=9000|orders|a.cpp:f:2|now written"));
+  for (GwHandle logger : loggers) GwReleaseObject(logger);
+}
+
 TEST_F(ToolkitTest, LevelNamesAndNumbers) {
   EXPECT_EQ(GwGetLevelFromString("SEVERE"), 6000);
   EXPECT_EQ(GwGetLevelFromString("warning"), 5000);
