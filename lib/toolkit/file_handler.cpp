@@ -66,7 +66,7 @@ bool FileSink::write(std::string_view record, const char* header) {
   const int error = errno;
   if (!write_reported_.exchange(true)) {
     report(owner_ + ": cannot write " + path_ + ": " + error_text(error) +
-           " (records are dropped until the file is reopened)");
+           ": records that cannot be written are dropped");
   }
   return false;
 }

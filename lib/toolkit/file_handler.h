@@ -42,6 +42,8 @@ class FileSink final : public Sink {
 
   bool write(std::string_view record, const char* header) override;
   const std::string& path() const { return path_; }
+  // True once opening failed: the sink drops every record.
+  bool failed() const { return failed_.load(); }
 
  private:
   // Opens the file unless a thread did so already; the descriptor or -1.

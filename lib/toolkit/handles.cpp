@@ -4,6 +4,10 @@ namespace gw {
 
 static_assert(sizeof(std::uintptr_t) >= 8, "handles encode 64 bits");
 
+HandleTable::~HandleTable() {
+  for (std::uint32_t index = 0; index < used_; ++index) delete slots_.entry(index)->load();
+}
+
 std::uintptr_t HandleTable::acquire(std::uint32_t object_index) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::uint32_t index;

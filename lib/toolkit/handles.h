@@ -25,6 +25,14 @@ class GrowingTable {
   static constexpr std::uint32_t kChunks = 4096;
   static constexpr std::uint32_t kCapacity = kChunkSize * kChunks;
 
+  GrowingTable() = default;
+  // Frees the chunks, not what their entries point to.
+  ~GrowingTable() {
+    for (std::atomic<Chunk*>& chunk : chunks_) delete chunk.load();
+  }
+  GrowingTable(const GrowingTable&) = delete;
+  GrowingTable& operator=(const GrowingTable&) = delete;
+
   // The entry of index, null when there is none.
   std::atomic<T*>* entry(std::uint32_t index) const {
     if (index >= kCapacity) return nullptr;
@@ -53,6 +61,11 @@ class GrowingTable {
 class HandleTable {
  public:
   static constexpr std::uint32_t kNoObject = UINT32_MAX;
+
+  HandleTable() = default;
+  ~HandleTable();
+  HandleTable(const HandleTable&) = delete;
+  HandleTable& operator=(const HandleTable&) = delete;
 
   // A new handle for the object, or 0 when the table is full.
   std::uintptr_t acquire(std::uint32_t object_index);

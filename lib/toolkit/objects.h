@@ -60,7 +60,7 @@ struct Object {
   std::mutex props_mutex;  // serialises replacing props
 
   // Guarded by the toolkit's configuration lock:
-  std::shared_ptr<Sink> sink;  // a handler's current output
+  std::shared_ptr<FileSink> sink;  // a file handler's current output
   std::string sink_key;        // the file name and permissions it was made for
   // A formatter's implementation for each class it has had: kept for the
   // life of the process, as the header and trailer texts handed out are.

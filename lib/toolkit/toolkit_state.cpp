@@ -367,7 +367,8 @@ std::shared_ptr<const View> Toolkit::build_view_locked(Object& object, const Con
       std::string key = path;
       key.push_back('\0');
       key.append(std::to_string(permissions));
-      if (object.sink == nullptr || object.sink_key != key) {
+      // A file that could not be opened is tried again at the next change.
+      if (object.sink == nullptr || object.sink_key != key || object.sink->failed()) {
         object.sink =
             std::make_shared<FileSink>(object.name, path, static_cast<mode_t>(permissions));
         object.sink_key = key;
