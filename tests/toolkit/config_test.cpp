@@ -35,27 +35,17 @@ TEST(ConfigTest, InheritanceTakesTheNearestConfiguredAncestor) {
       "logger.level = WARNING\n"
       "logger.dc.msg.level = FINE\n"
       "logger.dc.msg.orders.eu.level = FINEST\n"
-      "logger.dc.handlers = handler.a\n");
+      "logger.dc.handlers = handler.a\n"
+      ".root = everywhere\n");
   EXPECT_EQ(looked_up(config, "logger.dc.msg.orders", "level"), "FINE");
   EXPECT_EQ(looked_up(config, "logger.dc.msg.orders.eu", "level"), "FINEST");
   EXPECT_EQ(looked_up(config, "logger.dc.msg.orders.eu.x", "level"), "FINEST");
   EXPECT_EQ(looked_up(config, "logger.dc.err.g", "level"), "WARNING");
   EXPECT_EQ(looked_up(config, "logger.dc.msg.g", "handlers"), "handler.a");
   EXPECT_EQ(looked_up(config, "other.x", "level"), "<none>");
+  EXPECT_EQ(looked_up(config, "other.x", "root"), "everywhere");
   // "logger.dc.msgx" is not below "logger.dc.msg": names split at dots only.
   EXPECT_EQ(looked_up(config, "logger.dc.msgx", "level"), "WARNING");
-}
-
-TEST(ConfigTest, RootKeyIsInheritedByEveryName) {
-  const ConfigFile config = config_of(".level = SEVERE\n");
-  EXPECT_EQ(looked_up(config, "anything.at.all", "level"), "SEVERE");
-  EXPECT_EQ(looked_up(config, "plain", "level"), "SEVERE");
-}
-
-TEST(ConfigTest, LaterValueWinsAndKeepsItsLine) {
-  const ConfigFile config = config_of("a.b = 1\na.b = 2\n");
-  EXPECT_EQ(config.own("a", "b")->value, "2");
-  EXPECT_EQ(config.own("a", "b")->line, 2);
 }
 
 TEST(ConfigTest, KeysWithoutObjectOrPropertyAreErrors) {
@@ -66,12 +56,6 @@ TEST(ConfigTest, KeysWithoutObjectOrPropertyAreErrors) {
   EXPECT_EQ(errors[1].line, 2);
   EXPECT_TRUE(config.configures("good"));
   EXPECT_FALSE(config.configures("trailing"));
-}
-
-TEST(ConfigTest, ParentWalksUpToTheRoot) {
-  EXPECT_EQ(ConfigFile::parent("a.b.c"), std::optional<std::string_view>("a.b"));
-  EXPECT_EQ(ConfigFile::parent("a"), std::optional<std::string_view>(""));
-  EXPECT_EQ(ConfigFile::parent(""), std::nullopt);
 }
 
 }  // namespace
