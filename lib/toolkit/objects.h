@@ -2,8 +2,8 @@
 // is created once per name and lives for the rest of the process, so that a
 // handle, however stale, can never reach freed memory; releasing a handle
 // drops the handle, not the object.  Run-time property values sit in an
-// immutable map behind an atomic pointer (read lock-free under an
-// EpochGuard, replaced under props_mutex).  The rest of an object is
+// immutable map behind an atomic pointer (read under an EpochGuard, and
+// replaced by compare-exchange, both lock-free).  The rest of an object is
 // written by the toolkit under its configuration lock.
 #ifndef EKLOGGER_TOOLKIT_OBJECTS_H_
 #define EKLOGGER_TOOLKIT_OBJECTS_H_
@@ -57,7 +57,6 @@ struct Object {
 
   // Values set at run time, overriding the configuration.  Never null.
   std::atomic<const PropMap*> props{new PropMap};
-  std::mutex props_mutex;  // serialises replacing props
 
   // Guarded by the toolkit's configuration lock:
   std::shared_ptr<FileSink> sink;  // a file handler's current output

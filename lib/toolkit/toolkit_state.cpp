@@ -85,14 +85,23 @@ char* copy_text(std::string_view text) {
   return copy;
 }
 
-// Replaces the object's run-time values with edit applied to a copy.
+// Replaces the object's run-time values with edit applied to a copy, with
+// no lock: the library rewrites "product" before each trace record, from any
+// thread.  The guard keeps the map being copied from being freed, so a
+// successful compare-exchange cannot be fooled by a reused address.
 template <typename Edit>
 void edit_props(Object& object, Edit edit) {
-  std::lock_guard<std::mutex> lock(object.props_mutex);
-  const PropMap* old_props = object.props.load();
-  auto next = new PropMap(*old_props);
-  edit(*next);
-  object.props.store(next);
+  const PropMap* old_props;
+  {
+    EpochGuard guard;
+    old_props = object.props.load();
+    for (;;) {
+      auto next = new PropMap(*old_props);
+      edit(*next);
+      if (object.props.compare_exchange_strong(old_props, next)) break;
+      delete next;  // old_props now holds the current map: edit that
+    }
+  }
   retire_local(old_props);
 }
 
@@ -273,6 +282,8 @@ void Toolkit::check_config_locked(ConfigFile& config, std::vector<PropertyError>
 }
 
 void Toolkit::drop_changed_overrides_locked(const ConfigFile& before, const ConfigFile& after) {
+  // Run-time values may be replaced by other threads meanwhile (no lock).
+  EpochGuard guard;
   for (std::uint32_t index = 0; index < object_count_; ++index) {
     Object& object = *object_at(index);
     const PropMap* props = object.props.load();
@@ -391,6 +402,7 @@ void Toolkit::rebuild_locked(std::shared_ptr<const ConfigFile> config, bool open
   next->open = open;
   next->config = std::move(config);
   if (open) {
+    EpochGuard guard;  // for the run-time values read while building views
     static const RecordFormatter* const default_formatter =
         make_record_formatter(kBasicFormatterClass).release();
     next->default_formatter = default_formatter;
@@ -561,6 +573,7 @@ std::uintptr_t Toolkit::handler_formatter(std::uintptr_t handle) {
   Object* handler = object_of(handle);
   if (handler == nullptr || handler->kind != ObjectKind::kHandler) return 0;
   std::lock_guard<std::mutex> lock(config_mutex_);
+  EpochGuard guard;
   const ConfigFile& config = *world()->config;
   const std::optional<std::string_view> name =
       effective_value(*handler, *handler->props.load(), config, "formatter");
@@ -588,6 +601,7 @@ const char* Toolkit::handler_frame(std::uintptr_t handle, bool trailer) {
   Object* handler = object_of(handle);
   if (handler == nullptr || handler->kind != ObjectKind::kHandler) return nullptr;
   std::lock_guard<std::mutex> lock(config_mutex_);
+  EpochGuard guard;
   const ConfigFile& config = *world()->config;
   const std::optional<std::string_view> name =
       effective_value(*handler, *handler->props.load(), config, "formatter");
