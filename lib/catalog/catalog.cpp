@@ -3,15 +3,19 @@
 //
 // Every candidate file is checked before catopen sees it: it must be a
 // regular file that opens without blocking, so a FIFO or a device on the
-// search path cannot stall the caller.
+// search path cannot stall the caller, and its message table must point
+// inside the file, so a damaged catalog cannot make a lookup read past it.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <clocale>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "lcs_internal.h"
 
@@ -25,19 +29,78 @@ constexpr char kDefaultNlsPath[] =
     "/usr/share/locale/%L/%N:/usr/share/locale/%L/LC_MESSAGES/%N:"
     "/usr/share/locale/%l/%N:/usr/share/locale/%l/LC_MESSAGES/%N";
 
-bool is_regular_file(const std::string& path) {
+// gencat's layout: a header of magic, plane size and plane depth (32-bit
+// words), the message table (set + 1, number, string offset per entry) in
+// the writer's byte order, the same table in the other byte order, then
+// the NUL-terminated strings.
+constexpr uint32_t kCatalogMagic = 0x960408deU;
+constexpr size_t kHeaderWords = 3;
+// Far beyond any real catalog; a bigger file is not read.
+constexpr off_t kMaxCatalogSize = 64 << 20;
+
+uint32_t swap_bytes(uint32_t value) { return __builtin_bswap32(value); }
+
+// True when every string the message table points to lies, NUL-terminated,
+// inside the file.  catopen checks less: a truncated catalog passes it and
+// its lookups then read beyond the file's end.
+bool is_well_formed_catalog(const std::vector<uint32_t>& words, size_t size) {
+  if (size < kHeaderWords * sizeof(uint32_t)) return false;
+  bool swapped;
+  if (words[0] == kCatalogMagic) {
+    swapped = false;
+  } else if (words[0] == swap_bytes(kCatalogMagic)) {
+    swapped = true;
+  } else {
+    return false;
+  }
+  const uint64_t plane_size = swapped ? swap_bytes(words[1]) : words[1];
+  const uint64_t plane_depth = swapped ? swap_bytes(words[2]) : words[2];
+  if (plane_size == 0 || plane_depth == 0) return false;
+  const uint64_t table_words = 3 * plane_size * plane_depth;  // no overflow: both < 2^32
+  if (table_words > (size / sizeof(uint32_t) - kHeaderWords) / 2) return false;
+  const size_t strings_begin = (kHeaderWords + 2 * table_words) * sizeof(uint32_t);
+  const size_t strings_size = size - strings_begin;
+  const char* strings = reinterpret_cast<const char*>(words.data()) + strings_begin;
+  // A reader whose byte order differs from the writer's uses the second table.
+  const uint32_t* table = words.data() + kHeaderWords + (swapped ? table_words : 0);
+  for (uint64_t entry = 0; entry < table_words; entry += 3) {
+    if (table[entry] == 0) continue;  // an empty slot
+    const uint32_t offset = table[entry + 2];
+    if (offset >= strings_size) return false;
+    if (std::memchr(strings + offset, '\0', strings_size - offset) == nullptr) return false;
+  }
+  return true;
+}
+
+// Reads and checks the candidate without blocking: only a regular,
+// well-formed catalog file passes.
+bool is_catalog_file(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat status;
-  const bool regular = fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+  bool usable = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+                status.st_size <= kMaxCatalogSize;
+  if (usable) {
+    const size_t size = static_cast<size_t>(status.st_size);
+    std::vector<uint32_t> words(size / sizeof(uint32_t) + 1, 0);
+    size_t done = 0;
+    while (done < size) {
+      const ssize_t got = read(fd, reinterpret_cast<char*>(words.data()) + done, size - done);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      done += static_cast<size_t>(got);
+    }
+    usable = done == size && is_well_formed_catalog(words, size);
+  }
   close(fd);
-  return regular;
+  return usable;
 }
 
 nl_catd open_catalog_file(const std::string& path) {
-  if (!is_regular_file(path)) return kNoCatalog;
-  // catopen validates the file's layout and returns -1 for anything that
-  // is not a catalog.  The path holds a "/", so catopen takes it as is.
+  if (!is_catalog_file(path)) return kNoCatalog;
+  // The path holds a "/", so catopen takes it as it is.  Replacing the file
+  // between the check and this open is left to whoever may write the
+  // catalog directory.
   return catopen(path.c_str(), 0);
 }
 
