@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include "printf_args.h"
 #include "string_buffer.h"
@@ -20,6 +21,16 @@ namespace nxrt {
 namespace {
 
 constexpr long long kExactDoubleLimit = 1LL << 53;
+
+using Tag = std::underlying_type_t<nxPrintfArgType>;
+
+// The tag as the number stored, so that a value outside the enumeration
+// (from C, or from a damaged array) is refused instead of misread.
+Tag tag_of(const nxPrintfArgVal& arg) {
+  Tag tag;
+  std::memcpy(&tag, &arg.type, sizeof tag);
+  return tag;
+}
 
 // One parsed conversion specification.
 struct Conversion {
@@ -40,7 +51,7 @@ class Formatter {
  public:
   Formatter(NxStringBuff* buffer, const nxPrintfArgVal* args) : buffer_(buffer), args_(args) {
     if (args != nullptr) {
-      while (args[count_].type != NX_ARG_END) ++count_;
+      while (tag_of(args[count_]) != NX_ARG_END) ++count_;
     }
   }
 
@@ -104,7 +115,7 @@ const nxPrintfArgVal* Formatter::fetch(int position) {
 bool Formatter::resolve_int(int position, long long* value) {
   const nxPrintfArgVal* arg = fetch(position);
   if (arg == nullptr) return false;
-  switch (arg->type) {
+  switch (tag_of(*arg)) {
     case NX_ARG_INT:
       *value = arg->value.i;
       return arg->value.i >= std::numeric_limits<int>::min() &&
@@ -187,7 +198,7 @@ bool Formatter::render(const Conversion& given) {
   const nxPrintfArgVal* arg = fetch(spec.value_position);
   if (!usable || arg == nullptr) return append_marker();
 
-  const nxPrintfArgType type = arg->type;
+  const Tag type = tag_of(*arg);
   switch (spec.conversion) {
     case 'd':
     case 'i': {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -369,7 +370,8 @@ TEST(PrintfArgsTest, TagsConvertOnlyWhereExact) {
             kMarker + "|" + kMarker + "|" + kMarker);
   EXPECT_EQ(nx_format("%p", {int_arg(0x1234)}), kMarker);
   nxPrintfArgVal unknown{};
-  unknown.type = static_cast<nxPrintfArgType>(42);
+  const std::underlying_type_t<nxPrintfArgType> bad_tag = 42;  // as C code may store it
+  std::memcpy(&unknown.type, &bad_tag, sizeof bad_tag);
   EXPECT_EQ(nx_format("%d,%d", {unknown, int_arg(7)}), kMarker + ",7");
 }
 
