@@ -19,8 +19,10 @@ namespace {
 // Zero until the first query; reset in a forked child.
 std::atomic<uint64_t> g_process_id{0};
 // Zero until the thread's first query; reset for the forking thread in the
-// child, which is the child's only thread.
-thread_local uint64_t t_thread_id = 0;
+// child, which is the child's only thread.  Initial-exec: one word of the
+// static TLS block, read without a __tls_get_addr call (the C library keeps
+// room for that even when the runtime is loaded with dlopen).
+__attribute__((tls_model("initial-exec"))) thread_local uint64_t t_thread_id = 0;
 
 void forget_ids_in_child() {
   g_process_id.store(0, std::memory_order_relaxed);
