@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -37,52 +38,36 @@ class EkMsgSearchTest : public ::testing::Test {
   TempDir root_;
 };
 
-TEST_F(EkMsgSearchTest, EnglishLocalesSearchNothing) {
-  touch("app.cat");
-  touch("en_GB/app.cat");
-  touch("en/app.cat");
-  for (const char* locale : {"en_GB", "english", "en", "en_US.UTF-8"}) {
-    EXPECT_EQ(search(locale), "") << locale;
+// Each case: the catalog files present, a locale, and the file found ("" for
+// none), all relative to the catalog directory.
+TEST_F(EkMsgSearchTest, TriesLocaleThenLanguageThenCatalogDirectory) {
+  const struct {
+    std::vector<std::string> files;
+    const char* locale;
+    std::string found;
+  } cases[] = {
+      {{"app.cat", "en_GB/app.cat", "en/app.cat"}, "en_GB", ""},
+      {{"app.cat", "en/app.cat"}, "english", ""},
+      {{"app.cat"}, "EN_GB", "app.cat"},  // "en" is compared case-sensitively
+      {{"app.cat", "fr/app.cat", "fr_FR/app.cat"}, "fr_FR", "fr_FR/app.cat"},
+      {{"app.cat", "fr/app.cat", "fr_FR/app.cat"}, "fr_BE", "fr/app.cat"},
+      {{"ja_JP/app.cat"}, "ja", "ja_JP/app.cat"},
+      {{"ja/app.cat"}, "ja_JP", "ja/app.cat"},
+      {{"ja/app.cat"}, "ja_JP.UTF-8", "ja/app.cat"},
+      {{"zh_CN/app.cat"}, "zh", "zh_CN/app.cat"},
+      {{"zh_CN/app.cat"}, "zh_TW", ""},  // zh_TW falls back to zh, never zh_CN
+      {{"zh_CN/app.cat", "zh/app.cat"}, "zh_TW", "zh/app.cat"},
+      {{}, "fr", ""},
+      {{"app.cat"}, "fr", "app.cat"},
+      {{"app.cat"}, "C", "app.cat"},  // one character: tries 1 and 2 coincide
+      {{"C/app.cat"}, "C", "C/app.cat"},
+  };
+  for (const auto& test : cases) {
+    std::filesystem::remove_all(dir());
+    for (const std::string& file : test.files) touch(file);
+    EXPECT_EQ(search(test.locale), test.found.empty() ? "" : dir() + "/" + test.found)
+        << test.locale;
   }
-  // Only the first two characters decide, case-sensitively.
-  EXPECT_EQ(search("EN_GB"), dir() + "/app.cat");
-}
-
-TEST_F(EkMsgSearchTest, LocaleDirectoryComesBeforeLanguageAndCatalogDirectory) {
-  touch("app.cat");
-  touch("fr/app.cat");
-  touch("fr_FR/app.cat");
-  EXPECT_EQ(search("fr_FR"), dir() + "/fr_FR/app.cat");
-  EXPECT_EQ(search("fr_BE"), dir() + "/fr/app.cat");
-  EXPECT_EQ(search("de"), dir() + "/app.cat");
-}
-
-TEST_F(EkMsgSearchTest, JapaneseAndChineseLanguagesMap) {
-  touch("ja_JP/app.cat");
-  EXPECT_EQ(search("ja"), dir() + "/ja_JP/app.cat");
-  touch("zh_CN/app.cat");
-  EXPECT_EQ(search("zh"), dir() + "/zh_CN/app.cat");
-  // zh_TW falls back to zh, never to zh_CN.
-  EXPECT_EQ(search("zh_TW"), "");
-  touch("zh/app.cat");
-  EXPECT_EQ(search("zh_TW"), dir() + "/zh/app.cat");
-}
-
-TEST_F(EkMsgSearchTest, FullLocalesFallBackToTheirLanguage) {
-  touch("ja/app.cat");
-  EXPECT_EQ(search("ja_JP"), dir() + "/ja/app.cat");
-  EXPECT_EQ(search("ja_JP.UTF-8"), dir() + "/ja/app.cat");
-  EXPECT_EQ(search("ja"), dir() + "/ja/app.cat");
-}
-
-TEST_F(EkMsgSearchTest, CatalogDirectoryIsTheLastTry) {
-  EXPECT_EQ(search("fr"), "");
-  touch("app.cat");
-  EXPECT_EQ(search("fr"), dir() + "/app.cat");
-  // A one-character locale: tries 1 and 2 are the same directory.
-  EXPECT_EQ(search("C"), dir() + "/app.cat");
-  touch("C/app.cat");
-  EXPECT_EQ(search("C"), dir() + "/C/app.cat");
 }
 
 TEST_F(EkMsgSearchTest, PathsAreJoinedWithoutNormalising) {
