@@ -35,6 +35,32 @@ TEST(FormatterFactoryTest, OnlyXmlFramesItsFile) {
   EXPECT_STREQ(xml->trailer(), "</log>\n");
 }
 
+// Every field at its worst expansion, behind text already in the buffer:
+// the record fits the room its formatter sized (checked by an assertion in
+// debug builds and by the address sanitizer) and leaves the text before it.
+TEST(FormatterFactoryTest, WorstCaseRecordsFitAfterExistingText) {
+  for (const char* name : {"gw_basicformatter", "gw_xmlformatter", "gw_jsonformatter"}) {
+    for (const char* pattern : {"\"", "\x01", "]:", "\xc2\x85", "\xff"}) {
+      std::string worst;
+      while (worst.size() < 4000) worst += pattern;
+      for (RecordKind kind : {RecordKind::kMessage, RecordKind::kTrace, RecordKind::kText}) {
+        Record record;
+        record.kind = kind;
+        record.level = INT_MIN;
+        record.time_us = INT64_MIN;
+        record.set = record.number = record.line = INT_MIN;
+        record.logger = record.product = record.component = worst;
+        record.catalog = record.file = record.function = record.text = worst;
+        std::string out = "before\n";
+        make_record_formatter(name)->format(record, out);
+        EXPECT_EQ(out.compare(0, 7, "before\n"), 0) << name;
+        EXPECT_EQ(out.back(), '\n') << name;
+        EXPECT_EQ(out.find('\n', 7), out.size() - 1) << name;
+      }
+    }
+  }
+}
+
 TEST(LevelNameTest, StandardLevelsByName) {
   char buffer[12];
   EXPECT_EQ(level_name(6000, buffer), "SEVERE");

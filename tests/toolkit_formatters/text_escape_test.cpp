@@ -109,6 +109,66 @@ TEST(JsonEscapeTest, ShortEscapesUnicodeEscapesAndReplacements) {
   EXPECT_EQ(out, "\xef\xbf\xbd\xef\xbf\xbd|\xef\xbf\xbd");
 }
 
+// The formatters size a record's room from these expansion bounds, so each
+// must hold for the worst byte patterns, and the worst ones reach it.
+TEST(EscapeBoundTest, WorstCasePatternsStayWithinTheStatedExpansion) {
+  const char* patterns[] = {"\"", "&", "\x01", "\x7f", "\\", "]", ":", "\xc2\x85", "\xe2\x80\xa8",
+                            "\xef\xbf\xbe", "\xff", "\xe2\x82", "\xf0\x9f\x98", "\xed\xa0\x80"};
+  for (const char* pattern : patterns) {
+    std::string bytes;
+    while (bytes.size() < 999) bytes += pattern;
+    SCOPED_TRACE(testing::PrintToString(std::string(pattern)));
+    for (BasicField field : {BasicField::kText, BasicField::kBracketed, BasicField::kName}) {
+      std::string out;
+      append_basic_escaped(out, bytes, field);
+      EXPECT_LE(out.size(), bytes.size() * kBasicExpansion);
+    }
+    std::string xml;
+    append_xml_escaped(xml, bytes);
+    EXPECT_LE(xml.size(), bytes.size() * kXmlExpansion);
+    std::string json;
+    append_json_escaped(json, bytes);
+    EXPECT_LE(json.size(), bytes.size() * kJsonExpansion);
+  }
+  std::string out;
+  append_basic_escaped(out, std::string(10, '\x01'), BasicField::kText);
+  EXPECT_EQ(out.size(), 10 * kBasicExpansion);
+  out.clear();
+  append_xml_escaped(out, std::string(10, '"'));
+  EXPECT_EQ(out.size(), 10 * kXmlExpansion);
+  out.clear();
+  append_json_escaped(out, std::string(10, '\x01'));
+  EXPECT_EQ(out.size(), 10 * kJsonExpansion);
+}
+
+// The word-at-a-time scan must stop at a special byte wherever it sits in
+// an eight-byte word, and at the end of input that is not a whole word.
+TEST(EscapeBoundTest, SpecialBytesFoundAtEveryOffset) {
+  for (std::size_t length = 1; length <= 24; ++length) {
+    for (std::size_t at = 0; at < length; ++at) {
+      for (char special : {'"', '\\', '\n', '\x7f', '\x80'}) {
+        std::string bytes(length, 'a');
+        bytes[at] = special;
+        std::string json;
+        append_json_escaped(json, bytes);
+        EXPECT_NE(json.size(), length) << length << " " << at << " " << int(special);
+        std::string basic;
+        append_basic_escaped(basic, bytes, BasicField::kText);
+        EXPECT_EQ(basic.size() == length, special == '"') << length << " " << at << " " << int(special);
+      }
+      std::string name(length, 'a');
+      name[at] = ':';
+      std::string out;
+      append_basic_escaped(out, name, BasicField::kName);
+      EXPECT_EQ(out.size(), length + 3);
+      out.clear();
+      name[at] = '&';
+      append_xml_escaped(out, name);
+      EXPECT_EQ(out.size(), length + 4);
+    }
+  }
+}
+
 TEST(DecimalTest, FullRangeOfSixtyFourBits) {
   std::string out;
   append_decimal(out, INT64_MIN);

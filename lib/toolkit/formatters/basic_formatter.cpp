@@ -11,43 +11,53 @@
 namespace gw {
 namespace {
 
-using formatting::append_basic_escaped;
-using formatting::append_decimal;
 using formatting::BasicField;
+using formatting::write_basic_escaped;
+using formatting::write_decimal;
+using formatting::write_raw;
+
+// More than the time, level, separators and numbers of any line take.
+constexpr std::size_t kFixedRoom = 160;
 
 class BasicFormatter final : public RecordFormatter {
  public:
   void format(const Record& record, std::string& out) const override {
-    formatting::append_local_time(record.time_us, out);
-    out.push_back(' ');
+    std::size_t field_bytes = record.product.size() + record.component.size() + record.text.size();
+    if (record.kind == RecordKind::kMessage) field_bytes += record.catalog.size();
+    if (record.kind == RecordKind::kTrace) field_bytes += record.file.size() + record.function.size();
+    formatting::RecordSpace space(out, kFixedRoom + field_bytes * formatting::kBasicExpansion);
+
+    char* at = formatting::write_local_time(space.cursor, record.time_us);
+    *at++ = ' ';
     char level_buffer[12];
-    out.append(level_name(record.level, level_buffer));
-    out.append(" [", 2);
-    append_basic_escaped(out, record.product, BasicField::kBracketed);
-    out.append("] [", 3);
-    append_basic_escaped(out, record.component, BasicField::kBracketed);
-    out.append("] [", 3);
+    at = write_raw(at, level_name(record.level, level_buffer));
+    at = write_raw(at, " [");
+    at = write_basic_escaped(at, record.product, BasicField::kBracketed);
+    at = write_raw(at, "] [");
+    at = write_basic_escaped(at, record.component, BasicField::kBracketed);
+    at = write_raw(at, "] [");
     switch (record.kind) {
       case RecordKind::kMessage:
-        append_basic_escaped(out, record.catalog, BasicField::kName);
-        out.push_back(':');
-        append_decimal(out, record.set);
-        out.push_back(':');
-        append_decimal(out, record.number);
+        at = write_basic_escaped(at, record.catalog, BasicField::kName);
+        *at++ = ':';
+        at = write_decimal(at, record.set);
+        *at++ = ':';
+        at = write_decimal(at, record.number);
         break;
       case RecordKind::kTrace:
-        append_basic_escaped(out, record.file, BasicField::kName);
-        out.push_back(':');
-        append_decimal(out, record.line);
-        out.push_back(' ');
-        append_basic_escaped(out, record.function, BasicField::kBracketed);
+        at = write_basic_escaped(at, record.file, BasicField::kName);
+        *at++ = ':';
+        at = write_decimal(at, record.line);
+        *at++ = ' ';
+        at = write_basic_escaped(at, record.function, BasicField::kBracketed);
         break;
       case RecordKind::kText:
         break;
     }
-    out.append("] ", 2);
-    append_basic_escaped(out, record.text, BasicField::kText);
-    out.push_back('\n');
+    at = write_raw(at, "] ");
+    at = write_basic_escaped(at, record.text, BasicField::kText);
+    *at++ = '\n';
+    space.cursor = at;
   }
 
   const char* header() const override { return nullptr; }

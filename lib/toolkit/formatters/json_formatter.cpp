@@ -9,51 +9,62 @@
 namespace gw {
 namespace {
 
-using formatting::append_decimal;
-using formatting::append_json_escaped;
+using formatting::write_decimal;
+using formatting::write_json_escaped;
+using formatting::write_raw;
 
-// name is a literal of the form ,"name": (or {"name": for the first).
-void append_string_member(std::string& out, std::string_view name, std::string_view value) {
-  out.append(name);
-  out.push_back('"');
-  append_json_escaped(out, value);
-  out.push_back('"');
+// More than the names, punctuation, time and numbers of any object take.
+constexpr std::size_t kFixedRoom = 512;
+
+// opening is the member's start, e.g. `,"product":"`.
+char* write_string_member(char* at, std::string_view opening, std::string_view value) {
+  at = write_raw(at, opening);
+  at = write_json_escaped(at, value);
+  *at++ = '"';
+  return at;
 }
 
-void append_number_member(std::string& out, std::string_view name, std::int64_t value) {
-  out.append(name);
-  append_decimal(out, value);
+char* write_number_member(char* at, std::string_view opening, std::int64_t value) {
+  at = write_raw(at, opening);
+  return write_decimal(at, value);
 }
 
 class JsonFormatter final : public RecordFormatter {
  public:
   void format(const Record& record, std::string& out) const override {
-    out.append("{\"time\":\"");
-    formatting::append_local_time(record.time_us, out);
-    out.push_back('"');
-    append_number_member(out, ",\"time_us\":", record.time_us);
+    std::size_t field_bytes =
+        record.logger.size() + record.product.size() + record.component.size() + record.text.size();
+    if (record.kind == RecordKind::kMessage) field_bytes += record.catalog.size();
+    if (record.kind == RecordKind::kTrace) field_bytes += record.file.size() + record.function.size();
+    formatting::RecordSpace space(out, kFixedRoom + field_bytes * formatting::kJsonExpansion);
+
+    char* at = write_raw(space.cursor, "{\"time\":\"");
+    at = formatting::write_local_time(at, record.time_us);
+    *at++ = '"';
+    at = write_number_member(at, ",\"time_us\":", record.time_us);
     char level_buffer[12];
-    append_string_member(out, ",\"level\":", level_name(record.level, level_buffer));
-    append_number_member(out, ",\"level_value\":", record.level);
-    append_string_member(out, ",\"logger\":", record.logger);
-    append_string_member(out, ",\"product\":", record.product);
-    append_string_member(out, ",\"component\":", record.component);
+    at = write_string_member(at, ",\"level\":\"", level_name(record.level, level_buffer));
+    at = write_number_member(at, ",\"level_value\":", record.level);
+    at = write_string_member(at, ",\"logger\":\"", record.logger);
+    at = write_string_member(at, ",\"product\":\"", record.product);
+    at = write_string_member(at, ",\"component\":\"", record.component);
     switch (record.kind) {
       case RecordKind::kMessage:
-        append_string_member(out, ",\"catalog\":", record.catalog);
-        append_number_member(out, ",\"set\":", record.set);
-        append_number_member(out, ",\"number\":", record.number);
+        at = write_string_member(at, ",\"catalog\":\"", record.catalog);
+        at = write_number_member(at, ",\"set\":", record.set);
+        at = write_number_member(at, ",\"number\":", record.number);
         break;
       case RecordKind::kTrace:
-        append_string_member(out, ",\"file\":", record.file);
-        append_string_member(out, ",\"function\":", record.function);
-        append_number_member(out, ",\"line\":", record.line);
+        at = write_string_member(at, ",\"file\":\"", record.file);
+        at = write_string_member(at, ",\"function\":\"", record.function);
+        at = write_number_member(at, ",\"line\":", record.line);
         break;
       case RecordKind::kText:
         break;
     }
-    append_string_member(out, ",\"text\":", record.text);
-    out.append("}\n", 2);
+    at = write_string_member(at, ",\"text\":\"", record.text);
+    at = write_raw(at, "}\n");
+    space.cursor = at;
   }
 
   const char* header() const override { return nullptr; }

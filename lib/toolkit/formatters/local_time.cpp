@@ -16,6 +16,7 @@ constexpr std::int64_t kLastSecond = 253402300799 - 86400;
 
 constexpr std::size_t kDateTimeLength = 19;  // YYYY-MM-DDTHH:MM:SS
 constexpr std::size_t kOffsetLength = 6;     // +HH:MM
+static_assert(kDateTimeLength + 7 + kOffsetLength == kLocalTimeLength);
 
 struct SecondCache {
   std::int64_t second = std::numeric_limits<std::int64_t>::min();
@@ -70,7 +71,7 @@ void fill_cache(SecondCache& cache, std::int64_t second) {
 
 }  // namespace
 
-void append_local_time(std::int64_t time_us, std::string& out) {
+char* write_local_time(char* at, std::int64_t time_us) {
   // Floor division: a time before the epoch still has 0..999999 microseconds.
   std::int64_t second = time_us / kMicrosPerSecond;
   std::int64_t micros = time_us % kMicrosPerSecond;
@@ -89,12 +90,19 @@ void append_local_time(std::int64_t time_us, std::string& out) {
   SecondCache& cache = t_cache;
   if (cache.second != second) fill_cache(cache, second);
 
-  char fraction[1 + 6];
-  fraction[0] = '.';
-  put_digits(fraction + 1, static_cast<int>(micros), 6);
-  out.append(cache.date_time, kDateTimeLength);
-  out.append(fraction, sizeof fraction);
-  out.append(cache.offset, kOffsetLength);
+  std::memcpy(at, cache.date_time, kDateTimeLength);
+  at += kDateTimeLength;
+  *at++ = '.';
+  put_digits(at, static_cast<int>(micros), 6);
+  at += 6;
+  std::memcpy(at, cache.offset, kOffsetLength);
+  return at + kOffsetLength;
+}
+
+void append_local_time(std::int64_t time_us, std::string& out) {
+  const std::size_t start = out.size();
+  out.resize(start + kLocalTimeLength);
+  write_local_time(out.data() + start, time_us);
 }
 
 }  // namespace gw::formatting

@@ -8,6 +8,7 @@
 #ifndef EKLOGGER_TOOLKIT_FORMATTERS_LOCAL_TIME_H_
 #define EKLOGGER_TOOLKIT_FORMATTERS_LOCAL_TIME_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -19,6 +20,10 @@ namespace gw::formatting {
 // minutes (historic offsets with seconds are cut to the minute, and the
 // local time shown agrees with it).  A change of time zone is seen from the
 // next distinct second on.
+// write_local_time writes exactly kLocalTimeLength bytes at at and returns
+// their end.
+inline constexpr std::size_t kLocalTimeLength = 32;
+char* write_local_time(char* at, std::int64_t time_us);
 void append_local_time(std::int64_t time_us, std::string& out);
 
 }  // namespace gw::formatting

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <cstring>
 
 namespace gw::formatting {
 namespace {
@@ -10,57 +11,88 @@ constexpr char kHexDigits[] = "0123456789abcdef";
 // U+FFFD REPLACEMENT CHARACTER.
 constexpr std::string_view kReplacement = "\xef\xbf\xbd";
 
-// plain[c] is true for a byte that an escaper copies as it stands.  Only
-// ASCII bytes are ever plain: everything from 0x80 up goes through the UTF-8
-// check.
-using PlainTable = std::array<bool, 256>;
+// The bytes an escaper copies as they stand: printable ASCII except the
+// format's specials.  Everything from 0x80 up goes through the UTF-8 check.
+template <char... kSpecial>
+struct PlainBytes {
+  static constexpr std::array<bool, 256> make_table() {
+    std::array<bool, 256> plain{};
+    for (int c = 0x20; c < 0x7f; ++c) plain[c] = true;
+    for (char c : {kSpecial...}) plain[static_cast<unsigned char>(c)] = false;
+    return plain;
+  }
+  static constexpr std::array<bool, 256> kTable = make_table();
 
-constexpr PlainTable make_plain_table(std::string_view also_special) {
-  PlainTable plain{};
-  for (int c = 0x20; c < 0x7f; ++c) plain[c] = true;
-  for (char c : also_special) plain[static_cast<unsigned char>(c)] = false;
-  return plain;
-}
+  // High bits set in the bytes of word equal to c (and maybe above them).
+  static constexpr std::uint64_t has_byte(std::uint64_t word, char c) {
+    const std::uint64_t matches = word ^ (0x0101010101010101 * static_cast<unsigned char>(c));
+    return (matches - 0x0101010101010101) & ~matches;
+  }
 
-constexpr PlainTable kBasicTextPlain = make_plain_table("\\");
-constexpr PlainTable kBasicBracketedPlain = make_plain_table("\\]");
-constexpr PlainTable kBasicNamePlain = make_plain_table("\\]:");
-constexpr PlainTable kXmlPlain = make_plain_table("&<>\"");
-constexpr PlainTable kJsonPlain = make_plain_table("\"\\");
+  // The end of the run of plain bytes that starts at i: eight bytes at a
+  // time while none of them is a control, non-ASCII or special (exact tests
+  // from the "bit twiddling hacks" collection), then byte by byte.
+  static std::size_t run_end(std::string_view bytes, std::size_t i) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101;
+    constexpr std::uint64_t kHighBits = 0x8080808080808080;
+    while (i + 8 <= bytes.size()) {
+      std::uint64_t word;
+      std::memcpy(&word, bytes.data() + i, sizeof word);
+      const std::uint64_t stop = ((word - kOnes * 0x20) & ~word) |  // a byte below 0x20
+                                 (word + kOnes) | word |             // a byte above 0x7e
+                                 (has_byte(word, kSpecial) | ...);
+      if ((stop & kHighBits) != 0) break;
+      i += 8;
+    }
+    while (i < bytes.size() && kTable[static_cast<unsigned char>(bytes[i])]) ++i;
+    return i;
+  }
+};
 
-// Length of the leading run of plain bytes, from position i.
-inline std::size_t plain_run_end(std::string_view bytes, std::size_t i, const PlainTable& plain) {
-  while (i < bytes.size() && plain[static_cast<unsigned char>(bytes[i])]) ++i;
-  return i;
-}
+using BasicTextPlain = PlainBytes<'\\'>;
+using BasicBracketedPlain = PlainBytes<'\\', ']'>;
+using BasicNamePlain = PlainBytes<'\\', ']', ':'>;
+using XmlPlain = PlainBytes<'&', '<', '>', '"'>;
+using JsonPlain = PlainBytes<'"', '\\'>;
 
-void append_hex_byte(std::string& out, unsigned char c) {
-  const char escaped[4] = {'\\', 'x', kHexDigits[c >> 4], kHexDigits[c & 0xf]};
-  out.append(escaped, sizeof escaped);
-}
-
-void append_hex_bytes(std::string& out, std::string_view bytes) {
-  for (char c : bytes) append_hex_byte(out, static_cast<unsigned char>(c));
+inline char* write_hex_byte(char* at, unsigned char c) {
+  at[0] = '\\';
+  at[1] = 'x';
+  at[2] = kHexDigits[c >> 4];
+  at[3] = kHexDigits[c & 0xf];
+  return at + 4;
 }
 
 // "\uXXXX" for a code point of the basic multilingual plane.
-void append_json_u_escape(std::string& out, char32_t code_point) {
-  const char escaped[6] = {'\\', 'u',
-                           kHexDigits[(code_point >> 12) & 0xf], kHexDigits[(code_point >> 8) & 0xf],
-                           kHexDigits[(code_point >> 4) & 0xf], kHexDigits[code_point & 0xf]};
-  out.append(escaped, sizeof escaped);
+inline char* write_json_u_escape(char* at, char32_t code_point) {
+  at[0] = '\\';
+  at[1] = 'u';
+  at[2] = kHexDigits[(code_point >> 12) & 0xf];
+  at[3] = kHexDigits[(code_point >> 8) & 0xf];
+  at[4] = kHexDigits[(code_point >> 4) & 0xf];
+  at[5] = kHexDigits[code_point & 0xf];
+  return at + 6;
 }
 
-void append_xml_char_ref(std::string& out, char32_t code_point) {
-  out.append("&#", 2);
-  append_decimal(out, code_point);
-  out.push_back(';');
+// "&#N;" for N below 160: at most 6 bytes, from at least one byte of input.
+inline char* write_xml_char_ref(char* at, char32_t code_point) {
+  at = write_raw(at, "&#");
+  at = write_decimal(at, code_point);
+  *at++ = ';';
+  return at;
 }
 
 // C1 controls and the two Unicode line terminators: valid UTF-8 that some
 // readers still take as the end of a line.
 inline bool is_line_breaking_non_ascii(char32_t code_point) {
   return (code_point >= 0x80 && code_point <= 0x9f) || code_point == 0x2028 || code_point == 0x2029;
+}
+
+// Runs write(at, bytes) in room for its worst case at the end of out.
+template <typename Write>
+void append_with(std::string& out, std::size_t max_size, Write write) {
+  RecordSpace space(out, max_size);
+  space.cursor = write(space.cursor);
 }
 
 }  // namespace
@@ -103,25 +135,26 @@ Utf8Step decode_utf8(std::string_view bytes) {
   return {length, true, code_point};
 }
 
-void append_basic_escaped(std::string& out, std::string_view bytes, BasicField field) {
-  const PlainTable& plain = field == BasicField::kText        ? kBasicTextPlain
-                            : field == BasicField::kBracketed ? kBasicBracketedPlain
-                                                              : kBasicNamePlain;
+namespace {
+
+// The basic escapes, with Plain the bytes that stay as they are.
+template <typename Plain>
+char* write_basic_escaped_with(char* at, std::string_view bytes) {
   std::size_t i = 0;
   while (i < bytes.size()) {
-    const std::size_t run_end = plain_run_end(bytes, i, plain);
-    out.append(bytes.data() + i, run_end - i);
+    const std::size_t run_end = Plain::run_end(bytes, i);
+    at = write_raw(at, bytes.substr(i, run_end - i));
     i = run_end;
     if (i == bytes.size()) break;
 
     const auto c = static_cast<unsigned char>(bytes[i]);
     if (c < 0x80) {
       switch (c) {
-        case '\n': out.append("\\n", 2); break;
-        case '\r': out.append("\\r", 2); break;
-        case '\t': out.append("\\t", 2); break;
-        case '\\': out.append("\\\\", 2); break;
-        default: append_hex_byte(out, c); break;
+        case '\n': at = write_raw(at, "\\n"); break;
+        case '\r': at = write_raw(at, "\\r"); break;
+        case '\t': at = write_raw(at, "\\t"); break;
+        case '\\': at = write_raw(at, "\\\\"); break;
+        default: at = write_hex_byte(at, c); break;
       }
       ++i;
       continue;
@@ -129,95 +162,125 @@ void append_basic_escaped(std::string& out, std::string_view bytes, BasicField f
     const Utf8Step step = decode_utf8(bytes.substr(i));
     const std::string_view sequence = bytes.substr(i, step.length);
     if (step.valid && !is_line_breaking_non_ascii(step.code_point)) {
-      out.append(sequence.data(), sequence.size());
+      at = write_raw(at, sequence);
     } else {
-      append_hex_bytes(out, sequence);
+      for (char byte : sequence) at = write_hex_byte(at, static_cast<unsigned char>(byte));
     }
     i += step.length;
   }
+  return at;
 }
 
-void append_xml_escaped(std::string& out, std::string_view bytes) {
+}  // namespace
+
+char* write_basic_escaped(char* at, std::string_view bytes, BasicField field) {
+  switch (field) {
+    case BasicField::kText: return write_basic_escaped_with<BasicTextPlain>(at, bytes);
+    case BasicField::kBracketed: return write_basic_escaped_with<BasicBracketedPlain>(at, bytes);
+    case BasicField::kName: break;
+  }
+  return write_basic_escaped_with<BasicNamePlain>(at, bytes);
+}
+
+char* write_xml_escaped(char* at, std::string_view bytes) {
   std::size_t i = 0;
   while (i < bytes.size()) {
-    const std::size_t run_end = plain_run_end(bytes, i, kXmlPlain);
-    out.append(bytes.data() + i, run_end - i);
+    const std::size_t run_end = XmlPlain::run_end(bytes, i);
+    at = write_raw(at, bytes.substr(i, run_end - i));
     i = run_end;
     if (i == bytes.size()) break;
 
     const auto c = static_cast<unsigned char>(bytes[i]);
     if (c < 0x80) {
       switch (c) {
-        case '&': out.append("&amp;", 5); break;
-        case '<': out.append("&lt;", 4); break;
-        case '>': out.append("&gt;", 4); break;
-        case '"': out.append("&quot;", 6); break;
+        case '&': at = write_raw(at, "&amp;"); break;
+        case '<': at = write_raw(at, "&lt;"); break;
+        case '>': at = write_raw(at, "&gt;"); break;
+        case '"': at = write_raw(at, "&quot;"); break;
         case '\t':
         case '\n':
         case '\r':
-        case 0x7f: append_xml_char_ref(out, c); break;
-        default: {
+        case 0x7f: at = write_xml_char_ref(at, c); break;
+        default:
           // A C0 control XML 1.0 cannot carry even as a reference: its
           // control picture, U+2400 + c, encoded E2 90 80+c.
-          const char picture[3] = {'\xe2', '\x90', static_cast<char>(0x80 + c)};
-          out.append(picture, sizeof picture);
+          at[0] = '\xe2';
+          at[1] = '\x90';
+          at[2] = static_cast<char>(0x80 + c);
+          at += 3;
           break;
-        }
       }
       ++i;
       continue;
     }
     const Utf8Step step = decode_utf8(bytes.substr(i));
     if (!step.valid || step.code_point == 0xfffe || step.code_point == 0xffff) {
-      out.append(kReplacement.data(), kReplacement.size());
+      at = write_raw(at, kReplacement);
     } else if (step.code_point <= 0x9f) {
-      append_xml_char_ref(out, step.code_point);  // C1 control: legal, made visible
+      at = write_xml_char_ref(at, step.code_point);  // C1 control: legal, made visible
     } else {
-      out.append(bytes.data() + i, step.length);
+      at = write_raw(at, bytes.substr(i, step.length));
     }
     i += step.length;
   }
+  return at;
 }
 
-void append_json_escaped(std::string& out, std::string_view bytes) {
+char* write_json_escaped(char* at, std::string_view bytes) {
   std::size_t i = 0;
   while (i < bytes.size()) {
-    const std::size_t run_end = plain_run_end(bytes, i, kJsonPlain);
-    out.append(bytes.data() + i, run_end - i);
+    const std::size_t run_end = JsonPlain::run_end(bytes, i);
+    at = write_raw(at, bytes.substr(i, run_end - i));
     i = run_end;
     if (i == bytes.size()) break;
 
     const auto c = static_cast<unsigned char>(bytes[i]);
     if (c < 0x80) {
       switch (c) {
-        case '"': out.append("\\\"", 2); break;
-        case '\\': out.append("\\\\", 2); break;
-        case '\b': out.append("\\b", 2); break;
-        case '\f': out.append("\\f", 2); break;
-        case '\n': out.append("\\n", 2); break;
-        case '\r': out.append("\\r", 2); break;
-        case '\t': out.append("\\t", 2); break;
-        default: append_json_u_escape(out, c); break;
+        case '"': at = write_raw(at, "\\\""); break;
+        case '\\': at = write_raw(at, "\\\\"); break;
+        case '\b': at = write_raw(at, "\\b"); break;
+        case '\f': at = write_raw(at, "\\f"); break;
+        case '\n': at = write_raw(at, "\\n"); break;
+        case '\r': at = write_raw(at, "\\r"); break;
+        case '\t': at = write_raw(at, "\\t"); break;
+        default: at = write_json_u_escape(at, c); break;
       }
       ++i;
       continue;
     }
     const Utf8Step step = decode_utf8(bytes.substr(i));
     if (!step.valid) {
-      out.append(kReplacement.data(), kReplacement.size());
+      at = write_raw(at, kReplacement);
     } else if (is_line_breaking_non_ascii(step.code_point)) {
-      append_json_u_escape(out, step.code_point);
+      at = write_json_u_escape(at, step.code_point);
     } else {
-      out.append(bytes.data() + i, step.length);
+      at = write_raw(at, bytes.substr(i, step.length));
     }
     i += step.length;
   }
+  return at;
+}
+
+char* write_decimal(char* at, std::int64_t value) {
+  return std::to_chars(at, at + kMaxDecimalLength, value).ptr;
+}
+
+void append_basic_escaped(std::string& out, std::string_view bytes, BasicField field) {
+  append_with(out, bytes.size() * kBasicExpansion,
+              [&](char* at) { return write_basic_escaped(at, bytes, field); });
+}
+
+void append_xml_escaped(std::string& out, std::string_view bytes) {
+  append_with(out, bytes.size() * kXmlExpansion, [&](char* at) { return write_xml_escaped(at, bytes); });
+}
+
+void append_json_escaped(std::string& out, std::string_view bytes) {
+  append_with(out, bytes.size() * kJsonExpansion, [&](char* at) { return write_json_escaped(at, bytes); });
 }
 
 void append_decimal(std::string& out, std::int64_t value) {
-  char digits[24];
-  const auto result = std::to_chars(digits, digits + sizeof digits, value);
-  out.append(digits, static_cast<std::size_t>(result.ptr - digits));
+  append_with(out, kMaxDecimalLength, [&](char* at) { return write_decimal(at, value); });
 }
 
 }  // namespace gw::formatting

@@ -10,55 +10,65 @@
 namespace gw {
 namespace {
 
-using formatting::append_decimal;
-using formatting::append_xml_escaped;
+using formatting::write_decimal;
+using formatting::write_raw;
+using formatting::write_xml_escaped;
 
-void append_text_attribute(std::string& out, std::string_view name, std::string_view value) {
-  out.push_back(' ');
-  out.append(name);
-  out.append("=\"", 2);
-  append_xml_escaped(out, value);
-  out.push_back('"');
+// More than the markup, time and numbers of any record take.
+constexpr std::size_t kFixedRoom = 512;
+
+// opening is the attribute's start, e.g. ` product="`.
+char* write_text_attribute(char* at, std::string_view opening, std::string_view value) {
+  at = write_raw(at, opening);
+  at = write_xml_escaped(at, value);
+  *at++ = '"';
+  return at;
 }
 
-void append_number_attribute(std::string& out, std::string_view name, std::int64_t value) {
-  out.push_back(' ');
-  out.append(name);
-  out.append("=\"", 2);
-  append_decimal(out, value);
-  out.push_back('"');
+char* write_number_attribute(char* at, std::string_view opening, std::int64_t value) {
+  at = write_raw(at, opening);
+  at = write_decimal(at, value);
+  *at++ = '"';
+  return at;
 }
 
 class XmlFormatter final : public RecordFormatter {
  public:
   void format(const Record& record, std::string& out) const override {
-    out.append("<record time=\"");
-    formatting::append_local_time(record.time_us, out);
-    out.push_back('"');
-    append_number_attribute(out, "time_us", record.time_us);
+    std::size_t field_bytes =
+        record.logger.size() + record.product.size() + record.component.size() + record.text.size();
+    if (record.kind == RecordKind::kMessage) field_bytes += record.catalog.size();
+    if (record.kind == RecordKind::kTrace) field_bytes += record.file.size() + record.function.size();
+    formatting::RecordSpace space(out, kFixedRoom + field_bytes * formatting::kXmlExpansion);
+
+    char* at = write_raw(space.cursor, "<record time=\"");
+    at = formatting::write_local_time(at, record.time_us);
+    *at++ = '"';
+    at = write_number_attribute(at, " time_us=\"", record.time_us);
     char level_buffer[12];
-    append_text_attribute(out, "level", level_name(record.level, level_buffer));
-    append_number_attribute(out, "level_value", record.level);
-    append_text_attribute(out, "logger", record.logger);
-    append_text_attribute(out, "product", record.product);
-    append_text_attribute(out, "component", record.component);
+    at = write_text_attribute(at, " level=\"", level_name(record.level, level_buffer));
+    at = write_number_attribute(at, " level_value=\"", record.level);
+    at = write_text_attribute(at, " logger=\"", record.logger);
+    at = write_text_attribute(at, " product=\"", record.product);
+    at = write_text_attribute(at, " component=\"", record.component);
     switch (record.kind) {
       case RecordKind::kMessage:
-        append_text_attribute(out, "catalog", record.catalog);
-        append_number_attribute(out, "set", record.set);
-        append_number_attribute(out, "number", record.number);
+        at = write_text_attribute(at, " catalog=\"", record.catalog);
+        at = write_number_attribute(at, " set=\"", record.set);
+        at = write_number_attribute(at, " number=\"", record.number);
         break;
       case RecordKind::kTrace:
-        append_text_attribute(out, "file", record.file);
-        append_text_attribute(out, "function", record.function);
-        append_number_attribute(out, "line", record.line);
+        at = write_text_attribute(at, " file=\"", record.file);
+        at = write_text_attribute(at, " function=\"", record.function);
+        at = write_number_attribute(at, " line=\"", record.line);
         break;
       case RecordKind::kText:
         break;
     }
-    out.push_back('>');
-    append_xml_escaped(out, record.text);
-    out.append("</record>\n");
+    *at++ = '>';
+    at = write_xml_escaped(at, record.text);
+    at = write_raw(at, "</record>\n");
+    space.cursor = at;
   }
 
   const char* header() const override { return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<log>\n"; }
