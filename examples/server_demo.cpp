@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -100,16 +101,27 @@ std::string executable_dir() {
   return dir.substr(0, dir.rfind('/'));
 }
 
-void show_file(const std::string& path, int lines) {
+// Prints the last lines of a log file, which this run has just written.
+void show_file(const std::string& path, std::size_t lines) {
   std::ifstream file(path);
   if (!file) {
     std::cout << "  " << path << " (not written)\n";
     return;
   }
-  std::cout << "  " << path << ":\n";
-  std::string line;
-  for (int shown = 0; shown < lines && std::getline(file, line); ++shown) {
-    std::cout << "    " << line.substr(0, 200) << (line.size() > 200 ? "..." : "") << "\n";
+  std::deque<std::string> last;
+  for (std::string line; std::getline(file, line);) {
+    last.push_back(line);
+    if (last.size() > lines) last.pop_front();
+  }
+  std::cout << "  " << path << ", last lines:\n";
+  const std::size_t width = 150;
+  for (std::string& line : last) {
+    // XML records end with their text, so they are shortened from the front.
+    if (line.size() > width) {
+      line = line.compare(0, 7, "<record") == 0 ? "..." + line.substr(line.size() - width)
+                                                : line.substr(0, width) + "...";
+    }
+    std::cout << "    " << line << "\n";
   }
 }
 
