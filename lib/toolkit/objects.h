@@ -55,6 +55,10 @@ struct Object {
   // GwIsLoggable reads.  Written under the configuration lock.
   std::atomic<int> threshold{kLevelOff};
 
+  // Records a handler could not hand on (its "droppedRecords"), counted by
+  // the record path whatever the sink.
+  std::atomic<std::uint64_t> dropped_records{0};
+
   // Values set at run time, overriding the configuration.  Never null.
   std::atomic<const PropMap*> props{new PropMap};
 

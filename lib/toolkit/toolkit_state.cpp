@@ -525,8 +525,12 @@ char* Toolkit::get_property(std::uintptr_t handle, const char* property, unsigne
   const PropMap& props = *object->props.load();
   const ConfigFile& config = *world()->config;
   std::optional<std::string_view> value;
+  std::string dropped;
   if (std::strcmp(property, "className") == 0) {
     value = effective_class(*object, props, config);
+  } else if (object->kind == ObjectKind::kHandler && std::strcmp(property, "droppedRecords") == 0) {
+    dropped = std::to_string(object->dropped_records.load(std::memory_order_relaxed));
+    value = dropped;
   } else {
     value = effective_value(*object, props, config, property);
   }
@@ -658,7 +662,11 @@ int Toolkit::log(std::uintptr_t handle, Record& record, bool level_test) {
       formatter->format(record, buffer);
       rendered_by = formatter;
     }
-    if (handler.sink->write(buffer, formatter->header())) ++written;
+    if (handler.sink->write(buffer, formatter->header())) {
+      ++written;
+    } else if (Object* handler_object = object_at(index)) {
+      handler_object->dropped_records.fetch_add(1, std::memory_order_relaxed);
+    }
   }
   if (buffer.capacity() > kKeptBufferCapacity) {
     buffer.clear();

@@ -125,9 +125,13 @@ TEST_F(FileHandlerTest, FileThatCannotBeOpenedDropsRecordsWithOneReport) {
   const std::string errors = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(errors, "gwtoolkit: handler.f: cannot open " + dir_.path() +
                         "/: Is a directory: records are dropped\n");
+  EXPECT_EQ(property(handler, "droppedRecords"), "4");
   // A new fileName is a new chance.
   GwSetObjProp(handler, "fileName", file("ok.log").c_str());
   EXPECT_EQ(GwLogInfo(logger, "c", 1, 3, "kept", nullptr), 1);
+  EXPECT_EQ(property(handler, "droppedRecords"), "4");
+  Ref logger_object("logger.f");
+  EXPECT_EQ(property(logger_object, "droppedRecords"), "<none>") << "handlers only";
 }
 
 TEST_F(FileHandlerTest, MissingPermissionIsReported) {
