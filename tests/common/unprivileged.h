@@ -1,0 +1,33 @@
+// Runs the rest of a scope with the effective identity of an unprivileged
+// user ("nobody") when the test runs as root, so that file permissions
+// apply to what the scope does.  Directories the scope must traverse need
+// to be open to others (for example 0755).
+#ifndef EKLOGGER_TESTS_COMMON_UNPRIVILEGED_H_
+#define EKLOGGER_TESTS_COMMON_UNPRIVILEGED_H_
+
+#include <unistd.h>
+
+class Unprivileged {
+ public:
+  static constexpr uid_t kNobody = 65534;
+
+  Unprivileged() : was_root_(::geteuid() == 0) {
+    if (was_root_) dropped_ = ::setegid(kNobody) == 0 && ::seteuid(kNobody) == 0;
+  }
+  ~Unprivileged() {
+    if (was_root_) {
+      if (::seteuid(0) != 0 || ::setegid(0) != 0) _exit(99);  // never go on half restored
+    }
+  }
+  Unprivileged(const Unprivileged&) = delete;
+  Unprivileged& operator=(const Unprivileged&) = delete;
+
+  // False when running as root and the identity could not be changed.
+  bool ok() const { return !was_root_ || dropped_; }
+
+ private:
+  const bool was_root_;
+  bool dropped_ = false;
+};
+
+#endif  // EKLOGGER_TESTS_COMMON_UNPRIVILEGED_H_
