@@ -78,8 +78,8 @@ bool is_catalog_file(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat status;
-  bool usable = fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
-                status.st_size <= kMaxCatalogSize;
+  bool usable =
+      fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size <= kMaxCatalogSize;
   if (usable) {
     const size_t size = static_cast<size_t>(status.st_size);
     std::vector<uint32_t> words(size / sizeof(uint32_t) + 1, 0);
@@ -114,12 +114,24 @@ std::string expand_template(const std::string& pattern, const char* name, const 
       continue;
     }
     switch (pattern[++i]) {
-      case 'N': path += name; break;
-      case 'L': path += locale.name; break;
-      case 'l': path += locale.language; break;
-      case 't': path += locale.territory; break;
-      case 'c': path += locale.codeset; break;
-      case '%': path += '%'; break;
+      case 'N':
+        path += name;
+        break;
+      case 'L':
+        path += locale.name;
+        break;
+      case 'l':
+        path += locale.language;
+        break;
+      case 't':
+        path += locale.territory;
+        break;
+      case 'c':
+        path += locale.codeset;
+        break;
+      case '%':
+        path += '%';
+        break;
       default:
         path += '%';
         path += pattern[i];
@@ -133,8 +145,8 @@ std::string expand_template(const std::string& pattern, const char* name, const 
 // locale object: LC_MESSAGES with NL_CAT_LOCALE, LANG otherwise, "C" when
 // that is unset or not a locale name.
 lcs_loc process_locale(int flags) {
-  const char* name = (flags & NL_CAT_LOCALE) != 0 ? std::setlocale(LC_MESSAGES, nullptr)
-                                                  : secure_getenv("LANG");
+  const char* name =
+      (flags & NL_CAT_LOCALE) != 0 ? std::setlocale(LC_MESSAGES, nullptr) : secure_getenv("LANG");
   lcs_loc locale;
   split_locale_name(is_valid_locale_name(name) ? name : "C", &locale);
   return locale;

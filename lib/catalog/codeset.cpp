@@ -47,7 +47,8 @@ size_t utf8_sequence_length(const unsigned char* text) {
 bool is_valid_codeset_name(const char* name) {
   if (name == nullptr || name[0] == '\0') return false;
   for (const char* p = name; *p != '\0'; ++p) {
-    const bool alnum = (*p >= 'A' && *p <= 'Z') || (*p >= 'a' && *p <= 'z') || (*p >= '0' && *p <= '9');
+    const bool alnum =
+        (*p >= 'A' && *p <= 'Z') || (*p >= 'a' && *p <= 'z') || (*p >= '0' && *p <= '9');
     if (!alnum && std::strchr("_.:+-", *p) == nullptr) return false;
     if (p - name >= 64) return false;
   }
@@ -137,8 +138,7 @@ lcs_cs* lcs_cs_new(const char* codeset) {
   // A code set whose texts cannot be NUL-terminated C strings (UTF-16 and
   // the like) cannot carry a message.
   bool failed = false;
-  const std::string sample =
-      lcs::run_converter(result->converter, "?A", std::string(), &failed);
+  const std::string sample = lcs::run_converter(result->converter, "?A", std::string(), &failed);
   if (failed || sample.empty() || sample.find('\0') != std::string::npos) {
     lcs_cs_free(result);
     return nullptr;

@@ -35,9 +35,8 @@ void split_locale_name(const std::string& name, lcs_loc* locale) {
   const std::string::size_type underscore = base.find('_');
   locale->language = base.substr(0, std::min(dot, underscore));
   if (underscore != std::string::npos && (dot == std::string::npos || underscore < dot)) {
-    locale->territory = base.substr(underscore + 1, dot == std::string::npos
-                                                        ? std::string::npos
-                                                        : dot - underscore - 1);
+    locale->territory = base.substr(
+        underscore + 1, dot == std::string::npos ? std::string::npos : dot - underscore - 1);
   }
   if (dot != std::string::npos) locale->codeset = base.substr(dot + 1);
 }

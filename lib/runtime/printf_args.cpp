@@ -7,13 +7,14 @@
 // argument of the type that format reads.  The output of a valid format is
 // therefore exactly snprintf's, and no format can make snprintf read an
 // argument it was not given or write through a pointer.
+#include "printf_args.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <type_traits>
 
-#include "printf_args.h"
 #include "string_buffer.h"
 
 namespace nxrt {
@@ -243,7 +244,8 @@ bool Formatter::render(const Conversion& given) {
     }
     case 'p': {
       if (type == NX_ARG_POINTER) return render_one(spec, "", arg->value.p);
-      if (type == NX_ARG_STRING) return render_one(spec, "", static_cast<const void*>(arg->value.s));
+      if (type == NX_ARG_STRING)
+        return render_one(spec, "", static_cast<const void*>(arg->value.s));
       break;
     }
     case 'f':
@@ -260,7 +262,8 @@ bool Formatter::render(const Conversion& given) {
           arg->value.i <= kExactDoubleLimit) {
         return render_one(spec, "", static_cast<double>(arg->value.i));
       }
-      if (type == NX_ARG_UINT && arg->value.u <= static_cast<unsigned long long>(kExactDoubleLimit)) {
+      if (type == NX_ARG_UINT &&
+          arg->value.u <= static_cast<unsigned long long>(kExactDoubleLimit)) {
         return render_one(spec, "", static_cast<double>(arg->value.u));
       }
       if (type == NX_ARG_CHAR) return render_one(spec, "", static_cast<double>(arg->value.c));
@@ -306,7 +309,7 @@ bool Formatter::run(const char* format) {
 
     spec.conversion = *p;
     if (spec.conversion == '\0') {
-      // A specification cut off by the end of the format stays as written.
+      // A conversion cut off by the end of the format stays as written.
       return append(percent, static_cast<size_t>(p - percent));
     }
     cursor = p + 1;

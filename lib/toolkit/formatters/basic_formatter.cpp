@@ -22,10 +22,8 @@ constexpr std::size_t kFixedRoom = 160;
 class BasicFormatter final : public RecordFormatter {
  public:
   void format(const Record& record, std::string& out) const override {
-    std::size_t field_bytes = record.product.size() + record.component.size() + record.text.size();
-    if (record.kind == RecordKind::kMessage) field_bytes += record.catalog.size();
-    if (record.kind == RecordKind::kTrace) field_bytes += record.file.size() + record.function.size();
-    formatting::RecordSpace space(out, kFixedRoom + field_bytes * formatting::kBasicExpansion);
+    formatting::RecordSpace space(
+        out, kFixedRoom + formatting::variable_field_bytes(record) * formatting::kBasicExpansion);
 
     char* at = formatting::write_local_time(space.cursor, record.time_us);
     *at++ = ' ';
@@ -67,6 +65,8 @@ class BasicFormatter final : public RecordFormatter {
 
 }  // namespace
 
-std::unique_ptr<RecordFormatter> make_basic_formatter() { return std::make_unique<BasicFormatter>(); }
+std::unique_ptr<RecordFormatter> make_basic_formatter() {
+  return std::make_unique<BasicFormatter>();
+}
 
 }  // namespace gw

@@ -15,13 +15,20 @@ std::unique_ptr<RecordFormatter> make_record_formatter(std::string_view class_na
 
 std::string_view level_name(int level, char (&buffer)[12]) {
   switch (level) {
-    case 6000: return "SEVERE";
-    case 5000: return "WARNING";
-    case 4000: return "INFO";
-    case 3000: return "FINE";
-    case 2000: return "FINER";
-    case 1000: return "FINEST";
-    default: break;
+    case 6000:
+      return "SEVERE";
+    case 5000:
+      return "WARNING";
+    case 4000:
+      return "INFO";
+    case 3000:
+      return "FINE";
+    case 2000:
+      return "FINER";
+    case 1000:
+      return "FINEST";
+    default:
+      break;
   }
   // "-2147483648" is the longest: 11 characters.
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, level);

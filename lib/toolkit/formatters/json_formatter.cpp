@@ -32,11 +32,8 @@ char* write_number_member(char* at, std::string_view opening, std::int64_t value
 class JsonFormatter final : public RecordFormatter {
  public:
   void format(const Record& record, std::string& out) const override {
-    std::size_t field_bytes =
-        record.logger.size() + record.product.size() + record.component.size() + record.text.size();
-    if (record.kind == RecordKind::kMessage) field_bytes += record.catalog.size();
-    if (record.kind == RecordKind::kTrace) field_bytes += record.file.size() + record.function.size();
-    formatting::RecordSpace space(out, kFixedRoom + field_bytes * formatting::kJsonExpansion);
+    formatting::RecordSpace space(
+        out, kFixedRoom + formatting::variable_field_bytes(record) * formatting::kJsonExpansion);
 
     char* at = write_raw(space.cursor, "{\"time\":\"");
     at = formatting::write_local_time(at, record.time_us);

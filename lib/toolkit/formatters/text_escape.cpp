@@ -39,7 +39,7 @@ struct PlainBytes {
       std::uint64_t word;
       std::memcpy(&word, bytes.data() + i, sizeof word);
       const std::uint64_t stop = ((word - kOnes * 0x20) & ~word) |  // a byte below 0x20
-                                 (word + kOnes) | word |             // a byte above 0x7e
+                                 (word + kOnes) | word |            // a byte above 0x7e
                                  (has_byte(word, kSpecial) | ...);
       if ((stop & kHighBits) != 0) break;
       i += 8;
@@ -150,11 +150,21 @@ char* write_basic_escaped_with(char* at, std::string_view bytes) {
     const auto c = static_cast<unsigned char>(bytes[i]);
     if (c < 0x80) {
       switch (c) {
-        case '\n': at = write_raw(at, "\\n"); break;
-        case '\r': at = write_raw(at, "\\r"); break;
-        case '\t': at = write_raw(at, "\\t"); break;
-        case '\\': at = write_raw(at, "\\\\"); break;
-        default: at = write_hex_byte(at, c); break;
+        case '\n':
+          at = write_raw(at, "\\n");
+          break;
+        case '\r':
+          at = write_raw(at, "\\r");
+          break;
+        case '\t':
+          at = write_raw(at, "\\t");
+          break;
+        case '\\':
+          at = write_raw(at, "\\\\");
+          break;
+        default:
+          at = write_hex_byte(at, c);
+          break;
       }
       ++i;
       continue;
@@ -175,9 +185,12 @@ char* write_basic_escaped_with(char* at, std::string_view bytes) {
 
 char* write_basic_escaped(char* at, std::string_view bytes, BasicField field) {
   switch (field) {
-    case BasicField::kText: return write_basic_escaped_with<BasicTextPlain>(at, bytes);
-    case BasicField::kBracketed: return write_basic_escaped_with<BasicBracketedPlain>(at, bytes);
-    case BasicField::kName: break;
+    case BasicField::kText:
+      return write_basic_escaped_with<BasicTextPlain>(at, bytes);
+    case BasicField::kBracketed:
+      return write_basic_escaped_with<BasicBracketedPlain>(at, bytes);
+    case BasicField::kName:
+      break;
   }
   return write_basic_escaped_with<BasicNamePlain>(at, bytes);
 }
@@ -193,14 +206,24 @@ char* write_xml_escaped(char* at, std::string_view bytes) {
     const auto c = static_cast<unsigned char>(bytes[i]);
     if (c < 0x80) {
       switch (c) {
-        case '&': at = write_raw(at, "&amp;"); break;
-        case '<': at = write_raw(at, "&lt;"); break;
-        case '>': at = write_raw(at, "&gt;"); break;
-        case '"': at = write_raw(at, "&quot;"); break;
+        case '&':
+          at = write_raw(at, "&amp;");
+          break;
+        case '<':
+          at = write_raw(at, "&lt;");
+          break;
+        case '>':
+          at = write_raw(at, "&gt;");
+          break;
+        case '"':
+          at = write_raw(at, "&quot;");
+          break;
         case '\t':
         case '\n':
         case '\r':
-        case 0x7f: at = write_xml_char_ref(at, c); break;
+        case 0x7f:
+          at = write_xml_char_ref(at, c);
+          break;
         default:
           // A C0 control XML 1.0 cannot carry even as a reference: its
           // control picture, U+2400 + c, encoded E2 90 80+c.
@@ -237,14 +260,30 @@ char* write_json_escaped(char* at, std::string_view bytes) {
     const auto c = static_cast<unsigned char>(bytes[i]);
     if (c < 0x80) {
       switch (c) {
-        case '"': at = write_raw(at, "\\\""); break;
-        case '\\': at = write_raw(at, "\\\\"); break;
-        case '\b': at = write_raw(at, "\\b"); break;
-        case '\f': at = write_raw(at, "\\f"); break;
-        case '\n': at = write_raw(at, "\\n"); break;
-        case '\r': at = write_raw(at, "\\r"); break;
-        case '\t': at = write_raw(at, "\\t"); break;
-        default: at = write_json_u_escape(at, c); break;
+        case '"':
+          at = write_raw(at, "\\\"");
+          break;
+        case '\\':
+          at = write_raw(at, "\\\\");
+          break;
+        case '\b':
+          at = write_raw(at, "\\b");
+          break;
+        case '\f':
+          at = write_raw(at, "\\f");
+          break;
+        case '\n':
+          at = write_raw(at, "\\n");
+          break;
+        case '\r':
+          at = write_raw(at, "\\r");
+          break;
+        case '\t':
+          at = write_raw(at, "\\t");
+          break;
+        default:
+          at = write_json_u_escape(at, c);
+          break;
       }
       ++i;
       continue;
@@ -272,11 +311,13 @@ void append_basic_escaped(std::string& out, std::string_view bytes, BasicField f
 }
 
 void append_xml_escaped(std::string& out, std::string_view bytes) {
-  append_with(out, bytes.size() * kXmlExpansion, [&](char* at) { return write_xml_escaped(at, bytes); });
+  append_with(out, bytes.size() * kXmlExpansion,
+              [&](char* at) { return write_xml_escaped(at, bytes); });
 }
 
 void append_json_escaped(std::string& out, std::string_view bytes) {
-  append_with(out, bytes.size() * kJsonExpansion, [&](char* at) { return write_json_escaped(at, bytes); });
+  append_with(out, bytes.size() * kJsonExpansion,
+              [&](char* at) { return write_json_escaped(at, bytes); });
 }
 
 void append_decimal(std::string& out, std::int64_t value) {

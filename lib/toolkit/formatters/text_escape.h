@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "record.h"
+
 namespace gw::formatting {
 
 // One step of UTF-8 decoding at the start of bytes (not empty).  A valid
@@ -54,6 +56,16 @@ class RecordSpace {
  private:
   std::string& out_;
 };
+
+// The bytes of a record's variable fields, before escaping: what a
+// formatter multiplies by its worst-case expansion to size a RecordSpace.
+inline std::size_t variable_field_bytes(const Record& record) {
+  std::size_t bytes =
+      record.logger.size() + record.product.size() + record.component.size() + record.text.size();
+  if (record.kind == RecordKind::kMessage) bytes += record.catalog.size();
+  if (record.kind == RecordKind::kTrace) bytes += record.file.size() + record.function.size();
+  return bytes;
+}
 
 // Copies text to at and returns the end of what was written.
 inline char* write_raw(char* at, std::string_view text) {

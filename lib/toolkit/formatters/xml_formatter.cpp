@@ -35,11 +35,8 @@ char* write_number_attribute(char* at, std::string_view opening, std::int64_t va
 class XmlFormatter final : public RecordFormatter {
  public:
   void format(const Record& record, std::string& out) const override {
-    std::size_t field_bytes =
-        record.logger.size() + record.product.size() + record.component.size() + record.text.size();
-    if (record.kind == RecordKind::kMessage) field_bytes += record.catalog.size();
-    if (record.kind == RecordKind::kTrace) field_bytes += record.file.size() + record.function.size();
-    formatting::RecordSpace space(out, kFixedRoom + field_bytes * formatting::kXmlExpansion);
+    formatting::RecordSpace space(
+        out, kFixedRoom + formatting::variable_field_bytes(record) * formatting::kXmlExpansion);
 
     char* at = write_raw(space.cursor, "<record time=\"");
     at = formatting::write_local_time(at, record.time_us);
@@ -71,7 +68,9 @@ class XmlFormatter final : public RecordFormatter {
     space.cursor = at;
   }
 
-  const char* header() const override { return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<log>\n"; }
+  const char* header() const override {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<log>\n";
+  }
   const char* trailer() const override { return "</log>\n"; }
   std::string_view class_name() const override { return "gw_xmlformatter"; }
 };
