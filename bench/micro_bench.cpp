@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "bench_config.h"
@@ -258,6 +259,7 @@ int main(int argc, char** argv) {
   benchmark::Shutdown();
   delete manager;
   log4cxx::LogManager::shutdown();
-  std::printf("log files in %s\n", log_dir.c_str());
+  std::error_code ignored;
+  std::filesystem::remove_all(log_dir, ignored);
   return 0;
 }
