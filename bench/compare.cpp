@@ -243,11 +243,21 @@ Outcome execute(const Run& run, std::size_t records, std::size_t text_length,
     const std::string threads = std::to_string(run.threads);
     const std::string count = std::to_string(per_process);
     const std::string length = std::to_string(text_length);
-    const char* argv[] = {program.c_str(), "run-case",      run.case_name.c_str(),
-                          "--threads",     threads.c_str(), "--records",
-                          count.c_str(),   "--dir",         dir.c_str(),
-                          "--text-length", length.c_str(),  "--ready-fd",
-                          "3",             "--go-fd",       "4",
+    const char* argv[] = {program.c_str(),
+                          "run-case",
+                          run.case_name.c_str(),
+                          "--threads",
+                          threads.c_str(),
+                          "--records",
+                          count.c_str(),
+                          "--dir",
+                          dir.c_str(),
+                          "--text-length",
+                          length.c_str(),
+                          "--ready-fd",
+                          "3",
+                          "--go-fd",
+                          "4",
                           nullptr};
     const int spawned = posix_spawn(&child.pid, program.c_str(), &actions, &attributes,
                                     const_cast<char**>(argv), environ);
@@ -342,11 +352,21 @@ int drive(const Arguments& arguments) {
   ::mkdir(out.c_str(), 0755);
 
   const std::vector<Run> runs = {
-      {"raw", 1, 1},          {"ours", 1, 1},         {"ours-finer", 1, 1},
-      {"spdlog-flush", 1, 1}, {"log4cxx-flush", 1, 1}, {"glog-flush", 1, 1},
-      {"raw", 2, 1},          {"ours", 2, 1},         {"spdlog-flush", 2, 1},
-      {"log4cxx-flush", 2, 1}, {"glog-flush", 2, 1},  {"raw", 1, 2},
-      {"ours", 1, 2},         {"spdlog-buffered", 1, 1}, {"log4cxx-buffered", 1, 1},
+      {"raw", 1, 1},
+      {"ours", 1, 1},
+      {"ours-finer", 1, 1},
+      {"spdlog-flush", 1, 1},
+      {"log4cxx-flush", 1, 1},
+      {"glog-flush", 1, 1},
+      {"raw", 2, 1},
+      {"ours", 2, 1},
+      {"spdlog-flush", 2, 1},
+      {"log4cxx-flush", 2, 1},
+      {"glog-flush", 2, 1},
+      {"raw", 1, 2},
+      {"ours", 1, 2},
+      {"spdlog-buffered", 1, 1},
+      {"log4cxx-buffered", 1, 1},
       {"glog-buffered", 1, 1},
   };
 
@@ -375,10 +395,9 @@ int drive(const Arguments& arguments) {
     // Rotate the order so that no case always follows the same neighbour.
     for (std::size_t i = 0; i < runs.size(); ++i) {
       const Run& run = runs[(i + round * 5) % runs.size()];
-      const std::size_t total = records / (run.threads * run.processes) *
-                                (run.threads * run.processes);
-      const Outcome outcome =
-          execute(run, total, text_lengths[run.case_name], base + "/run");
+      const std::size_t total =
+          records / (run.threads * run.processes) * (run.threads * run.processes);
+      const Outcome outcome = execute(run, total, text_lengths[run.case_name], base + "/run");
       Summary& summary = summaries[run.label()];
       if (!outcome.available) {
         summary.reason = outcome.reason;
@@ -401,8 +420,8 @@ int drive(const Arguments& arguments) {
   markdown << "| case | mode | records/s (median) | min–max | µs/record | bytes/record |\n"
            << "|---|---|---:|---:|---:|---:|\n";
   char line[512];
-  std::snprintf(line, sizeof(line), "%-30s %14s %25s %10s %8s\n", "case", "records/s",
-                "min-max", "us/record", "bytes");
+  std::snprintf(line, sizeof(line), "%-30s %14s %25s %10s %8s\n", "case", "records/s", "min-max",
+                "us/record", "bytes");
   table << line;
   for (const Run& run : runs) {
     const std::string label = run.label();
@@ -444,8 +463,7 @@ int drive(const Arguments& arguments) {
       {"ours / log4cxx ImmediateFlush, 1 thread", "ours", "log4cxx-flush", NAN, false},
       {"ours / glog logbuflevel -1, 1 thread", "ours", "glog-flush", NAN, false},
       {"ours / raw write(2), 2 threads", "ours, 2 threads", "raw, 2 threads", 0.85, false},
-      {"ours / spdlog flush, 2 threads", "ours, 2 threads", "spdlog-flush, 2 threads", 3.0,
-       false},
+      {"ours / spdlog flush, 2 threads", "ours, 2 threads", "spdlog-flush, 2 threads", 3.0, false},
       {"ours / log4cxx ImmediateFlush, 2 threads", "ours, 2 threads", "log4cxx-flush, 2 threads",
        NAN, false},
       {"ours / glog logbuflevel -1, 2 threads", "ours, 2 threads", "glog-flush, 2 threads", NAN,
@@ -458,8 +476,9 @@ int drive(const Arguments& arguments) {
   std::snprintf(line, sizeof(line), "%-44s %8s %17s %8s %s\n", "ratio (per round, median)",
                 "median", "min-max", "target", "");
   table << line;
-  markdown << "\n| ratio (of the same round, median over rounds) | median | min–max | target | met |\n"
-           << "|---|---:|---:|---:|---|\n";
+  markdown
+      << "\n| ratio (of the same round, median over rounds) | median | min–max | target | met |\n"
+      << "|---|---:|---:|---:|---|\n";
   for (const RatioRow& row : ratios) {
     const Summary& top = summaries[row.numerator];
     const Summary& bottom = summaries[row.denominator];
@@ -485,8 +504,8 @@ int drive(const Arguments& arguments) {
     if (!std::isnan(row.target)) {
       met = (row.at_most ? middle <= row.target : middle >= row.target) ? "yes" : "no";
     }
-    std::snprintf(line, sizeof(line), "%-44s %8.2f %8.2f-%-8.2f %8s %s\n", row.what.c_str(),
-                  middle, *range.first, *range.second, target_text.c_str(), met.c_str());
+    std::snprintf(line, sizeof(line), "%-44s %8.2f %8.2f-%-8.2f %8s %s\n", row.what.c_str(), middle,
+                  *range.first, *range.second, target_text.c_str(), met.c_str());
     table << line;
     std::snprintf(line, sizeof(line), "| %s | %.2f | %.2f–%.2f | %s | %s |\n", row.what.c_str(),
                   middle, *range.first, *range.second, target_text.c_str(), met.c_str());
@@ -534,7 +553,7 @@ int rss(const Arguments& arguments) {
   for (std::size_t done = 0; done < records; done += step) {
     for (std::size_t i = 0; i < step; i += 2) {
       group->info(text.c_str(), 42);
-      group->finer(text.c_str(), __FILE__, __func__, __LINE__);
+      group->finer(text.c_str(), "orders.cpp", "submit", 42);
     }
     // The files are emptied as they go: only the process's memory is of
     // interest here, and appending continues at the new end.
