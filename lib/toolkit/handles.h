@@ -1,0 +1,90 @@
+// Handles: what the C interface hands out for an object.  A handle encodes
+// a slot of a table that only grows and the slot's generation; releasing it
+// bumps the generation, so a released, forged or unknown handle is
+// recognised and ignored, never dereferenced.  Each GwGetObject gets a
+// handle of its own, so one owner's double release cannot cut another's.
+// lookup is lock-free; acquire and release take a short lock for the free
+// list.  Every call is safe from any thread.
+#ifndef EKLOGGER_TOOLKIT_HANDLES_H_
+#define EKLOGGER_TOOLKIT_HANDLES_H_
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace gw {
+
+// A table of T* indexed by a dense number, growing in chunks that are never
+// moved or freed, so that a reader needs no lock.  Writers serialise among
+// themselves (their caller's lock).
+template <typename T>
+class GrowingTable {
+ public:
+  static constexpr std::uint32_t kChunkSize = 1024;
+  static constexpr std::uint32_t kChunks = 4096;
+  static constexpr std::uint32_t kCapacity = kChunkSize * kChunks;
+
+  GrowingTable() = default;
+  // Frees the chunks, not what their entries point to.
+  ~GrowingTable() {
+    for (std::atomic<Chunk*>& chunk : chunks_) delete chunk.load();
+  }
+  GrowingTable(const GrowingTable&) = delete;
+  GrowingTable& operator=(const GrowingTable&) = delete;
+
+  // The entry of index, null when there is none.
+  std::atomic<T*>* entry(std::uint32_t index) const {
+    if (index >= kCapacity) return nullptr;
+    Chunk* chunk = chunks_[index / kChunkSize].load(std::memory_order_acquire);
+    return chunk == nullptr ? nullptr : &chunk->entries[index % kChunkSize];
+  }
+  // The entry of index, its chunk created if needed; null beyond capacity.
+  std::atomic<T*>* make_entry(std::uint32_t index) {
+    if (index >= kCapacity) return nullptr;
+    std::atomic<Chunk*>& slot = chunks_[index / kChunkSize];
+    Chunk* chunk = slot.load(std::memory_order_acquire);
+    if (chunk == nullptr) {
+      chunk = new Chunk;
+      slot.store(chunk, std::memory_order_release);
+    }
+    return &chunk->entries[index % kChunkSize];
+  }
+
+ private:
+  struct Chunk {
+    std::atomic<T*> entries[kChunkSize] = {};
+  };
+  std::atomic<Chunk*> chunks_[kChunks] = {};
+};
+
+class HandleTable {
+ public:
+  static constexpr std::uint32_t kNoObject = UINT32_MAX;
+
+  HandleTable() = default;
+  ~HandleTable();
+  HandleTable(const HandleTable&) = delete;
+  HandleTable& operator=(const HandleTable&) = delete;
+
+  // A new handle for the object, or 0 when the table is full.
+  std::uintptr_t acquire(std::uint32_t object_index);
+  // The object of a live handle, or kNoObject.
+  std::uint32_t lookup(std::uintptr_t handle) const;
+  // Ends a live handle; false for one that is not live.
+  bool release(std::uintptr_t handle);
+
+ private:
+  struct Slot {
+    // generation << 32 | (object index + 1); low half 0 = free
+    std::atomic<std::uint64_t> state{1ULL << 32};
+  };
+  GrowingTable<Slot> slots_;
+  std::mutex mutex_;
+  std::uint32_t used_ = 0;           // slots ever handed out; guarded by mutex_
+  std::vector<std::uint32_t> free_;  // released slots; guarded by mutex_
+};
+
+}  // namespace gw
+
+#endif  // EKLOGGER_TOOLKIT_HANDLES_H_

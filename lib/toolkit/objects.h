@@ -1,0 +1,71 @@
+// The toolkit's named objects: loggers, handlers and formatters.  An object
+// is created once per name and lives for the rest of the process, so that a
+// handle, however stale, can never reach freed memory; releasing a handle
+// drops the handle, not the object.  Run-time property values sit in an
+// immutable map behind an atomic pointer (read under an EpochGuard, and
+// replaced by compare-exchange, both lock-free).  The rest of an object is
+// written by the toolkit under its configuration lock.
+#ifndef EKLOGGER_TOOLKIT_OBJECTS_H_
+#define EKLOGGER_TOOLKIT_OBJECTS_H_
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "file_handler.h"
+#include "formatters/formatter.h"
+#include "levels.h"
+
+namespace gw {
+
+enum class ObjectKind { kLogger, kHandler, kFormatter };
+
+using PropMap = std::map<std::string, std::string, std::less<>>;
+
+// The class names the toolkit knows.
+constexpr std::string_view kLoggerClass = "gw_logger";
+constexpr std::string_view kFileHandlerClass = "gw_filehandler";
+constexpr std::string_view kConsoleHandlerClass = "gw_consolehandler";
+constexpr std::string_view kBasicFormatterClass = "gw_basicformatter";
+constexpr std::string_view kXmlFormatterClass = "gw_xmlformatter";
+constexpr std::string_view kJsonFormatterClass = "gw_jsonformatter";
+
+// The kind of a known class; false for a class the toolkit does not know.
+bool kind_of_class(std::string_view class_name, ObjectKind& kind);
+// The class an object of a name gets when nothing names one: "handler..."
+// a file handler, "formatter..." the basic formatter, else a logger.
+std::string_view class_from_name(std::string_view name);
+std::string_view default_class(ObjectKind kind);
+const char* kind_text(ObjectKind kind);
+
+struct Object {
+  Object(std::string object_name, ObjectKind object_kind, std::uint32_t object_index)
+      : name(std::move(object_name)), kind(object_kind), index(object_index) {}
+
+  const std::string name;
+  const ObjectKind kind;
+  const std::uint32_t index;
+
+  // The lowest record level that some handler of this logger would write,
+  // kLevelOff when none would (OFF, no handlers, toolkit closed); what
+  // GwIsLoggable reads.  Written under the configuration lock.
+  std::atomic<int> threshold{kLevelOff};
+
+  // Values set at run time, overriding the configuration.  Never null.
+  std::atomic<const PropMap*> props{new PropMap};
+
+  // Guarded by the toolkit's configuration lock:
+  std::shared_ptr<FileSink> sink;  // a file handler's current output
+  std::string sink_key;        // the file name and permissions it was made for
+  // A formatter's implementation for each class it has had: kept for the
+  // life of the process, as the header and trailer texts handed out are.
+  std::map<std::string, std::unique_ptr<RecordFormatter>, std::less<>> implementations;
+};
+
+}  // namespace gw
+
+#endif  // EKLOGGER_TOOLKIT_OBJECTS_H_

@@ -1,0 +1,670 @@
+#include "toolkit_state.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "diagnostics.h"
+#include "epoch.h"
+#include "properties.h"
+
+namespace gw {
+
+namespace {
+
+constexpr std::size_t kMaxConfigSize = 16 * 1024 * 1024;
+constexpr std::size_t kKeptBufferCapacity = 64 * 1024;
+
+const std::string* find_prop(const PropMap& props, std::string_view property) {
+  const auto found = props.find(property);
+  return found == props.end() ? nullptr : &found->second;
+}
+
+// The run-time value, else the configured (own or inherited) one.
+std::optional<std::string_view> effective_value(const Object& object, const PropMap& props,
+                                                const ConfigFile& config,
+                                                std::string_view property) {
+  if (const std::string* value = find_prop(props, property)) return std::string_view(*value);
+  if (const ConfigFile::Entry* entry = config.lookup(object.name, property)) {
+    return std::string_view(entry->value);
+  }
+  return std::nullopt;
+}
+
+// Names in a list separated by commas and/or white space.
+std::vector<std::string_view> split_names(std::string_view text) {
+  std::vector<std::string_view> names;
+  std::size_t start = 0;
+  const auto separator = [](char c) {
+    return c == ',' || c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+  };
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    if (i == text.size() || separator(text[i])) {
+      if (i > start) names.push_back(text.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  return names;
+}
+
+bool parse_unsigned(std::string_view text, int base, unsigned long long max,
+                    unsigned long long& value) {
+  if (text.empty() || text.size() > 24) return false;
+  const std::string copy(text);
+  if (copy[0] == '-' || copy[0] == '+' || copy[0] == ' ') return false;
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtoull(copy.c_str(), &end, base);
+  return errno == 0 && end == copy.c_str() + copy.size() && value <= max;
+}
+
+// Properties whose change alters a View; the others are only stored.
+bool shapes_view(ObjectKind kind, std::string_view property) {
+  if (property == "className") return true;
+  switch (kind) {
+    case ObjectKind::kLogger: return property == "level" || property == "handlers";
+    case ObjectKind::kHandler:
+      return property == "level" || property == "formatter" || property == "fileName" ||
+             property == "permissions";
+    case ObjectKind::kFormatter: return false;
+  }
+  return false;
+}
+
+char* copy_text(std::string_view text) {
+  char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+  if (copy == nullptr) return nullptr;
+  std::memcpy(copy, text.data(), text.size());
+  copy[text.size()] = '\0';
+  return copy;
+}
+
+// Replaces the object's run-time values with edit applied to a copy, with
+// no lock: the library rewrites "product" before each trace record, from any
+// thread.  The guard keeps the map being copied from being freed, so a
+// successful compare-exchange cannot be fooled by a reused address.
+template <typename Edit>
+void edit_props(Object& object, Edit edit) {
+  const PropMap* old_props;
+  {
+    EpochGuard guard;
+    old_props = object.props.load();
+    for (;;) {
+      auto next = new PropMap(*old_props);
+      edit(*next);
+      if (object.props.compare_exchange_strong(old_props, next)) break;
+      delete next;  // old_props now holds the current map: edit that
+    }
+  }
+  retire_local(old_props);
+}
+
+bool read_file(const char* path, std::string& text, int& error) {
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = errno;
+    return false;
+  }
+  struct stat status;
+  if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+    error = S_ISDIR(status.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    return false;
+  }
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      error = errno;
+      ::close(fd);
+      return false;
+    }
+    if (got == 0) break;
+    text.append(buffer, static_cast<std::size_t>(got));
+    if (text.size() > kMaxConfigSize) {
+      error = EFBIG;
+      ::close(fd);
+      return false;
+    }
+  }
+  ::close(fd);
+  return true;
+}
+
+std::int64_t now_us() {
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);  // a vDSO call, not a system call
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+std::string quoted(std::string_view text) {
+  std::string out = "\"";
+  out.append(text);
+  out.push_back('"');
+  return out;
+}
+
+}  // namespace
+
+std::string_view effective_class(const Object& object, const PropMap& props,
+                                 const ConfigFile& config) {
+  const std::optional<std::string_view> named =
+      effective_value(object, props, config, "className");
+  ObjectKind kind;
+  if (named && kind_of_class(*named, kind) && kind == object.kind) return *named;
+  if (named) {
+    // A run-time value that does not fit: the configured one may.
+    if (const ConfigFile::Entry* entry = config.lookup(object.name, "className")) {
+      if (kind_of_class(entry->value, kind) && kind == object.kind) return entry->value;
+    }
+  }
+  return default_class(object.kind);
+}
+
+Toolkit& Toolkit::instance() {
+  // Leaked on purpose: other threads may log while the process exits.
+  static Toolkit* toolkit = new Toolkit;
+  return *toolkit;
+}
+
+Toolkit::Toolkit() : world_(new World) {}
+
+Object* Toolkit::object_at(std::uint32_t index) const {
+  const std::atomic<Object*>* entry = objects_.entry(index);
+  return entry == nullptr ? nullptr : entry->load(std::memory_order_acquire);
+}
+
+Object* Toolkit::object_of(std::uintptr_t handle) const {
+  const std::uint32_t index = handles_.lookup(handle);
+  return index == HandleTable::kNoObject ? nullptr : object_at(index);
+}
+
+Object* Toolkit::find_locked(std::string_view name) const {
+  const auto found = names_.find(name);
+  return found == names_.end() ? nullptr : object_at(found->second);
+}
+
+Object* Toolkit::create_locked(std::string_view name, ObjectKind kind) {
+  std::atomic<Object*>* entry = objects_.make_entry(object_count_);
+  if (entry == nullptr) return nullptr;
+  auto object = new Object(std::string(name), kind, object_count_);
+  entry->store(object, std::memory_order_release);
+  names_.emplace(object->name, object_count_);
+  ++object_count_;
+  return object;
+}
+
+ObjectKind Toolkit::kind_for_name_locked(std::string_view name,
+                                         const ConfigFile& config) const {
+  if (const Object* object = find_locked(name)) return object->kind;
+  ObjectKind kind;
+  if (const ConfigFile::Entry* entry = config.lookup(name, "className")) {
+    if (kind_of_class(entry->value, kind)) return kind;
+  }
+  kind_of_class(class_from_name(name), kind);
+  return kind;
+}
+
+Object* Toolkit::resolve_locked(std::string_view name, ObjectKind kind,
+                                const ConfigFile& config) {
+  if (Object* object = find_locked(name)) return object->kind == kind ? object : nullptr;
+  if (!config.configures(name) || kind_for_name_locked(name, config) != kind) return nullptr;
+  return create_locked(name, kind);
+}
+
+std::string Toolkit::check_value_locked(std::string_view property, std::string_view value,
+                                        const ConfigFile& config) const {
+  unsigned long long number = 0;
+  ObjectKind kind;
+  if (property == "level") {
+    if (!parse_level(value)) return "unknown level " + quoted(value);
+  } else if (property == "className") {
+    if (!kind_of_class(value, kind)) return "unknown class " + quoted(value);
+  } else if (property == "handlers" || property == "formatter") {
+    const ObjectKind wanted = property == "handlers" ? ObjectKind::kHandler
+                                                     : ObjectKind::kFormatter;
+    std::string problems;
+    const std::vector<std::string_view> names = split_names(value);
+    if (property == "formatter" && names.size() > 1) return "names more than one formatter";
+    for (std::string_view name : names) {
+      std::string problem;
+      if (!find_locked(name) && !config.configures(name)) {
+        problem = "no object is named " + quoted(name);
+      } else if (kind_for_name_locked(name, config) != wanted) {
+        problem = quoted(name) + " is not a " + kind_text(wanted);
+      }
+      if (!problem.empty()) problems += (problems.empty() ? "" : "; ") + problem;
+    }
+    return problems;
+  } else if (property == "limit" || property == "count") {
+    if (!parse_unsigned(value, 10, property == "limit" ? INT64_MAX : INT32_MAX, number)) {
+      return "not a non-negative decimal number: " + quoted(value);
+    }
+  } else if (property == "permissions") {
+    if (!parse_unsigned(value, 8, 0777, number)) {
+      return "not octal permissions from 0 to 0777: " + quoted(value);
+    }
+  }
+  return {};
+}
+
+void Toolkit::check_config_locked(ConfigFile& config, std::vector<PropertyError>& errors) const {
+  // Values first, so that references below are judged by the classes that
+  // stay in effect.
+  std::vector<std::pair<std::string, std::string>> wrong;
+  for (const auto& [object, properties] : config.objects()) {
+    for (const auto& [property, entry] : properties) {
+      if (property == "handlers" || property == "formatter") continue;
+      const std::string problem = check_value_locked(property, entry.value, config);
+      if (!problem.empty()) {
+        errors.push_back({entry.line, object + "." + property + ": " + problem});
+        wrong.emplace_back(object, property);
+      }
+    }
+  }
+  for (const auto& [object, property] : wrong) config.remove(object, property);
+  // A handlers line with some wrong names keeps the others; a wrong
+  // formatter line is ignored, which resolution does by itself.
+  for (const auto& [object, properties] : config.objects()) {
+    for (const auto& [property, entry] : properties) {
+      if (property != "handlers" && property != "formatter") continue;
+      const std::string problem = check_value_locked(property, entry.value, config);
+      if (!problem.empty()) errors.push_back({entry.line, object + "." + property + ": " + problem});
+    }
+  }
+}
+
+void Toolkit::drop_changed_overrides_locked(const ConfigFile& before, const ConfigFile& after) {
+  // Run-time values may be replaced by other threads meanwhile (no lock).
+  EpochGuard guard;
+  for (std::uint32_t index = 0; index < object_count_; ++index) {
+    Object& object = *object_at(index);
+    const PropMap* props = object.props.load();
+    std::vector<std::string> dropped;
+    for (const auto& [property, value] : *props) {
+      const ConfigFile::Entry* old_entry = before.lookup(object.name, property);
+      const ConfigFile::Entry* new_entry = after.lookup(object.name, property);
+      const bool same = (old_entry == nullptr && new_entry == nullptr) ||
+                        (old_entry != nullptr && new_entry != nullptr &&
+                         old_entry->value == new_entry->value);
+      if (!same) dropped.push_back(property);
+    }
+    if (dropped.empty()) continue;
+    edit_props(object, [&](PropMap& next) {
+      for (const std::string& property : dropped) next.erase(property);
+    });
+  }
+}
+
+const RecordFormatter* Toolkit::implementation_locked(Object& formatter,
+                                                      std::string_view class_name) {
+  auto found = formatter.implementations.find(class_name);
+  if (found == formatter.implementations.end()) {
+    found = formatter.implementations
+                .emplace(std::string(class_name), make_record_formatter(class_name))
+                .first;
+    if (found->second == nullptr) {
+      report(formatter.name + ": no formatter implements class " + quoted(class_name) +
+             ": its handlers drop their records");
+    }
+  }
+  return found->second.get();
+}
+
+std::shared_ptr<const View> Toolkit::build_view_locked(Object& object, const ConfigFile& config,
+                                                       const PropMap& props) {
+  auto view = std::make_shared<View>();
+  const auto value = [&](std::string_view property) {
+    return effective_value(object, props, config, property);
+  };
+  // A run-time value that does not parse gives way to the configured one.
+  const auto level_or = [&](int fallback) {
+    if (const std::string* own = find_prop(props, "level")) {
+      if (const std::optional<int> level = parse_level(*own)) return *level;
+    }
+    if (const ConfigFile::Entry* entry = config.lookup(object.name, "level")) {
+      if (const std::optional<int> level = parse_level(entry->value)) return *level;
+    }
+    return fallback;
+  };
+  switch (object.kind) {
+    case ObjectKind::kLogger: {
+      LoggerView& logger = view->logger;
+      logger.level = level_or(kLevelInfo);
+      if (const std::optional<std::string_view> names = value("handlers")) {
+        for (std::string_view name : split_names(*names)) {
+          Object* handler = resolve_locked(name, ObjectKind::kHandler, config);
+          if (handler != nullptr &&
+              std::find(logger.handlers.begin(), logger.handlers.end(), handler->index) ==
+                  logger.handlers.end()) {
+            logger.handlers.push_back(handler->index);
+          }
+        }
+      }
+      if (const ConfigFile::Entry* entry = config.lookup(object.name, "product")) {
+        logger.product = entry->value;
+      }
+      if (const ConfigFile::Entry* entry = config.lookup(object.name, "component")) {
+        logger.component = entry->value;
+      }
+      break;
+    }
+    case ObjectKind::kHandler: {
+      HandlerView& handler = view->handler;
+      handler.level = level_or(kLevelAll);
+      if (const std::optional<std::string_view> name = value("formatter")) {
+        if (Object* formatter = resolve_locked(*name, ObjectKind::kFormatter, config)) {
+          handler.formatter = formatter->index;
+        }
+      }
+      if (effective_class(object, props, config) == kConsoleHandlerClass) {
+        handler.sink = console_sink();
+        object.sink.reset();
+        object.sink_key.clear();
+        break;
+      }
+      unsigned long long permissions = kDefaultFilePermissions;
+      if (const std::optional<std::string_view> text = value("permissions")) {
+        if (!parse_unsigned(*text, 8, 0777, permissions)) permissions = kDefaultFilePermissions;
+      }
+      const std::string path(value("fileName").value_or(std::string_view()));
+      std::string key = path;
+      key.push_back('\0');
+      key.append(std::to_string(permissions));
+      // A file that could not be opened is tried again at the next change.
+      if (object.sink == nullptr || object.sink_key != key || object.sink->failed()) {
+        object.sink =
+            std::make_shared<FileSink>(object.name, path, static_cast<mode_t>(permissions));
+        object.sink_key = key;
+      }
+      handler.sink = object.sink;
+      break;
+    }
+    case ObjectKind::kFormatter:
+      view->formatter.implementation =
+          implementation_locked(object, effective_class(object, props, config));
+      break;
+  }
+  return view;
+}
+
+void Toolkit::rebuild_locked(std::shared_ptr<const ConfigFile> config, bool open, bool full,
+                             Object* changed) {
+  const World* old_world = world();
+  auto next = new World;
+  next->open = open;
+  next->config = std::move(config);
+  if (open) {
+    EpochGuard guard;  // for the run-time values read while building views
+    static const RecordFormatter* const default_formatter =
+        make_record_formatter(kBasicFormatterClass).release();
+    next->default_formatter = default_formatter;
+    if (!full && old_world->open) next->views = old_world->views;
+    if (changed != nullptr && changed->index < next->views.size()) {
+      next->views[changed->index] =
+          build_view_locked(*changed, *next->config, *changed->props.load());
+    }
+    // Building a view may create the objects it names: the bound grows.
+    for (std::uint32_t index = static_cast<std::uint32_t>(next->views.size());
+         index < object_count_; ++index) {
+      Object& object = *object_at(index);
+      next->views.push_back(build_view_locked(object, *next->config, *object.props.load()));
+    }
+  } else {
+    for (std::uint32_t index = 0; index < object_count_; ++index) {
+      Object& object = *object_at(index);
+      object.sink.reset();
+      object.sink_key.clear();
+    }
+  }
+  world_.store(next);
+  for (std::uint32_t index = 0; index < object_count_; ++index) {
+    Object& object = *object_at(index);
+    if (object.kind != ObjectKind::kLogger) continue;
+    int threshold = kLevelOff;
+    if (open) {
+      const LoggerView& logger = next->views[index]->logger;
+      if (logger.level != kLevelOff) {
+        for (std::uint32_t handler : logger.handlers) {
+          const int level = next->views[handler]->handler.level;
+          if (level != kLevelOff) threshold = std::min(threshold, std::max(level, logger.level));
+        }
+      }
+    }
+    object.threshold.store(threshold, std::memory_order_relaxed);
+  }
+  retire_global(old_world);
+  reclaim_global();
+}
+
+int Toolkit::open(const char* path) {
+  std::lock_guard<std::mutex> lock(config_mutex_);
+  if (path == nullptr) {
+    report("GwOpenToolkit: no configuration file given");
+    return 0;
+  }
+  std::string text;
+  int error = 0;
+  if (!read_file(path, text, error)) {
+    report(std::string("cannot read ") + path + ": " + error_text(error));
+    return 0;
+  }
+  const ParsedProperties parsed = parse_properties(text);
+  std::vector<PropertyError> errors = parsed.errors;
+  auto config = std::make_shared<ConfigFile>(ConfigFile::from(parsed, errors));
+  check_config_locked(*config, errors);
+  std::stable_sort(errors.begin(), errors.end(),
+                   [](const PropertyError& a, const PropertyError& b) { return a.line < b.line; });
+  for (const PropertyError& wrong : errors) report_at(path, wrong.line, wrong.message);
+  if (configured_) drop_changed_overrides_locked(*world()->config, *config);
+  configured_ = true;
+  rebuild_locked(std::move(config), true, true, nullptr);
+  return 1;
+}
+
+int Toolkit::close() {
+  std::lock_guard<std::mutex> lock(config_mutex_);
+  const bool was_open = world()->open;
+  rebuild_locked(world()->config, false, true, nullptr);
+  // Wait until no thread writes through the old outputs, which closes them.
+  synchronize_and_reclaim();
+  return was_open ? 1 : 0;
+}
+
+std::uintptr_t Toolkit::get_object(const char* name, const char* class_name) {
+  if (name == nullptr) return 0;
+  if (class_name != nullptr && *class_name == '\0') class_name = nullptr;
+  std::lock_guard<std::mutex> lock(config_mutex_);
+  ObjectKind kind;
+  if (class_name != nullptr && !kind_of_class(class_name, kind)) {
+    report(std::string(name) + ": unknown class " + quoted(class_name));
+    return 0;
+  }
+  Object* object = find_locked(name);
+  if (object == nullptr) {
+    const ConfigFile& config = *world()->config;
+    std::string_view chosen = class_name != nullptr ? std::string_view(class_name)
+                                                    : class_from_name(name);
+    if (class_name == nullptr) {
+      if (const ConfigFile::Entry* entry = config.lookup(name, "className")) {
+        if (kind_of_class(entry->value, kind)) chosen = entry->value;
+      }
+    }
+    kind_of_class(chosen, kind);
+    object = create_locked(name, kind);
+    if (object == nullptr) {
+      report(std::string(name) + ": too many objects");
+      return 0;
+    }
+    if (class_name != nullptr) {
+      edit_props(*object, [&](PropMap& props) { props["className"] = class_name; });
+    }
+    if (world()->open) rebuild_locked(world()->config, true, false, nullptr);
+  } else if (class_name != nullptr && kind != object->kind) {
+    report(std::string(name) + ": is a " + kind_text(object->kind) + ", not of class " +
+           quoted(class_name));
+  }
+  const std::uintptr_t handle = handles_.acquire(object->index);
+  if (handle == 0) report(std::string(name) + ": too many handles");
+  return handle;
+}
+
+int Toolkit::release(std::uintptr_t handle) { return handles_.release(handle) ? 1 : 0; }
+
+char* Toolkit::get_property(std::uintptr_t handle, const char* property, unsigned char* found) {
+  const Object* object = object_of(handle);
+  if (object == nullptr || property == nullptr) return nullptr;
+  EpochGuard guard;
+  const PropMap& props = *object->props.load();
+  const ConfigFile& config = *world()->config;
+  std::optional<std::string_view> value;
+  if (std::strcmp(property, "className") == 0) {
+    value = effective_class(*object, props, config);
+  } else {
+    value = effective_value(*object, props, config, property);
+  }
+  if (!value) return nullptr;
+  char* text = copy_text(*value);
+  if (text != nullptr && found != nullptr) *found = 1;
+  return text;
+}
+
+int Toolkit::set_property(std::uintptr_t handle, const char* property, const char* value) {
+  Object* object = object_of(handle);
+  if (object == nullptr || property == nullptr || *property == '\0') return 0;
+  const auto store = [&](PropMap& props) {
+    if (value == nullptr) {
+      props.erase(std::string(property));
+    } else {
+      props[property] = value;
+    }
+  };
+  if (!shapes_view(object->kind, property)) {
+    edit_props(*object, store);
+    return 1;
+  }
+  std::lock_guard<std::mutex> lock(config_mutex_);
+  const ConfigFile& config = *world()->config;
+  if (value != nullptr) {
+    std::string problem = check_value_locked(property, value, config);
+    ObjectKind kind;
+    if (problem.empty() && std::strcmp(property, "className") == 0 &&
+        kind_of_class(value, kind) && kind != object->kind) {
+      problem = std::string("class ") + quoted(value) + " is not a " + kind_text(object->kind) +
+                " class";
+    }
+    if (!problem.empty()) {
+      report(object->name + "." + property + ": " + problem + " (kept, but without effect)");
+    }
+  }
+  edit_props(*object, store);
+  if (world()->open) rebuild_locked(world()->config, true, false, object);
+  return 1;
+}
+
+std::uintptr_t Toolkit::handler_formatter(std::uintptr_t handle) {
+  Object* handler = object_of(handle);
+  if (handler == nullptr || handler->kind != ObjectKind::kHandler) return 0;
+  std::lock_guard<std::mutex> lock(config_mutex_);
+  EpochGuard guard;
+  const ConfigFile& config = *world()->config;
+  const std::optional<std::string_view> name =
+      effective_value(*handler, *handler->props.load(), config, "formatter");
+  if (!name) return 0;
+  Object* formatter = resolve_locked(*name, ObjectKind::kFormatter, config);
+  if (formatter == nullptr) return 0;
+  if (world()->open && formatter->index >= world()->views.size()) {
+    rebuild_locked(world()->config, true, false, nullptr);
+  }
+  return handles_.acquire(formatter->index);
+}
+
+int Toolkit::set_handler_formatter(std::uintptr_t handler_handle,
+                                   std::uintptr_t formatter_handle) {
+  const Object* handler = object_of(handler_handle);
+  const Object* formatter = object_of(formatter_handle);
+  if (handler == nullptr || formatter == nullptr || handler->kind != ObjectKind::kHandler ||
+      formatter->kind != ObjectKind::kFormatter) {
+    return 0;
+  }
+  return set_property(handler_handle, "formatter", formatter->name.c_str());
+}
+
+const char* Toolkit::handler_frame(std::uintptr_t handle, bool trailer) {
+  Object* handler = object_of(handle);
+  if (handler == nullptr || handler->kind != ObjectKind::kHandler) return nullptr;
+  std::lock_guard<std::mutex> lock(config_mutex_);
+  EpochGuard guard;
+  const ConfigFile& config = *world()->config;
+  const std::optional<std::string_view> name =
+      effective_value(*handler, *handler->props.load(), config, "formatter");
+  if (!name) return nullptr;
+  Object* formatter = resolve_locked(*name, ObjectKind::kFormatter, config);
+  if (formatter == nullptr) return nullptr;
+  if (world()->open && formatter->index >= world()->views.size()) {
+    rebuild_locked(world()->config, true, false, nullptr);
+  }
+  const RecordFormatter* implementation =
+      implementation_locked(*formatter, effective_class(*formatter, *formatter->props.load(), config));
+  if (implementation == nullptr) return nullptr;
+  return trailer ? implementation->trailer() : implementation->header();
+}
+
+int Toolkit::is_loggable(std::uintptr_t handle, int level) const {
+  const Object* logger = object_of(handle);
+  if (logger == nullptr || logger->kind != ObjectKind::kLogger) return 0;
+  return level_passes(logger->threshold.load(std::memory_order_relaxed), level) ? 1 : 0;
+}
+
+int Toolkit::log(std::uintptr_t handle, Record& record, bool level_test) {
+  const Object* logger = object_of(handle);
+  if (logger == nullptr || logger->kind != ObjectKind::kLogger) return 0;
+  const int threshold = logger->threshold.load(std::memory_order_relaxed);
+  if (threshold == kLevelOff || (level_test && record.level < threshold)) return 0;
+
+  EpochGuard guard;
+  const World& world = *world_.load();
+  if (!world.open || logger->index >= world.views.size()) return 0;
+  const LoggerView& view = world.views[logger->index]->logger;
+  if (view.level == kLevelOff || (level_test && record.level < view.level)) return 0;
+
+  record.time_us = now_us();
+  record.logger = logger->name;
+  const PropMap& props = *logger->props.load();
+  const std::string* product = find_prop(props, "product");
+  const std::string* component = find_prop(props, "component");
+  record.product = product != nullptr ? *product : view.product;
+  record.component = component != nullptr ? *component : view.component;
+
+  thread_local std::string buffer;
+  const RecordFormatter* rendered_by = nullptr;
+  int written = 0;
+  for (std::uint32_t index : view.handlers) {
+    const HandlerView& handler = world.views[index]->handler;
+    if (!level_passes(handler.level, record.level)) continue;
+    const RecordFormatter* formatter = handler.formatter == kNoIndex
+                                           ? world.default_formatter
+                                           : world.views[handler.formatter]->formatter.implementation;
+    if (formatter == nullptr) continue;
+    if (formatter != rendered_by) {
+      buffer.clear();
+      formatter->format(record, buffer);
+      rendered_by = formatter;
+    }
+    if (handler.sink->write(buffer, formatter->header())) ++written;
+  }
+  if (buffer.capacity() > kKeptBufferCapacity) {
+    buffer.clear();
+    buffer.shrink_to_fit();
+  }
+  return written > 0 ? 1 : 0;
+}
+
+}  // namespace gw

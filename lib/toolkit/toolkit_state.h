@@ -1,0 +1,125 @@
+// The toolkit's process-wide state behind the C functions of toolkit.h.
+//
+// The configuration in effect is one immutable World: the file as read and,
+// per object, its resolved view (a logger's level and handlers, a
+// handler's level, formatter and output, a formatter's implementation).
+// Every change (a re-read file, a property set at run time, a new object)
+// builds a new World and publishes it with one atomic swap, so a record sees
+// either the old configuration or the new one, never a mixture.  Records
+// read the World lock-free under an EpochGuard; writers serialise on
+// config_mutex_.  Every member function is safe from any thread.
+#ifndef EKLOGGER_TOOLKIT_TOOLKIT_STATE_H_
+#define EKLOGGER_TOOLKIT_TOOLKIT_STATE_H_
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "config.h"
+#include "handles.h"
+#include "objects.h"
+#include "record.h"
+
+namespace gw {
+
+constexpr std::uint32_t kNoIndex = UINT32_MAX;
+
+struct LoggerView {
+  int level = kLevelInfo;
+  std::vector<std::uint32_t> handlers;  // object indices, in configured order
+  std::string product;    // as configured; a run-time value takes precedence
+  std::string component;  // likewise
+};
+
+struct HandlerView {
+  int level = kLevelAll;
+  std::uint32_t formatter = kNoIndex;  // object index, or the default formatter
+  std::shared_ptr<Sink> sink;          // never null in a published World
+};
+
+struct FormatterView {
+  const RecordFormatter* implementation = nullptr;  // null: cannot render
+};
+
+struct View {
+  LoggerView logger;
+  HandlerView handler;
+  FormatterView formatter;
+};
+
+struct World {
+  bool open = false;
+  std::shared_ptr<const ConfigFile> config = std::make_shared<const ConfigFile>();
+  std::vector<std::shared_ptr<const View>> views;  // by object index; empty when closed
+  const RecordFormatter* default_formatter = nullptr;  // for handlers with none
+};
+
+class Toolkit {
+ public:
+  static Toolkit& instance();
+
+  int open(const char* path);
+  int close();
+  std::uintptr_t get_object(const char* name, const char* class_name);
+  int release(std::uintptr_t handle);
+  char* get_property(std::uintptr_t handle, const char* property, unsigned char* found);
+  int set_property(std::uintptr_t handle, const char* property, const char* value);
+  std::uintptr_t handler_formatter(std::uintptr_t handler);
+  int set_handler_formatter(std::uintptr_t handler, std::uintptr_t formatter);
+  const char* handler_frame(std::uintptr_t handler, bool trailer);
+  int is_loggable(std::uintptr_t logger, int level) const;
+  // Writes the record (time, logger and labels filled in here) to the
+  // logger's handlers; level_test false for a plain text record.
+  int log(std::uintptr_t logger, Record& record, bool level_test);
+
+ private:
+  Toolkit();
+
+  Object* object_of(std::uintptr_t handle) const;
+  Object* object_at(std::uint32_t index) const;
+
+  // The rest need config_mutex_ held.
+  Object* find_locked(std::string_view name) const;
+  Object* create_locked(std::string_view name, ObjectKind kind);
+  // The object of that name if it exists, or if the configuration names it
+  // (then created); null otherwise or when it is of another kind.
+  Object* resolve_locked(std::string_view name, ObjectKind kind, const ConfigFile& config);
+  // The kind an object of that name has or would get.
+  ObjectKind kind_for_name_locked(std::string_view name, const ConfigFile& config) const;
+  // What is wrong with that value of that property; empty when nothing.
+  std::string check_value_locked(std::string_view property, std::string_view value,
+                                 const ConfigFile& config) const;
+  // Reports wrong values into errors and removes them from config.
+  void check_config_locked(ConfigFile& config, std::vector<PropertyError>& errors) const;
+  void drop_changed_overrides_locked(const ConfigFile& before, const ConfigFile& after);
+  const RecordFormatter* implementation_locked(Object& formatter, std::string_view class_name);
+  std::shared_ptr<const View> build_view_locked(Object& object, const ConfigFile& config,
+                                                const PropMap& props);
+  // Publishes a World built from config: every view anew when full, else
+  // the old views with changed (if any) and new objects rebuilt.
+  void rebuild_locked(std::shared_ptr<const ConfigFile> config, bool open, bool full,
+                      Object* changed);
+  const World* world() const { return world_.load(); }
+
+  mutable std::mutex config_mutex_;
+  std::atomic<const World*> world_;  // never null; replaced under config_mutex_
+  GrowingTable<Object> objects_;     // entries written under config_mutex_
+  std::uint32_t object_count_ = 0;   // guarded by config_mutex_
+  std::map<std::string, std::uint32_t, std::less<>> names_;  // guarded by config_mutex_
+  HandleTable handles_;
+  bool configured_ = false;  // a file was read once; guarded by config_mutex_
+};
+
+// The effective class of an object: its run-time or configured className
+// when that is a known class of its kind, else its kind's default class.
+std::string_view effective_class(const Object& object, const PropMap& props,
+                                 const ConfigFile& config);
+
+}  // namespace gw
+
+#endif  // EKLOGGER_TOOLKIT_TOOLKIT_STATE_H_

@@ -1,0 +1,98 @@
+// A record costs exactly one system call, its write(2): counted with
+// strace -c over a run of the probe with no records and one with many.
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdio>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "test_support.h"
+
+namespace gw_test {
+namespace {
+
+constexpr int kRecords = 2000;
+
+// Calls per system call from a "strace -c" summary.
+std::map<std::string, long> calls_of(const std::string& summary) {
+  std::map<std::string, long> calls;
+  std::istringstream in(summary);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    std::vector<std::string> words;
+    for (std::string word; fields >> word;) words.push_back(word);
+    if ((words.size() != 5 && words.size() != 6) || words.back() == "total" ||
+        std::isdigit(static_cast<unsigned char>(words[3][0])) == 0) {
+      continue;  // the heading, the rulers and the total
+    }
+    calls[words.back()] = std::stol(words[3]);
+  }
+  return calls;
+}
+
+int run(const std::string& command) {
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool ptrace_permitted(const TempDir& dir) {
+  return run("strace -o " + dir.file("check.txt") + " true >/dev/null 2>&1") == 0;
+}
+
+// The system calls that kRecords more records add, by name.
+std::map<std::string, long> added_calls(const char* probe, const TempDir& dir, int* exit_code) {
+  std::map<std::string, long> runs[2];
+  for (int i = 0; i < 2; ++i) {
+    // Each run in a directory of its own, so both create their file.
+    const std::string run_dir = dir.file("run" + std::to_string(i));
+    if (::mkdir(run_dir.c_str(), 0700) != 0) return {};
+    const std::string summary = dir.file("summary" + std::to_string(i) + ".txt");
+    // LeakSanitizer cannot run under ptrace: a sanitized probe goes without.
+    *exit_code = run(std::string("ASAN_OPTIONS=detect_leaks=0 strace -c -o ") + summary + " " + probe + " " + run_dir +
+                     " " + std::to_string(i == 0 ? 0 : kRecords) + " 2>/dev/null");
+    if (*exit_code != 0) return {};
+    runs[i] = calls_of(read_file(summary));
+  }
+  std::map<std::string, long> added;
+  for (const auto& [name, count] : runs[1]) {
+    const long before = runs[0].count(name) != 0 ? runs[0].at(name) : 0;
+    if (count != before) added[name] = count - before;
+  }
+  for (const auto& [name, count] : runs[0]) {
+    if (runs[1].count(name) == 0) added[name] = -count;
+  }
+  return added;
+}
+
+TEST(SystemCallTest, RecordMakesExactlyOneWrite) {
+  TempDir dir;
+  if (!ptrace_permitted(dir)) GTEST_SKIP() << "ptrace is not permitted here: strace cannot run";
+  int exit_code = 0;
+  const std::map<std::string, long> added = added_calls(TOOLKIT_PROBE, dir, &exit_code);
+  ASSERT_EQ(exit_code, 0);
+  EXPECT_EQ(added, (std::map<std::string, long>{{"write", kRecords}}));
+}
+
+TEST(SystemCallTest, RecordThroughTheShippedFormattersMakesOneWrite) {
+  TempDir dir;
+  if (!ptrace_permitted(dir)) GTEST_SKIP() << "ptrace is not permitted here: strace cannot run";
+  int exit_code = 0;
+  std::map<std::string, long> added = added_calls(TOOLKIT_PROBE_SHIPPED, dir, &exit_code);
+  if (exit_code == 3) GTEST_SKIP() << "the shipped library has no formatters yet";
+  ASSERT_EQ(exit_code, 0);
+  EXPECT_EQ(added["write"], kRecords);
+  added.erase("write");
+  // A formatter may look at the time zone once per second, never per record.
+  long others = 0;
+  for (const auto& [name, count] : added) others += count;
+  EXPECT_LE(others, 4) << "system calls other than write grew with the number of records";
+}
+
+}  // namespace
+}  // namespace gw_test

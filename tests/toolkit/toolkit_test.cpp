@@ -1,0 +1,548 @@
+// The toolkit through its C functions, with real files.  Records are
+// rendered by the tests' formatter (test_formatter.cpp):
+//   <level>|<logger>|<product>|<component>|<kind fields>|<text>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <climits>
+#include <cstdint>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "toolkit_fixture.h"
+
+namespace gw_test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+
+class ToolkitTest : public ToolkitFixture {
+ protected:
+  // Two loggers on two files; "logger.app.sub" has its own handler.
+  std::string two_files() const {
+    return "logger.app.level = ALL\n"
+           "logger.app.handlers = handler.msg\n"
+           "logger.app.sub.handlers = handler.trace\n"
+           "handler.msg.fileName = " + file("msg.log") + "\n"
+           "handler.trace.fileName = " + file("trace.log") + "\n";
+  }
+};
+
+TEST_F(ToolkitTest, RecordsOfEachKindReachTheirHandlersOnly) {
+  ASSERT_EQ(open_with(two_files()), 1);
+  Ref app("logger.app.orders");
+  Ref sub("logger.app.sub");
+  GwSetObjProp(app, "product", "shop port=9000");
+  GwSetObjProp(app, "component", "orders");
+  GwLogError(app, "shop", 1, 10, "severe text", nullptr);
+  GwLogWarn(app, "shop", 2, 20, "warning text", nullptr);
+  GwLogInfo(app, "shop", 3, 30, "info text", nullptr);
+  GwLogText(app, "plain text, 100% %s %n");
+  GwLogDebugMin(sub, "a.cpp", "f", 1, "fine text", nullptr);
+  GwLogDebugMid(sub, "b.cpp", "g", 2, "finer text", nullptr);
+  GwLogDebugMax(sub, "c.cpp", "h", 3, "finest %s%n%d", nullptr);
+
+  const std::string prefix = "|logger.app.orders|shop port=9000|orders|";
+  EXPECT_THAT(read_lines(file("msg.log")),
+              ElementsAre("6000" + prefix + "shop,1,10|severe text",
+                          "5000" + prefix + "shop,2,20|warning text",
+                          "4000" + prefix + "shop,3,30|info text",
+                          "4000" + prefix + "text|plain text, 100% %s %n"));
+  // The sub logger's records do not travel up to logger.app's handler.
+  EXPECT_THAT(read_lines(file("trace.log")),
+              ElementsAre("3000|logger.app.sub|||a.cpp:f:1|fine text",
+                          "2000|logger.app.sub|||b.cpp:g:2|finer text",
+                          "1000|logger.app.sub|||c.cpp:h:3|finest %s%n%d"));
+}
+
+TEST_F(ToolkitTest, LoggerAndHandlerLevelsFilterRecords) {
+  ASSERT_EQ(open_with("logger.w.level = warning\n"
+                      "logger.w.handlers = handler.all\n"
+                      "logger.f.level = FINE\n"
+                      "logger.f.handlers = handler.all handler.severe\n"
+                      "logger.off.level = OFF\n"
+                      "logger.off.handlers = handler.all\n"
+                      "logger.none.level = ALL\n"
+                      "handler.all.fileName = " + file("all.log") + "\n"
+                      "handler.severe.level = SEVERE\n"
+                      "handler.severe.fileName = " + file("severe.log") + "\n"),
+            1);
+  Ref w("logger.w");
+  Ref f("logger.f");
+  Ref off("logger.off");
+  Ref none("logger.none");
+  EXPECT_EQ(GwIsLoggable(w, 6000), 1);
+  EXPECT_EQ(GwIsLoggable(w, 5000), 1);
+  EXPECT_EQ(GwIsLoggable(w, 4999), 0);
+  EXPECT_EQ(GwIsLoggable(f, 3000), 1);
+  EXPECT_EQ(GwIsLoggable(f, 2000), 0);
+  EXPECT_EQ(GwIsLoggable(off, 6000), 0);
+  EXPECT_EQ(GwIsLoggable(off, INT_MAX), 0);
+  EXPECT_EQ(GwIsLoggable(none, 6000), 0) << "no handlers: nothing would be written";
+
+  GwLogInfo(w, "c", 1, 1, "dropped by level", nullptr);
+  GwLogWarn(w, "c", 1, 2, "kept", nullptr);
+  GwLogText(w, "text ignores the logger's level");
+  GwLogDebugMin(f, "x.cpp", "fn", 1, "fine", nullptr);
+  GwLogError(f, "c", 1, 3, "severe", nullptr);
+  GwLogError(off, "c", 1, 4, "off logger", nullptr);
+  GwLogText(off, "off logger text");
+  GwLogError(none, "c", 1, 5, "no handlers", nullptr);
+
+  EXPECT_THAT(read_lines(file("all.log")),
+              ElementsAre("5000|logger.w|||c,1,2|kept",
+                          "4000|logger.w|||text|text ignores the logger's level",
+                          "3000|logger.f|||x.cpp:fn:1|fine", "6000|logger.f|||c,1,3|severe"));
+  EXPECT_THAT(read_lines(file("severe.log")), ElementsAre("6000|logger.f|||c,1,3|severe"));
+}
+
+TEST_F(ToolkitTest, IntegerLevelSetAtRunTimeTakesEffect) {
+  ASSERT_EQ(open_with(two_files()), 1);
+  Ref logger("logger.app.x");
+  EXPECT_EQ(property(logger, "level"), "ALL");
+  GwSetObjPropInt(logger, "level", 5000);
+  EXPECT_EQ(property(logger, "level"), "5000");
+  EXPECT_EQ(GwIsLoggable(logger, 4000), 0);
+  GwSetObjPropInt(logger, "level", 0);
+  EXPECT_EQ(GwIsLoggable(logger, 1000), 1);
+  GwSetObjPropInt(logger, "level", GwGetLevelFromString("OFF"));
+  EXPECT_EQ(GwIsLoggable(logger, 6000), 0);
+}
+
+TEST_F(ToolkitTest, PropertiesAreOwnOrInheritedAndOtherwiseNotFound) {
+  ASSERT_EQ(open_with("logger.dc.level = WARNING\n"
+                      "logger.dc.msg.level = INFO\n"
+                      "logger.dc.msg.custom = kept as written  \\u0041\n"
+                      "formatter.xml.className = gw_xmlformatter\n"),
+            1);
+  Ref orders("logger.dc.msg.orders");
+  Ref dotted("logger.dc.msg.eu.west");
+  Ref err("logger.dc.err.orders");
+  Ref handler("handler.file.dc.msg");
+  Ref xml("formatter.xml");
+  Ref basic("formatter.other");
+  EXPECT_EQ(property(orders, "level"), "INFO");
+  EXPECT_EQ(property(dotted, "level"), "INFO");
+  EXPECT_EQ(property(err, "level"), "WARNING");
+  EXPECT_EQ(property(orders, "custom"), "kept as written  A");
+  EXPECT_EQ(property(orders, "fileName"), "<none>");
+  EXPECT_EQ(property(orders, "className"), "gw_logger");
+  EXPECT_EQ(property(handler, "className"), "gw_filehandler");
+  EXPECT_EQ(property(xml, "className"), "gw_xmlformatter");
+  EXPECT_EQ(property(basic, "className"), "gw_basicformatter");
+
+  GwSetObjProp(orders, "level", "FINEST");
+  GwSetObjProp(orders, "anything", "value with % and spaces ");
+  EXPECT_EQ(property(orders, "level"), "FINEST");
+  EXPECT_EQ(property(orders, "anything"), "value with % and spaces ");
+  EXPECT_EQ(property(dotted, "level"), "INFO") << "a run-time value is the object's own";
+  GwSetObjProp(orders, "level", nullptr);
+  EXPECT_EQ(property(orders, "level"), "INFO") << "a null value removes the run-time value";
+  ::testing::internal::CaptureStderr();
+  GwSetObjProp(orders, "level", "LOUD");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "gwtoolkit: logger.dc.msg.orders.level: unknown level \"LOUD\" (kept, but without effect)\n");
+  EXPECT_EQ(property(orders, "level"), "LOUD");
+
+  unsigned char found = 0;
+  EXPECT_EQ(GwGetObjProp(orders, "missing", &found), nullptr);
+  EXPECT_EQ(found, 0);
+  EXPECT_EQ(GwGetObjProp(orders, nullptr, &found), nullptr);
+  EXPECT_EQ(GwGetObjProp(nullptr, "level", &found), nullptr);
+  EXPECT_EQ(found, 0);
+}
+
+TEST_F(ToolkitTest, ObjectClassComesFromArgumentConfigurationOrName) {
+  ASSERT_EQ(open_with("custom.console.className = gw_consolehandler\n"
+                      "formatter.js.className = gw_jsonformatter\n"
+                      "formatter.wrong.className = gw_nosuchformatter\n"),
+            1);
+  Ref console("custom.console");
+  Ref given("plain.name", "gw_xmlformatter");
+  Ref js("formatter.js");
+  EXPECT_EQ(property(console, "className"), "gw_consolehandler");
+  EXPECT_EQ(property(given, "className"), "gw_xmlformatter");
+  EXPECT_EQ(property(js, "className"), "gw_jsonformatter");
+  Ref wrong("formatter.wrong");
+  EXPECT_EQ(property(wrong, "className"), "gw_basicformatter");
+
+  ::testing::internal::CaptureStderr();
+  const GwHandle unknown = GwGetObject("logger.unknown", "gw_nosuchclass");
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(unknown, nullptr);
+  EXPECT_EQ(errors, "gwtoolkit: logger.unknown: unknown class \"gw_nosuchclass\"\n");
+  EXPECT_EQ(GwGetObject(nullptr, nullptr), nullptr);
+}
+
+TEST_F(ToolkitTest, SameNameReachesSameObjectThroughDistinctHandles) {
+  ASSERT_EQ(open_with("logger.a.handlers = handler.shared\n"), 1);
+  Ref first("handler.shared");
+  Ref second("handler.shared");
+  EXPECT_NE(first.get(), second.get());
+  GwSetObjProp(first, "fileName", file("shared.log").c_str());
+  EXPECT_EQ(property(second, "fileName"), file("shared.log"));
+  // The handler the library sets up is the one the logger's "handlers" names.
+  Ref logger("logger.a");
+  GwLogInfo(logger, "c", 1, 1, "through the shared handler", nullptr);
+  EXPECT_THAT(read_lines(file("shared.log")),
+              ElementsAre("4000|logger.a|||c,1,1|through the shared handler"));
+}
+
+TEST_F(ToolkitTest, ReleasedForgedAndNullHandlesAreIgnored) {
+  ASSERT_EQ(open_with(two_files()), 1);
+  const GwHandle logger = GwGetObject("logger.app", nullptr);
+  Ref other("logger.app");
+  ASSERT_NE(logger, nullptr);
+  EXPECT_EQ(GwReleaseObject(logger), 1);
+  EXPECT_EQ(GwReleaseObject(logger), 0) << "a second release is ignored";
+
+  int local = 0;
+  const GwHandle forged[] = {logger, reinterpret_cast<GwHandle>(&local),
+                             reinterpret_cast<GwHandle>(std::uintptr_t{0xdeadbeef}),
+                             reinterpret_cast<GwHandle>(~std::uintptr_t{0}), nullptr};
+  for (const GwHandle handle : forged) {
+    unsigned char found = 0;
+    EXPECT_EQ(GwIsLoggable(handle, 6000), 0);
+    EXPECT_EQ(GwLogError(handle, "c", 1, 1, "must not appear", nullptr), 0);
+    EXPECT_EQ(GwLogText(handle, "must not appear"), 0);
+    EXPECT_EQ(GwGetObjProp(handle, "className", &found), nullptr);
+    EXPECT_EQ(found, 0);
+    EXPECT_EQ(GwSetObjProp(handle, "level", "OFF"), 0);
+    EXPECT_EQ(GwSetObjPropInt(handle, "level", 0), 0);
+    EXPECT_EQ(GwHandlerGetFormatter(handle), nullptr);
+    EXPECT_EQ(GwHandlerSetFormatter(handle, handle), 0);
+    EXPECT_EQ(GwHandlerGetFmtHeader(handle), nullptr);
+    EXPECT_EQ(GwHandlerGetFmtTrailer(handle), nullptr);
+    EXPECT_EQ(GwReleaseObject(handle), 0);
+  }
+  // The other owner's handle is untouched by the double release.
+  EXPECT_EQ(GwLogInfo(other, "c", 1, 1, "still works", nullptr), 1);
+  EXPECT_THAT(read_lines(file("msg.log")), ElementsAre("4000|logger.app|||c,1,1|still works"));
+  // A slot handed out again does not revive the released handle.
+  Ref reused("logger.app.sub");
+  EXPECT_EQ(GwIsLoggable(logger, 6000), 0);
+}
+
+TEST_F(ToolkitTest, WrongLinesAreReportedOnceEachAndIgnored) {
+  int opened = 0;
+  const std::string errors = open_capturing(
+      "logger.good.level = FINE\n"              // 1
+      "logger.good.handlers = handler.ok, handler.missing\n"  // 2
+      "handler.ok.fileName = " + file("ok.log") + "\n"  // 3
+      "logger.bad.level = VERBOSE\n"            // 4
+      "nodot = 1\n"                             // 5
+      "logger.x.className = gw_nosuch\n"        // 6
+      "bad.escape = \\u12\n"                    // 7
+      "logger.y.handlers = formatter.f\n"       // 8
+      "formatter.f.className = gw_xmlformatter\n"  // 9
+      "handler.ok.limit = -5\n"                 // 10
+      "handler.ok.permissions = 0999\n"         // 11
+      "handler.ok.formatter = nothing.here\n",  // 12
+      &opened);
+  EXPECT_EQ(opened, 1);
+  const std::string path = config_path();
+  EXPECT_EQ(errors,
+            path + ":2: logger.good.handlers: no object is named \"handler.missing\"\n" +
+            path + ":4: logger.bad.level: unknown level \"VERBOSE\"\n" +
+            path + ":5: key \"nodot\" names no object: keys are <object name>.<property>\n" +
+            path + ":6: logger.x.className: unknown class \"gw_nosuch\"\n" +
+            path + ":7: malformed \\uXXXX escape\n" +
+            path + ":8: logger.y.handlers: \"formatter.f\" is not a handler\n" +
+            path + ":10: handler.ok.limit: not a non-negative decimal number: \"-5\"\n" +
+            path + ":11: handler.ok.permissions: not octal permissions from 0 to 0777: \"0999\"\n" +
+            path + ":12: handler.ok.formatter: no object is named \"nothing.here\"\n");
+  // The good parts apply: the logger writes to handler.ok alone, and the
+  // wrong level falls back to the inherited default.
+  Ref good("logger.good");
+  Ref bad("logger.bad");
+  EXPECT_EQ(property(bad, "level"), "<none>");
+  GwLogDebugMin(good, "f.cpp", "fn", 7, "fine record", nullptr);
+  EXPECT_THAT(read_lines(file("ok.log")), ElementsAre("3000|logger.good|||f.cpp:fn:7|fine record"));
+}
+
+TEST_F(ToolkitTest, UnreadableFileGivesZeroAndOneLine) {
+  ::testing::internal::CaptureStderr();
+  const std::string missing = file("no-such.properties");
+  EXPECT_EQ(GwOpenToolkit(missing.c_str()), 0);
+  EXPECT_EQ(GwOpenToolkit(dir_.path().c_str()), 0);
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(errors, "gwtoolkit: cannot read " + missing + ": No such file or directory\n" +
+                        "gwtoolkit: cannot read " + dir_.path() + ": Is a directory\n");
+  Ref logger("logger.app");
+  EXPECT_EQ(GwLogText(logger, "not open"), 0);
+}
+
+TEST_F(ToolkitTest, ReloadAppliesChangedConfigurationAndKeepsRunTimeValues) {
+  const std::string handler_lines = "logger.dc.msg.handlers = handler.file.dc.msg\n"
+                                    "handler.file.dc.msg.fileName = msg.log\n";
+  ASSERT_EQ(open_with("logger.dc.msg.level = INFO\n" + handler_lines), 1);
+  // What the library does with a new group.
+  Ref logger("logger.dc.msg.orders");
+  Ref handler("handler.file.dc.msg");
+  GwSetObjPropInt(logger, "level", GwGetLevelFromString(property(logger, "level").c_str()));
+  GwSetObjProp(logger, "product", "shop");
+  GwSetObjProp(handler, "fileName", (dir_.path() + "/" + property(handler, "fileName")).c_str());
+  EXPECT_EQ(GwIsLoggable(logger, 3000), 0);
+
+  ASSERT_EQ(open_with("logger.dc.msg.level = FINE\n" + handler_lines), 1);
+  EXPECT_EQ(property(logger, "level"), "FINE") << "the file changed it: the file wins";
+  EXPECT_EQ(GwIsLoggable(logger, 3000), 1);
+  EXPECT_EQ(property(handler, "fileName"), file("msg.log")) << "unchanged in the file: kept";
+  EXPECT_EQ(property(logger, "product"), "shop");
+  GwLogDebugMin(logger, "a.cpp", "f", 1, "after reload", nullptr);
+  // A file that cannot be read leaves the running configuration in place.
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(GwOpenToolkit(file("gone.properties").c_str()), 0);
+  ::testing::internal::GetCapturedStderr();
+  GwLogDebugMin(logger, "a.cpp", "f", 2, "still logging", nullptr);
+  EXPECT_THAT(read_lines(file("msg.log")),
+              ElementsAre("3000|logger.dc.msg.orders|shop||a.cpp:f:1|after reload",
+                          "3000|logger.dc.msg.orders|shop||a.cpp:f:2|still logging"));
+}
+
+TEST_F(ToolkitTest, ReloadWhileThreadsLogLosesNoRecord) {
+  // Each configuration routes the logger to exactly one of two handlers, by
+  // switching the handler list and the handlers' levels at once: a record
+  // that saw half of one and half of the other would go nowhere or twice.
+  const auto config = [&](const char* to, const char* on, const char* off) {
+    return std::string("logger.r.level = INFO\n") + "logger.r.handlers = " + to + "\n" +
+           on + ".level = ALL\n" + off + ".level = OFF\n" +
+           "handler.a.fileName = " + file("a.log") + "\n" +
+           "handler.b.fileName = " + file("b.log") + "\n";
+  };
+  const std::string to_a = config("handler.a", "handler.a", "handler.b");
+  const std::string to_b = config("handler.b", "handler.b", "handler.a");
+  ASSERT_EQ(open_with(to_a), 1);
+  Ref logger("logger.r");
+
+  constexpr int kThreads = 4;
+  constexpr int kRecords = 3000;
+  std::atomic<int> finished{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kRecords; ++i) {
+        const std::string text = "t" + std::to_string(t) + "-" + std::to_string(i);
+        // Run-time values change under the reloads too, as the library's do.
+        GwSetObjProp(logger, "product", ("p" + std::to_string(t)).c_str());
+        GwLogInfo(logger, "c", 1, 1, text.c_str(), nullptr);
+      }
+      ++finished;
+    });
+  }
+  int reloads = 0;
+  while (finished.load() < kThreads) {
+    ASSERT_EQ(open_with(++reloads % 2 == 0 ? to_a : to_b), 1);
+  }
+  for (std::thread& thread : threads) thread.join();
+
+  std::set<std::string> seen;
+  for (const char* name : {"a.log", "b.log"}) {
+    for (const std::string& line : read_lines(file(name))) {
+      ASSERT_THAT(line, ::testing::MatchesRegex("4000\\|logger\\.r\\|p[0-3]\\|\\|c,1,1\\|t[0-3]-[0-9]+"));
+      EXPECT_TRUE(seen.insert(line).second) << "written twice: " << line;
+    }
+  }
+  EXPECT_EQ(seen.size(), static_cast<std::size_t>(kThreads * kRecords));
+  EXPECT_GT(reloads, 1);
+}
+
+TEST_F(ToolkitTest, ManyThreadsWritingOneFileKeepEveryLineWhole) {
+  ASSERT_EQ(open_with(two_files()), 1);
+  constexpr int kThreads = 8;
+  constexpr int kRecords = 500;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      Ref logger("logger.app");
+      // Long texts, beyond PIPE_BUF, so a torn write would show.
+      const std::string filler(5000 + 100 * t, static_cast<char>('a' + t));
+      for (int i = 0; i < kRecords; ++i) {
+        const std::string text = std::to_string(t) + " " + std::to_string(i) + " " + filler;
+        GwLogInfo(logger, "c", 1, 1, text.c_str(), nullptr);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+
+  std::vector<int> next(kThreads, 0);
+  const std::vector<std::string> lines = read_lines(file("msg.log"));
+  ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kRecords));
+  const std::string prefix = "4000|logger.app|||c,1,1|";
+  for (const std::string& line : lines) {
+    ASSERT_THAT(line, StartsWith(prefix));
+    int t = -1;
+    int i = -1;
+    ASSERT_EQ(std::sscanf(line.c_str() + prefix.size(), "%d %d", &t, &i), 2) << line;
+    ASSERT_TRUE(t >= 0 && t < kThreads);
+    EXPECT_EQ(i, next[t]++) << "records of one thread keep their order";
+    const std::string filler(5000 + 100 * t, static_cast<char>('a' + t));
+    EXPECT_EQ(line.substr(line.size() - filler.size()), filler);
+    EXPECT_EQ(line.size(), prefix.size() + std::to_string(t).size() + 1 +
+                               std::to_string(i).size() + 1 + filler.size());
+  }
+}
+
+TEST_F(ToolkitTest, ProductWritesRacingRecordsStayConsistent) {
+  // The library rewrites "product" before each trace record from any
+  // thread; every record must carry one whole value that some thread set.
+  ASSERT_EQ(open_with(two_files()), 1);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t] {
+      Ref logger("logger.app.sub");
+      const std::string product = "prod pid=1 tid=" + std::to_string(t) + std::string(50, 'x');
+      for (int i = 0; i < 2000; ++i) {
+        GwSetObjProp(logger, "product", product.c_str());
+        GwLogDebugMax(logger, "f.cpp", "fn", i, "r", nullptr);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  const std::vector<std::string> lines = read_lines(file("trace.log"));
+  ASSERT_EQ(lines.size(), 8000u);
+  for (const std::string& line : lines) {
+    ASSERT_THAT(line, ::testing::MatchesRegex("1000\\|logger\\.app\\.sub\\|prod pid=1 tid=[0-3]x{50}"
+                                              "\\|\\|f\\.cpp:fn:[0-9]+\\|r"));
+  }
+}
+
+TEST_F(ToolkitTest, HandlerFormatterIsReadAdoptedAndReplaced) {
+  ASSERT_EQ(open_with("handler.x.formatter = formatter.xml\n"
+                      "handler.x.fileName = " + file("x.log") + "\n"
+                      "formatter.xml.className = gw_xmlformatter\n"
+                      "formatter.json.className = gw_jsonformatter\n"
+                      "logger.l.handlers = handler.x\n"),
+            1);
+  Ref handler("handler.x");
+  Ref formatter(GwHandlerGetFormatter(handler));
+  ASSERT_NE(formatter.get(), nullptr);
+  EXPECT_EQ(property(formatter, "className"), "gw_xmlformatter");
+  EXPECT_STREQ(GwHandlerGetFmtHeader(handler), "<log>\n");
+  EXPECT_STREQ(GwHandlerGetFmtTrailer(handler), "</log>\n");
+
+  Ref json("formatter.json");
+  EXPECT_EQ(GwHandlerSetFormatter(handler, json), 1);
+  Ref now(GwHandlerGetFormatter(handler));
+  EXPECT_EQ(property(now, "className"), "gw_jsonformatter");
+  EXPECT_EQ(GwHandlerGetFmtHeader(handler), nullptr);
+  EXPECT_EQ(GwHandlerSetFormatter(handler, handler), 0) << "a handler is no formatter";
+
+  Ref bare("handler.bare");
+  EXPECT_EQ(GwHandlerGetFormatter(bare), nullptr);
+  EXPECT_EQ(GwHandlerGetFmtHeader(bare), nullptr);
+}
+
+TEST_F(ToolkitTest, ConsoleHandlerWritesToStandardError) {
+  ASSERT_EQ(open_with("logger.c.handlers = handler.console\n"
+                      "handler.console.className = gw_consolehandler\n"),
+            1);
+  Ref logger("logger.c");
+  ::testing::internal::CaptureStderr();
+  GwLogWarn(logger, "c", 1, 2, "to the console", nullptr);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "5000|logger.c|||c,1,2|to the console\n");
+}
+
+TEST_F(ToolkitTest, CloseStopsRecordsButAcceptsPropertiesAndReleases) {
+  ASSERT_EQ(open_with(two_files()), 1);
+  const GwHandle logger = GwGetObject("logger.app", nullptr);
+  GwLogInfo(logger, "c", 1, 1, "before close", nullptr);
+  EXPECT_EQ(GwCloseToolkit(), 1);
+  EXPECT_EQ(GwIsLoggable(logger, 6000), 0);
+  EXPECT_EQ(GwLogError(logger, "c", 1, 2, "after close", nullptr), 0);
+  EXPECT_EQ(GwSetObjProp(logger, "product", "p"), 1);
+  EXPECT_EQ(property(logger, "product"), "p");
+  EXPECT_EQ(GwReleaseObject(logger), 1);
+  EXPECT_THAT(read_lines(file("msg.log")), ElementsAre("4000|logger.app|||c,1,1|before close"));
+  // Opened again, the same objects log again.
+  ASSERT_EQ(open_with(two_files()), 1);
+  Ref again("logger.app");
+  GwLogInfo(again, "c", 1, 3, "reopened", nullptr);
+  EXPECT_EQ(read_lines(file("msg.log")).size(), 2u);
+}
+
+// What the library does with the supplied configuration for a new group.
+TEST_F(ToolkitTest, SuppliedConfigurationWiresTheThreeRoles) {
+  ::testing::internal::CaptureStderr();
+  ASSERT_EQ(GwOpenToolkit(EKLOGGER_DEFAULT_CONFIG), 1);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "the supplied file has no mistakes";
+
+  const char* roles[] = {"msg", "err", "trace"};
+  const char* levels[] = {"INFO", "WARNING", "OFF"};
+  const char* classes[] = {"gw_xmlformatter", "gw_xmlformatter", "gw_basicformatter"};
+  GwHandle loggers[3];
+  for (int role = 0; role < 3; ++role) {
+    const std::string logger_name = std::string("logger.dc.") + roles[role] + ".orders";
+    const std::string handler_name = std::string("handler.file.dc.") + roles[role];
+    loggers[role] = GwGetObject(logger_name.c_str(), nullptr);
+    GwSetObjProp(loggers[role], "product", "shopport=9000");
+    GwSetObjProp(loggers[role], "prod_port", "shopport=9000");
+    GwSetObjProp(loggers[role], "component", "orders");
+    const std::string level = property(loggers[role], "level");
+    EXPECT_EQ(level, levels[role]);
+    GwSetObjPropInt(loggers[role], "level", GwGetLevelFromString(level.c_str()));
+
+    Ref handler(handler_name.c_str());
+    GwSetObjPropInt(handler, "MPFileSemKey", 1234);
+    const std::string leaf = property(handler, "fileName");
+    EXPECT_EQ(leaf, std::string(roles[role]) + ".log");
+    GwSetObjProp(handler, "fileName", (dir_.path() + "/" + leaf).c_str());
+    Ref formatter(GwHandlerGetFormatter(handler));
+    EXPECT_EQ(property(formatter, "className"), classes[role]);
+  }
+  EXPECT_EQ(GwIsLoggable(loggers[0], 4000), 1);
+  EXPECT_EQ(GwIsLoggable(loggers[0], 3000), 0);
+  EXPECT_EQ(GwIsLoggable(loggers[1], 5000), 1);
+  EXPECT_EQ(GwIsLoggable(loggers[1], 4000), 0);
+  EXPECT_EQ(GwIsLoggable(loggers[2], 6000), 0) << "trace is off until turned on";
+  GwLogError(loggers[1], "eklogger", 1, 7, "severe", nullptr);
+  GwLogError(loggers[0], "eklogger", 1, 7, "severe", nullptr);
+  GwLogInfo(loggers[0], "eklogger", 1, 8, "info", nullptr);
+  GwLogDebugMin(loggers[2], "a.cpp", "f", 1, "not written", nullptr);
+
+  const std::string prefix = "|shopport=9000|orders|eklogger,1,";
+  EXPECT_THAT(read_lines(file("msg.log")),
+              ElementsAre("<log>", "6000|logger.dc.msg.orders" + prefix + "7|severe",
+                          "4000|logger.dc.msg.orders" + prefix + "8|info"));
+  EXPECT_THAT(read_lines(file("err.log")),
+              ElementsAre("<log>", "6000|logger.dc.err.orders" + prefix + "7|severe"));
+  EXPECT_FALSE(exists(file("trace.log")));
+
+  // Turning trace on: the running process re-reads the file.
+  std::string text = read_file(EKLOGGER_DEFAULT_CONFIG);
+  const std::string off = "logger.dc.trace.level = OFF";
+  text.replace(text.find(off), off.size(), "logger.dc.trace.level = FINE");
+  ASSERT_EQ(open_with(text), 1);
+  EXPECT_EQ(GwIsLoggable(loggers[2], 3000), 1);
+  EXPECT_EQ(GwIsLoggable(loggers[2], 2000), 0);
+  GwLogDebugMin(loggers[2], "a.cpp", "f", 2, "now written", nullptr);
+  EXPECT_THAT(read_lines(file("trace.log")),
+              ElementsAre("3000|logger.dc.trace.orders|shopport=9000|orders|a.cpp:f:2|now written"));
+  for (GwHandle logger : loggers) GwReleaseObject(logger);
+}
+
+TEST_F(ToolkitTest, LevelNamesAndNumbers) {
+  EXPECT_EQ(GwGetLevelFromString("SEVERE"), 6000);
+  EXPECT_EQ(GwGetLevelFromString("warning"), 5000);
+  EXPECT_EQ(GwGetLevelFromString("Info"), 4000);
+  EXPECT_EQ(GwGetLevelFromString(" fine "), 3000);
+  EXPECT_EQ(GwGetLevelFromString("FINER"), 2000);
+  EXPECT_EQ(GwGetLevelFromString("finest"), 1000);
+  EXPECT_EQ(GwGetLevelFromString("ALL"), 0);
+  EXPECT_EQ(GwGetLevelFromString("off"), INT_MAX);
+  EXPECT_EQ(GwGetLevelFromString("2500"), 2500);
+  EXPECT_EQ(GwGetLevelFromString("-7"), -7);
+  EXPECT_EQ(GwGetLevelFromString("99999999999"), 4000);
+  EXPECT_EQ(GwGetLevelFromString("12abc"), 4000);
+  EXPECT_EQ(GwGetLevelFromString(""), 4000);
+  EXPECT_EQ(GwGetLevelFromString("verbose"), 4000);
+  EXPECT_EQ(GwGetLevelFromString(nullptr), 4000);
+}
+
+}  // namespace
+}  // namespace gw_test
