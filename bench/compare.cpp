@@ -312,6 +312,10 @@ Outcome execute(const Run& run, std::size_t records, std::size_t text_length,
   outcome.available = all_ready && ended > began;
   outcome.seconds = (ended - began) / 1e9;
   outcome.bytes = log_bytes(dir);
+  if (outcome.available && outcome.bytes == 0) {
+    outcome.available = false;
+    outcome.reason = "no record reached the file";
+  }
   remove_tree(dir);
   return outcome;
 }
