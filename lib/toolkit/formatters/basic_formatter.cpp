@@ -1,0 +1,72 @@
+// gw_basicformatter: one line per record,
+//   TIME LEVEL [PRODUCT] [COMPONENT] [ORIGIN] TEXT
+// with ORIGIN "catalog:set:number", "file:line function" or empty.  The
+// grammar and its escapes are described in docs/log-formats.md.
+#include <string>
+
+#include "formatter_classes.h"
+#include "local_time.h"
+#include "text_escape.h"
+
+namespace gw {
+namespace {
+
+using formatting::BasicField;
+using formatting::write_basic_escaped;
+using formatting::write_decimal;
+using formatting::write_raw;
+
+// More than the time, level, separators and numbers of any line take.
+constexpr std::size_t kFixedRoom = 160;
+
+class BasicFormatter final : public RecordFormatter {
+ public:
+  void format(const Record& record, std::string& out) const override {
+    std::size_t field_bytes = record.product.size() + record.component.size() + record.text.size();
+    if (record.kind == RecordKind::kMessage) field_bytes += record.catalog.size();
+    if (record.kind == RecordKind::kTrace) field_bytes += record.file.size() + record.function.size();
+    formatting::RecordSpace space(out, kFixedRoom + field_bytes * formatting::kBasicExpansion);
+
+    char* at = formatting::write_local_time(space.cursor, record.time_us);
+    *at++ = ' ';
+    char level_buffer[12];
+    at = write_raw(at, level_name(record.level, level_buffer));
+    at = write_raw(at, " [");
+    at = write_basic_escaped(at, record.product, BasicField::kBracketed);
+    at = write_raw(at, "] [");
+    at = write_basic_escaped(at, record.component, BasicField::kBracketed);
+    at = write_raw(at, "] [");
+    switch (record.kind) {
+      case RecordKind::kMessage:
+        at = write_basic_escaped(at, record.catalog, BasicField::kName);
+        *at++ = ':';
+        at = write_decimal(at, record.set);
+        *at++ = ':';
+        at = write_decimal(at, record.number);
+        break;
+      case RecordKind::kTrace:
+        at = write_basic_escaped(at, record.file, BasicField::kName);
+        *at++ = ':';
+        at = write_decimal(at, record.line);
+        *at++ = ' ';
+        at = write_basic_escaped(at, record.function, BasicField::kBracketed);
+        break;
+      case RecordKind::kText:
+        break;
+    }
+    at = write_raw(at, "] ");
+    at = write_basic_escaped(at, record.text, BasicField::kText);
+    *at++ = '\n';
+    space.cursor = at;
+  }
+
+  const char* header() const override { return nullptr; }
+  const char* trailer() const override { return nullptr; }
+  std::string_view class_name() const override { return "gw_basicformatter"; }
+};
+
+}  // namespace
+
+std::unique_ptr<RecordFormatter> make_basic_formatter() { return std::make_unique<BasicFormatter>(); }
+
+}  // namespace gw

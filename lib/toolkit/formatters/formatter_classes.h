@@ -1,0 +1,18 @@
+// The concrete record formatters behind make_record_formatter, one maker per
+// output format.  Each returns a new immutable formatter owned by the caller.
+#ifndef EKLOGGER_TOOLKIT_FORMATTERS_FORMATTER_CLASSES_H_
+#define EKLOGGER_TOOLKIT_FORMATTERS_FORMATTER_CLASSES_H_
+
+#include <memory>
+
+#include "formatter.h"
+
+namespace gw {
+
+std::unique_ptr<RecordFormatter> make_basic_formatter();  // "gw_basicformatter"
+std::unique_ptr<RecordFormatter> make_xml_formatter();    // "gw_xmlformatter"
+std::unique_ptr<RecordFormatter> make_json_formatter();   // "gw_jsonformatter"
+
+}  // namespace gw
+
+#endif  // EKLOGGER_TOOLKIT_FORMATTERS_FORMATTER_CLASSES_H_

@@ -1,0 +1,286 @@
+#include "text_escape.h"
+
+#include <array>
+#include <charconv>
+#include <cstring>
+
+namespace gw::formatting {
+namespace {
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+// U+FFFD REPLACEMENT CHARACTER.
+constexpr std::string_view kReplacement = "\xef\xbf\xbd";
+
+// The bytes an escaper copies as they stand: printable ASCII except the
+// format's specials.  Everything from 0x80 up goes through the UTF-8 check.
+template <char... kSpecial>
+struct PlainBytes {
+  static constexpr std::array<bool, 256> make_table() {
+    std::array<bool, 256> plain{};
+    for (int c = 0x20; c < 0x7f; ++c) plain[c] = true;
+    for (char c : {kSpecial...}) plain[static_cast<unsigned char>(c)] = false;
+    return plain;
+  }
+  static constexpr std::array<bool, 256> kTable = make_table();
+
+  // High bits set in the bytes of word equal to c (and maybe above them).
+  static constexpr std::uint64_t has_byte(std::uint64_t word, char c) {
+    const std::uint64_t matches = word ^ (0x0101010101010101 * static_cast<unsigned char>(c));
+    return (matches - 0x0101010101010101) & ~matches;
+  }
+
+  // The end of the run of plain bytes that starts at i: eight bytes at a
+  // time while none of them is a control, non-ASCII or special (exact tests
+  // from the "bit twiddling hacks" collection), then byte by byte.
+  static std::size_t run_end(std::string_view bytes, std::size_t i) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101;
+    constexpr std::uint64_t kHighBits = 0x8080808080808080;
+    while (i + 8 <= bytes.size()) {
+      std::uint64_t word;
+      std::memcpy(&word, bytes.data() + i, sizeof word);
+      const std::uint64_t stop = ((word - kOnes * 0x20) & ~word) |  // a byte below 0x20
+                                 (word + kOnes) | word |             // a byte above 0x7e
+                                 (has_byte(word, kSpecial) | ...);
+      if ((stop & kHighBits) != 0) break;
+      i += 8;
+    }
+    while (i < bytes.size() && kTable[static_cast<unsigned char>(bytes[i])]) ++i;
+    return i;
+  }
+};
+
+using BasicTextPlain = PlainBytes<'\\'>;
+using BasicBracketedPlain = PlainBytes<'\\', ']'>;
+using BasicNamePlain = PlainBytes<'\\', ']', ':'>;
+using XmlPlain = PlainBytes<'&', '<', '>', '"'>;
+using JsonPlain = PlainBytes<'"', '\\'>;
+
+inline char* write_hex_byte(char* at, unsigned char c) {
+  at[0] = '\\';
+  at[1] = 'x';
+  at[2] = kHexDigits[c >> 4];
+  at[3] = kHexDigits[c & 0xf];
+  return at + 4;
+}
+
+// "\uXXXX" for a code point of the basic multilingual plane.
+inline char* write_json_u_escape(char* at, char32_t code_point) {
+  at[0] = '\\';
+  at[1] = 'u';
+  at[2] = kHexDigits[(code_point >> 12) & 0xf];
+  at[3] = kHexDigits[(code_point >> 8) & 0xf];
+  at[4] = kHexDigits[(code_point >> 4) & 0xf];
+  at[5] = kHexDigits[code_point & 0xf];
+  return at + 6;
+}
+
+// "&#N;" for N below 160: at most 6 bytes, from at least one byte of input.
+inline char* write_xml_char_ref(char* at, char32_t code_point) {
+  at = write_raw(at, "&#");
+  at = write_decimal(at, code_point);
+  *at++ = ';';
+  return at;
+}
+
+// C1 controls and the two Unicode line terminators: valid UTF-8 that some
+// readers still take as the end of a line.
+inline bool is_line_breaking_non_ascii(char32_t code_point) {
+  return (code_point >= 0x80 && code_point <= 0x9f) || code_point == 0x2028 || code_point == 0x2029;
+}
+
+// Runs write(at, bytes) in room for its worst case at the end of out.
+template <typename Write>
+void append_with(std::string& out, std::size_t max_size, Write write) {
+  RecordSpace space(out, max_size);
+  space.cursor = write(space.cursor);
+}
+
+}  // namespace
+
+Utf8Step decode_utf8(std::string_view bytes) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return {1, true, lead};
+
+  // Allowed range of the second byte and the number of bytes in all, by the
+  // well-formed sequences of Unicode's table 3-7; later bytes are 80..BF.
+  std::size_t length = 0;
+  unsigned char second_low = 0x80;
+  unsigned char second_high = 0xbf;
+  char32_t code_point = 0;
+  if (lead >= 0xc2 && lead <= 0xdf) {
+    length = 2;
+    code_point = lead & 0x1f;
+  } else if (lead >= 0xe0 && lead <= 0xef) {
+    length = 3;
+    code_point = lead & 0x0f;
+    if (lead == 0xe0) second_low = 0xa0;   // no overlong forms
+    if (lead == 0xed) second_high = 0x9f;  // no surrogates
+  } else if (lead >= 0xf0 && lead <= 0xf4) {
+    length = 4;
+    code_point = lead & 0x07;
+    if (lead == 0xf0) second_low = 0x90;   // no overlong forms
+    if (lead == 0xf4) second_high = 0x8f;  // nothing above U+10FFFF
+  } else {
+    return {1, false, 0};  // continuation byte, C0, C1 or F5..FF as lead
+  }
+
+  for (std::size_t i = 1; i < length; ++i) {
+    if (i >= bytes.size()) return {i, false, 0};
+    const unsigned char low = i == 1 ? second_low : 0x80;
+    const unsigned char high = i == 1 ? second_high : 0xbf;
+    if (byte(i) < low || byte(i) > high) return {i, false, 0};
+    code_point = (code_point << 6) | (byte(i) & 0x3f);
+  }
+  return {length, true, code_point};
+}
+
+namespace {
+
+// The basic escapes, with Plain the bytes that stay as they are.
+template <typename Plain>
+char* write_basic_escaped_with(char* at, std::string_view bytes) {
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const std::size_t run_end = Plain::run_end(bytes, i);
+    at = write_raw(at, bytes.substr(i, run_end - i));
+    i = run_end;
+    if (i == bytes.size()) break;
+
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c < 0x80) {
+      switch (c) {
+        case '\n': at = write_raw(at, "\\n"); break;
+        case '\r': at = write_raw(at, "\\r"); break;
+        case '\t': at = write_raw(at, "\\t"); break;
+        case '\\': at = write_raw(at, "\\\\"); break;
+        default: at = write_hex_byte(at, c); break;
+      }
+      ++i;
+      continue;
+    }
+    const Utf8Step step = decode_utf8(bytes.substr(i));
+    const std::string_view sequence = bytes.substr(i, step.length);
+    if (step.valid && !is_line_breaking_non_ascii(step.code_point)) {
+      at = write_raw(at, sequence);
+    } else {
+      for (char byte : sequence) at = write_hex_byte(at, static_cast<unsigned char>(byte));
+    }
+    i += step.length;
+  }
+  return at;
+}
+
+}  // namespace
+
+char* write_basic_escaped(char* at, std::string_view bytes, BasicField field) {
+  switch (field) {
+    case BasicField::kText: return write_basic_escaped_with<BasicTextPlain>(at, bytes);
+    case BasicField::kBracketed: return write_basic_escaped_with<BasicBracketedPlain>(at, bytes);
+    case BasicField::kName: break;
+  }
+  return write_basic_escaped_with<BasicNamePlain>(at, bytes);
+}
+
+char* write_xml_escaped(char* at, std::string_view bytes) {
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const std::size_t run_end = XmlPlain::run_end(bytes, i);
+    at = write_raw(at, bytes.substr(i, run_end - i));
+    i = run_end;
+    if (i == bytes.size()) break;
+
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c < 0x80) {
+      switch (c) {
+        case '&': at = write_raw(at, "&amp;"); break;
+        case '<': at = write_raw(at, "&lt;"); break;
+        case '>': at = write_raw(at, "&gt;"); break;
+        case '"': at = write_raw(at, "&quot;"); break;
+        case '\t':
+        case '\n':
+        case '\r':
+        case 0x7f: at = write_xml_char_ref(at, c); break;
+        default:
+          // A C0 control XML 1.0 cannot carry even as a reference: its
+          // control picture, U+2400 + c, encoded E2 90 80+c.
+          at[0] = '\xe2';
+          at[1] = '\x90';
+          at[2] = static_cast<char>(0x80 + c);
+          at += 3;
+          break;
+      }
+      ++i;
+      continue;
+    }
+    const Utf8Step step = decode_utf8(bytes.substr(i));
+    if (!step.valid || step.code_point == 0xfffe || step.code_point == 0xffff) {
+      at = write_raw(at, kReplacement);
+    } else if (step.code_point <= 0x9f) {
+      at = write_xml_char_ref(at, step.code_point);  // C1 control: legal, made visible
+    } else {
+      at = write_raw(at, bytes.substr(i, step.length));
+    }
+    i += step.length;
+  }
+  return at;
+}
+
+char* write_json_escaped(char* at, std::string_view bytes) {
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const std::size_t run_end = JsonPlain::run_end(bytes, i);
+    at = write_raw(at, bytes.substr(i, run_end - i));
+    i = run_end;
+    if (i == bytes.size()) break;
+
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c < 0x80) {
+      switch (c) {
+        case '"': at = write_raw(at, "\\\""); break;
+        case '\\': at = write_raw(at, "\\\\"); break;
+        case '\b': at = write_raw(at, "\\b"); break;
+        case '\f': at = write_raw(at, "\\f"); break;
+        case '\n': at = write_raw(at, "\\n"); break;
+        case '\r': at = write_raw(at, "\\r"); break;
+        case '\t': at = write_raw(at, "\\t"); break;
+        default: at = write_json_u_escape(at, c); break;
+      }
+      ++i;
+      continue;
+    }
+    const Utf8Step step = decode_utf8(bytes.substr(i));
+    if (!step.valid) {
+      at = write_raw(at, kReplacement);
+    } else if (is_line_breaking_non_ascii(step.code_point)) {
+      at = write_json_u_escape(at, step.code_point);
+    } else {
+      at = write_raw(at, bytes.substr(i, step.length));
+    }
+    i += step.length;
+  }
+  return at;
+}
+
+char* write_decimal(char* at, std::int64_t value) {
+  return std::to_chars(at, at + kMaxDecimalLength, value).ptr;
+}
+
+void append_basic_escaped(std::string& out, std::string_view bytes, BasicField field) {
+  append_with(out, bytes.size() * kBasicExpansion,
+              [&](char* at) { return write_basic_escaped(at, bytes, field); });
+}
+
+void append_xml_escaped(std::string& out, std::string_view bytes) {
+  append_with(out, bytes.size() * kXmlExpansion, [&](char* at) { return write_xml_escaped(at, bytes); });
+}
+
+void append_json_escaped(std::string& out, std::string_view bytes) {
+  append_with(out, bytes.size() * kJsonExpansion, [&](char* at) { return write_json_escaped(at, bytes); });
+}
+
+void append_decimal(std::string& out, std::int64_t value) {
+  append_with(out, kMaxDecimalLength, [&](char* at) { return write_decimal(at, value); });
+}
+
+}  // namespace gw::formatting

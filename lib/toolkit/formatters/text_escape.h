@@ -1,0 +1,106 @@
+// Escaping of record fields for the toolkit's three output formats, each in
+// one pass over the bytes with a fast path for runs that need no change, and
+// the room a formatter writes one record into.
+//
+// The write_ functions fill memory the caller has made room in (at most the
+// stated expansion times the input); the append_ forms do that for a string.
+// Pure functions: safe from any number of threads.
+#ifndef EKLOGGER_TOOLKIT_FORMATTERS_TEXT_ESCAPE_H_
+#define EKLOGGER_TOOLKIT_FORMATTERS_TEXT_ESCAPE_H_
+
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace gw::formatting {
+
+// One step of UTF-8 decoding at the start of bytes (not empty).  A valid
+// sequence gives its length and code point; anything else gives the length
+// of its maximal ill-formed subpart (overlong forms, surrogates, code points
+// above U+10FFFF, stray continuation bytes, a sequence cut short), which is
+// what one replacement character stands for.
+struct Utf8Step {
+  std::size_t length;
+  bool valid;
+  char32_t code_point;  // meaningful only when valid
+};
+Utf8Step decode_utf8(std::string_view bytes);
+
+// Room for one record at the end of the caller's string, sized once for the
+// record's worst case so the fields are written through a plain pointer
+// rather than one append per piece; the string keeps its capacity, so a
+// reused string stops allocating once it has grown.  The destructor cuts
+// the string to what was written.
+class RecordSpace {
+ public:
+  RecordSpace(std::string& out, std::size_t max_size) : out_(out) {
+    const std::size_t start = out.size();
+    out.resize(start + max_size);
+    cursor = out.data() + start;
+  }
+  ~RecordSpace() {
+    const auto written = static_cast<std::size_t>(cursor - out_.data());
+    assert(written <= out_.size() && "a formatter's bound for its record is too small");
+    out_.resize(written);
+  }
+  RecordSpace(const RecordSpace&) = delete;
+  RecordSpace& operator=(const RecordSpace&) = delete;
+
+  char* cursor;  // the next byte to write
+
+ private:
+  std::string& out_;
+};
+
+// Copies text to at and returns the end of what was written.
+inline char* write_raw(char* at, std::string_view text) {
+  if (text.empty()) return at;  // a default view's data() is null
+  std::memcpy(at, text.data(), text.size());
+  return at + text.size();
+}
+
+// Where a field sits in a basic line, which decides the characters that
+// must not appear in it raw.
+enum class BasicField {
+  kText,       // the last field: runs to the end of the line
+  kBracketed,  // inside [...]: "]" is escaped too
+  kName,       // catalog or file name inside [...]: "]" and ":" are escaped
+};
+
+// Basic line escaping: "\n", "\r", "\t", "\\", and "\xHH" for every other
+// C0 or C1 control, DEL, U+2028, U+2029, every byte of ill-formed UTF-8 and
+// the field's separators.  Unescaping gives back the original bytes.
+// Writes at most kBasicExpansion bytes per input byte.
+inline constexpr std::size_t kBasicExpansion = 4;
+char* write_basic_escaped(char* at, std::string_view bytes, BasicField field);
+void append_basic_escaped(std::string& out, std::string_view bytes, BasicField field);
+
+// XML 1.0 character data, fit for both element content and double-quoted
+// attribute values: markup as entities; tab, line feed, carriage return,
+// DEL and C1 controls as character references; the other C0 controls (which
+// XML 1.0 forbids) as their control pictures U+2400..U+241F; U+FFFE, U+FFFF
+// and each ill-formed UTF-8 subpart as U+FFFD.  At most kXmlExpansion bytes
+// per input byte ("&quot;").
+inline constexpr std::size_t kXmlExpansion = 6;
+char* write_xml_escaped(char* at, std::string_view bytes);
+void append_xml_escaped(std::string& out, std::string_view bytes);
+
+// The inside of a JSON string (RFC 8259): quote and backslash, controls as
+// \b \f \n \r \t or \u00XX, DEL, C1 controls, U+2028 and U+2029 as \uXXXX,
+// each ill-formed UTF-8 subpart as U+FFFD.  The result is valid UTF-8.  At
+// most kJsonExpansion bytes per input byte ("\u001f").
+inline constexpr std::size_t kJsonExpansion = 6;
+char* write_json_escaped(char* at, std::string_view bytes);
+void append_json_escaped(std::string& out, std::string_view bytes);
+
+// A decimal integer: at most kMaxDecimalLength bytes.
+inline constexpr std::size_t kMaxDecimalLength = 20;  // -9223372036854775808
+char* write_decimal(char* at, std::int64_t value);
+void append_decimal(std::string& out, std::int64_t value);
+
+}  // namespace gw::formatting
+
+#endif  // EKLOGGER_TOOLKIT_FORMATTERS_TEXT_ESCAPE_H_

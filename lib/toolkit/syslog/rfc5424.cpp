@@ -1,0 +1,246 @@
+#include "syslog/rfc5424.h"
+
+#include <time.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+namespace gw {
+
+namespace {
+
+constexpr std::size_t kHostnameLimit = 255;
+constexpr std::size_t kAppNameLimit = 48;
+constexpr std::size_t kMsgIdLimit = 32;
+constexpr std::size_t kParamValueLimit = 256;
+
+// Length of the valid UTF-8 sequence at text[0], or 0 when it is not one
+// (overlong forms, surrogates and values past U+10FFFF are not valid).
+std::size_t utf8_sequence_length(std::string_view text) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return 1;
+  std::size_t length;
+  unsigned int minimum;
+  if ((lead & 0xE0) == 0xC0) {
+    length = 2;
+    minimum = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3;
+    minimum = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4;
+    minimum = 0x10000;
+  } else {
+    return 0;
+  }
+  if (text.size() < length) return 0;
+  unsigned int code = lead & (0x7F >> length);
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (byte(i) & 0x3F);
+  }
+  if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
+}
+
+void append_hex_escape(unsigned char byte, std::string& out) {
+  static const char kDigits[] = "0123456789abcdef";
+  out += "\\x";
+  out += kDigits[byte >> 4];
+  out += kDigits[byte & 0xF];
+}
+
+// Appends text as valid one-line UTF-8 of at most limit bytes, escaping the
+// characters in `escaped` with a backslash.  Returns false when it had to cut.
+bool append_clean(std::string_view text, std::string_view escaped, std::size_t limit,
+                  std::string& out) {
+  const std::size_t start = out.size();
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    std::size_t length = utf8_sequence_length(text.substr(i));
+    const std::size_t before = out.size();
+    if (length == 0 || c < 0x20 || c == 0x7F) {
+      append_hex_escape(c, out);
+      length = 1;
+    } else {
+      if (length == 1 && escaped.find(static_cast<char>(c)) != std::string_view::npos) {
+        out += '\\';
+      }
+      out.append(text.data() + i, length);
+    }
+    if (out.size() - start > limit) {
+      out.resize(before);
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+// Printable US-ASCII only (33-126), at most limit bytes; "-" when empty.
+void append_header_field(std::string_view text, std::size_t limit, std::string& out) {
+  const std::size_t start = out.size();
+  for (char c : text) {
+    if (out.size() - start == limit) break;
+    const unsigned char u = static_cast<unsigned char>(c);
+    out += u >= 33 && u <= 126 ? c : '_';
+  }
+  if (out.size() == start) out += '-';
+}
+
+void append_number(std::uint64_t value, std::string& out) {
+  char digits[24];
+  const int length = std::snprintf(digits, sizeof(digits), "%llu",
+                                   static_cast<unsigned long long>(value));
+  out.append(digits, static_cast<std::size_t>(length));
+}
+
+void append_param(std::string_view name, std::string_view value, std::string& out) {
+  out += ' ';
+  out += name;
+  out += "=\"";
+  if (!append_clean(value, "\"\\]", kParamValueLimit, out)) out += kSyslogTruncatedMarker;
+  out += '"';
+}
+
+// "YYYY-MM-DDTHH:MM:SS" of a second in UTC, computed once per second per
+// thread (gmtime_r reads no time-zone file).
+std::string_view utc_second(std::int64_t seconds) {
+  thread_local std::int64_t cached_second = -1;
+  thread_local std::array<char, 32> cached_text{};
+  thread_local std::size_t cached_length = 0;
+  if (seconds != cached_second) {
+    const time_t t = static_cast<time_t>(seconds);
+    struct tm parts;
+    gmtime_r(&t, &parts);
+    cached_length = strftime(cached_text.data(), cached_text.size(), "%Y-%m-%dT%H:%M:%S", &parts);
+    cached_second = seconds;
+  }
+  return std::string_view(cached_text.data(), cached_length);
+}
+
+void append_timestamp(std::int64_t time_us, std::string& out) {
+  std::int64_t seconds = time_us / 1000000;
+  std::int64_t micros = time_us % 1000000;
+  if (micros < 0) {
+    micros += 1000000;
+    seconds -= 1;
+  }
+  out += utc_second(seconds);
+  char fraction[16];
+  std::snprintf(fraction, sizeof(fraction), ".%06lldZ", static_cast<long long>(micros));
+  out += fraction;
+}
+
+void append_msgid(const Record& record, std::string& out) {
+  std::string id;
+  switch (record.kind) {
+    case RecordKind::kMessage:
+      id.append(record.catalog);
+      id += '.';
+      append_number(static_cast<std::uint64_t>(record.set), id);
+      id += '.';
+      append_number(static_cast<std::uint64_t>(record.number), id);
+      break;
+    case RecordKind::kTrace: {
+      char buffer[12];
+      id.append(level_name(record.level, buffer));
+      break;
+    }
+    case RecordKind::kText:
+      break;
+  }
+  append_header_field(id, kMsgIdLimit, out);
+}
+
+}  // namespace
+
+int syslog_severity(int level) {
+  if (level >= 6000) return 3;
+  if (level >= 5000) return 4;
+  if (level >= 4000) return 6;
+  return 7;
+}
+
+int syslog_facility(std::string_view name) {
+  static const std::pair<std::string_view, int> kFacilities[] = {
+      {"kern", 0},    {"user", 1},     {"mail", 2},    {"daemon", 3},  {"auth", 4},
+      {"syslog", 5},  {"lpr", 6},      {"news", 7},    {"uucp", 8},    {"cron", 9},
+      {"authpriv", 10}, {"ftp", 11},   {"local0", 16}, {"local1", 17}, {"local2", 18},
+      {"local3", 19}, {"local4", 20},  {"local5", 21}, {"local6", 22}, {"local7", 23}};
+  for (const auto& facility : kFacilities) {
+    if (facility.first == name) return facility.second;
+  }
+  return -1;
+}
+
+void build_syslog_message(const Record& record, const SyslogHeader& header,
+                          std::string_view message, std::size_t max_size, std::string& out) {
+  out.clear();
+  out += '<';
+  append_number(static_cast<std::uint64_t>(header.facility * 8 + syslog_severity(record.level)),
+                out);
+  out += ">1 ";
+  append_timestamp(record.time_us, out);
+  out += ' ';
+  append_header_field(header.hostname, kHostnameLimit, out);
+  out += ' ';
+  append_header_field(header.app_name, kAppNameLimit, out);
+  out += ' ';
+  if (header.process_id != 0) {
+    append_number(header.process_id, out);
+  } else {
+    out += '-';
+  }
+  out += ' ';
+  append_msgid(record, out);
+
+  out += " [";
+  out += kSyslogSdId;
+  append_param("component", record.component, out);
+  if (record.kind == RecordKind::kMessage) {
+    append_param("catalog", record.catalog, out);
+    std::string number;
+    append_number(static_cast<std::uint64_t>(record.set), number);
+    append_param("set", number, out);
+    number.clear();
+    append_number(static_cast<std::uint64_t>(record.number), number);
+    append_param("number", number, out);
+  } else if (record.kind == RecordKind::kTrace) {
+    append_param("file", record.file, out);
+    append_param("function", record.function, out);
+    std::string line;
+    append_number(static_cast<std::uint64_t>(record.line), line);
+    append_param("line", line, out);
+  }
+  if (header.process_id != 0) {
+    std::string pid;
+    append_number(header.process_id, pid);
+    append_param("pid", pid, out);
+  }
+  if (header.thread_id != 0) {
+    std::string tid;
+    append_number(header.thread_id, tid);
+    append_param("tid", tid, out);
+  }
+  out += ']';
+
+  if (!message.empty() && message.back() == '\n') message.remove_suffix(1);
+  if (message.empty()) return;
+  out += ' ';
+  const std::size_t message_start = out.size();
+  const std::size_t limit = max_size > message_start ? max_size - message_start : 0;
+  if (!append_clean(message, "", limit, out)) {
+    out.resize(message_start);
+    const std::size_t marker = kSyslogTruncatedMarker.size();
+    append_clean(message, "", limit > marker ? limit - marker : 0, out);
+    out += kSyslogTruncatedMarker;
+  }
+  // Only a max_size smaller than the header itself gets here.
+  if (out.size() > max_size) out.resize(max_size);
+}
+
+}  // namespace gw

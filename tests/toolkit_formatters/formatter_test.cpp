@@ -1,0 +1,55 @@
+// The formatter factory, level names, and records at their worst expansion.
+#include "formatter.h"
+
+#include <climits>
+
+#include <gtest/gtest.h>
+
+namespace gw {
+namespace {
+
+TEST(FormatterFactoryTest, ExactClassNamesOnly) {
+  for (const char* name : {"gw_basicformatter", "gw_xmlformatter", "gw_jsonformatter"}) {
+    ASSERT_NE(make_record_formatter(name), nullptr) << name;
+    EXPECT_EQ(make_record_formatter(name)->class_name(), name);
+  }
+  for (const char* name : {"", "GW_BASICFORMATTER", "gw_basicformatterx", "gw_xmlformatter ", "gw_basic"}) {
+    EXPECT_EQ(make_record_formatter(name), nullptr) << '"' << name << '"';
+  }
+  EXPECT_EQ(make_record_formatter(std::string_view("gw_jsonformatter", 15)), nullptr);
+  EXPECT_EQ(make_record_formatter("gw_basicformatter")->header(), nullptr);
+  EXPECT_EQ(make_record_formatter("gw_jsonformatter")->trailer(), nullptr);
+  EXPECT_STREQ(make_record_formatter("gw_xmlformatter")->header(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<log>\n");
+  EXPECT_STREQ(make_record_formatter("gw_xmlformatter")->trailer(), "</log>\n");
+}
+
+TEST(LevelNameTest, StandardNamesElseTheNumber) {
+  char buffer[12];
+  const std::pair<int, const char*> cases[] = {
+      {6000, "SEVERE"}, {5000, "WARNING"}, {4000, "INFO"},  {3000, "FINE"},       {2000, "FINER"},
+      {1000, "FINEST"}, {0, "0"},          {4001, "4001"}, {INT_MIN, "-2147483648"}, {INT_MAX, "2147483647"}};
+  for (const auto& [level, name] : cases) EXPECT_EQ(level_name(level, buffer), name);
+}
+
+// Every field at its worst expansion, after text already in the buffer: the
+// record fits the room its formatter sized (an assertion in debug builds and
+// the address sanitizer check that) and leaves what came before.
+TEST(FormatterFactoryTest, WorstCaseRecordsFitAfterExistingText) {
+  for (const char* name : {"gw_basicformatter", "gw_xmlformatter", "gw_jsonformatter"}) {
+    for (const char* pattern : {"\"", "\x01", "]:", "\xc2\x85", "\xe2\x80\xa8", "\xff"}) {
+      std::string worst;
+      while (worst.size() < 4000) worst += pattern;
+      for (RecordKind kind : {RecordKind::kMessage, RecordKind::kTrace, RecordKind::kText}) {
+        Record record{INT64_MIN, INT_MIN, kind, worst, worst, worst, worst, INT_MIN, INT_MIN,
+                      worst,     worst,   INT_MIN, worst};
+        std::string out = "before\n";
+        make_record_formatter(name)->format(record, out);
+        EXPECT_EQ(out.compare(0, 7, "before\n"), 0) << name;
+        EXPECT_EQ(out.find('\n', 7), out.size() - 1) << name;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace gw

@@ -1,0 +1,110 @@
+#include "syslog/rfc5424.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+gw::Record message_record(int level, std::string_view text) {
+  gw::Record record;
+  record.time_us = 1796726527123456;  // 2026-12-08T10:42:07.123456Z
+  record.level = level;
+  record.kind = gw::RecordKind::kMessage;
+  record.component = "orders";
+  record.catalog = "eklogger";
+  record.set = 1;
+  record.number = 42;
+  record.text = text;
+  return record;
+}
+
+std::string build(const gw::Record& record, std::string_view message, std::size_t max = 8192) {
+  gw::SyslogHeader header;
+  header.facility = 16;  // local0
+  header.hostname = "host1";
+  header.app_name = "srv";
+  header.process_id = 321;
+  header.thread_id = 654;
+  std::string out;
+  gw::build_syslog_message(record, header, message, max, out);
+  return out;
+}
+
+TEST(SyslogMessageTest, HeaderCarriesPriorityTimeHostAppProcidAndMsgid) {
+  const std::string out = build(message_record(6000, "disk full"), "disk full\n");
+  EXPECT_EQ(out,
+            "<131>1 2026-12-08T10:42:07.123456Z host1 srv 321 eklogger.1.42 "
+            "[eklogger@32473 component=\"orders\" catalog=\"eklogger\" set=\"1\" number=\"42\" "
+            "pid=\"321\" tid=\"654\"] disk full");
+}
+
+TEST(SyslogMessageTest, SeverityFollowsTheRecordLevel) {
+  EXPECT_EQ(gw::syslog_severity(6000), 3);
+  EXPECT_EQ(gw::syslog_severity(5000), 4);
+  EXPECT_EQ(gw::syslog_severity(4000), 6);
+  EXPECT_EQ(gw::syslog_severity(3000), 7);
+  EXPECT_EQ(gw::syslog_severity(1000), 7);
+  EXPECT_EQ(gw::syslog_facility("user"), 1);
+  EXPECT_EQ(gw::syslog_facility("local7"), 23);
+  EXPECT_EQ(gw::syslog_facility("LOCAL7"), -1);
+}
+
+TEST(SyslogMessageTest, TraceRecordsCarryTheSourcePosition) {
+  gw::Record record = message_record(2000, "t");
+  record.kind = gw::RecordKind::kTrace;
+  record.file = "a.cpp";
+  record.function = "serve";
+  record.line = 17;
+  const std::string out = build(record, "t");
+  EXPECT_THAT(out, StartsWith("<135>1 "));
+  EXPECT_THAT(out, HasSubstr(" FINER [eklogger@32473 component=\"orders\" file=\"a.cpp\" "
+                             "function=\"serve\" line=\"17\" pid=\"321\" tid=\"654\"] t"));
+}
+
+TEST(SyslogMessageTest, StructuredDataValuesAreEscaped) {
+  gw::Record record = message_record(4000, "x");
+  record.component = "a\"b]c\\d\ne";
+  const std::string out = build(record, "x");
+  EXPECT_THAT(out, HasSubstr("component=\"a\\\"b\\]c\\\\d\\x0ae\""));
+}
+
+TEST(SyslogMessageTest, HeaderFieldsArePrintableAsciiWithinTheirLimits) {
+  gw::Record record = message_record(4000, "x");
+  gw::SyslogHeader header;
+  const std::string long_app(100, 'a');
+  header.app_name = "my app\xc3\xa9";
+  std::string out;
+  gw::build_syslog_message(record, header, "x", 8192, out);
+  EXPECT_THAT(out, HasSubstr("Z - my_app__ - eklogger.1.42 "));
+  header.app_name = long_app;
+  gw::build_syslog_message(record, header, "x", 8192, out);
+  EXPECT_THAT(out, HasSubstr(" " + std::string(48, 'a') + " - "));
+}
+
+TEST(SyslogMessageTest, MessageIsOneLineOfValidUtf8) {
+  const std::string out = build(message_record(4000, ""), "a\nb\xff\xc3(c\xe2\x82\xac");
+  EXPECT_THAT(out, EndsWith("] a\\x0ab\\xff\\xc3(c\xe2\x82\xac"));
+  EXPECT_EQ(out.find('\n'), std::string::npos);
+}
+
+TEST(SyslogMessageTest, LongMessageIsCutAtACharacterBoundaryAndMarked) {
+  std::string text;
+  for (int i = 0; i < 5000; ++i) text += "\xe2\x82\xac";  // three bytes each
+  const std::string out = build(message_record(4000, ""), text, 1024);
+  EXPECT_LE(out.size(), 1024u);
+  EXPECT_GT(out.size(), 1000u);
+  EXPECT_THAT(out, EndsWith(std::string(gw::kSyslogTruncatedMarker)));
+  const std::string body = out.substr(out.find("] ") + 2);
+  const std::string kept = body.substr(0, body.size() - gw::kSyslogTruncatedMarker.size());
+  EXPECT_EQ(kept.size() % 3, 0u) << "cut inside a character";
+  // A message that fits is not marked.
+  EXPECT_THAT(build(message_record(4000, ""), "short", 1024), EndsWith("] short"));
+}
+
+}  // namespace
