@@ -1,7 +1,3 @@
 #include "eklogger/eklevel.h"
 
-namespace Log {
-
-EkLevel::~EkLevel() = default;
-
-}  // namespace Log
+// EkLevel is defined inline in its header.

@@ -1,7 +1,6 @@
 #include "eklogger/eklogger.h"
 
-#include <cinttypes>
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 #include <memory>
 
@@ -11,6 +10,28 @@
 #include "eklogger/platform/runtime.h"
 
 namespace Log {
+
+// A text composed on the stack when it is short, on the heap otherwise.
+class ComposedText {
+ public:
+  void append(const char* text, std::size_t length) {
+    if (heap_.empty() && length_ + length < sizeof(local_)) {
+      std::memcpy(local_ + length_, text, length);
+      length_ += length;
+      local_[length_] = '\0';
+      return;
+    }
+    if (heap_.empty()) heap_.assign(local_, length_);
+    heap_.append(text, length);
+  }
+  void append(const char* text) { append(text, std::strlen(text)); }
+  const char* c_str() const { return heap_.empty() ? local_ : heap_.c_str(); }
+
+ private:
+  char local_[256] = {};
+  std::size_t length_ = 0;
+  std::string heap_;
+};
 
 namespace {
 
@@ -44,17 +65,25 @@ ToolkitText get_text_property(GwHandle object, const char* property) {
   return ToolkitText(text);
 }
 
-std::string compose_function_record(const char* prefix, const char* detail, const char* function) {
-  std::string text(prefix);
+void compose_function_record(const char* prefix, const char* detail, const char* function,
+                             ComposedText& text) {
+  text.append(prefix);
   if (function != nullptr) {
-    text += function;
-    text += '.';
+    text.append(function);
+    text.append(".", 1);
     if (detail != nullptr) {
-      text += ' ';
-      text += detail;
+      text.append(" ", 1);
+      text.append(detail);
     }
   }
-  return text;
+}
+
+// Appends " <name>=<id>" to text.
+void append_identifier(const char* name, std::uint64_t id, ComposedText& text) {
+  char digits[24];
+  const std::to_chars_result end = std::to_chars(digits, digits + sizeof(digits), id);
+  text.append(name);
+  text.append(digits, static_cast<std::size_t>(end.ptr - digits));
 }
 
 }  // namespace
@@ -97,8 +126,15 @@ void EkLogger::info(const char* text, int message_number, const char* catalog, i
 void EkLogger::trace(DebugCall call, int level, const char* text, const char* file,
                      const char* function, int line) {
   if (!is_loggable(EkLevel(level))) return;
+  ComposedText product;
+  if (!compose_decoration(product)) {
+    call(toolkit_logger, file, function, line, text, nullptr);
+    return;
+  }
+  // The product this thread composed stays in place until its record is
+  // written.
   std::lock_guard<std::mutex> lock(decoration_mutex);
-  append_proc_thr_id();
+  GwSetObjProp(toolkit_logger, "product", product.c_str());
   call(toolkit_logger, file, function, line, text, nullptr);
 }
 
@@ -115,61 +151,54 @@ void EkLogger::finest(const char* text, const char* file, const char* function, 
 }
 
 void EkLogger::entry(const char* detail, const char* function, ...) {
-  const std::string text = compose_function_record("Entering the function ", detail, function);
+  ComposedText text;
+  compose_function_record("Entering the function ", detail, function, text);
   finest(text.c_str(), kSourceFile, function, kEntryLine);
 }
 
 void EkLogger::exitf(const char* detail, const char* function) {
-  const std::string text = compose_function_record("Exiting the function ", detail, function);
+  ComposedText text;
+  compose_function_record("Exiting the function ", detail, function, text);
   finest(text.c_str(), kSourceFile, function, kExitLine);
 }
 
 void EkLogger::message(const char* text) {
   if (toolkit_logger == nullptr || text == nullptr) return;
+  ComposedText product;
+  if (!compose_decoration(product)) {
+    GwLogText(toolkit_logger, text);
+    return;
+  }
   std::lock_guard<std::mutex> lock(decoration_mutex);
-  append_proc_thr_id();
+  GwSetObjProp(toolkit_logger, "product", product.c_str());
   GwLogText(toolkit_logger, text);
 }
 
 void EkLogger::append_proc_thr_id() {
-  if (handler == nullptr) return;
+  ComposedText product;
+  if (compose_decoration(product)) GwSetObjProp(toolkit_logger, "product", product.c_str());
+}
+
+bool EkLogger::compose_decoration(ComposedText& product) {
+  if (handler == nullptr) return false;
   const EkFormatter* formatter = dynamic_cast<const EkFormatter*>(handler->get_formatter());
-  if (formatter == nullptr) return;
+  if (formatter == nullptr) return false;
   {
     ToolkitText formatter_class = get_text_property(formatter->toolkit_formatter, "className");
-    if (!formatter_class || std::strcmp(formatter_class.get(), kBasicFormatterClass) != 0) return;
+    if (!formatter_class || std::strcmp(formatter_class.get(), kBasicFormatterClass) != 0) {
+      return false;
+    }
   }
   const std::uint64_t thread_id = NxThreadGetCurrentID();
   const std::uint64_t process_id = NxProcessGetCurrentID();
-  ToolkitText product = get_text_property(toolkit_logger, "prod_port");
-  if (!product) return;
-
-  // Short products are composed on the stack: a decorated record makes no
-  // allocation of its own.
-  char ids[2 * (sizeof(" pid=") + 20)];
-  int ids_length = 0;
-  if (process_id != 0) {
-    ids_length +=
-        std::snprintf(ids + ids_length, sizeof(ids) - ids_length, " pid=%" PRIu64, process_id);
+  {
+    ToolkitText undecorated = get_text_property(toolkit_logger, "prod_port");
+    if (!undecorated) return false;
+    product.append(undecorated.get());
   }
-  if (thread_id != 0) {
-    ids_length +=
-        std::snprintf(ids + ids_length, sizeof(ids) - ids_length, " tid=%" PRIu64, thread_id);
-  }
-  const std::size_t product_length = std::strlen(product.get());
-  char local[256];
-  std::unique_ptr<char[]> large;
-  char* decorated = local;
-  const std::size_t needed = product_length + ids_length + 1;
-  if (needed > sizeof(local)) {
-    large.reset(new char[needed]);
-    decorated = large.get();
-  }
-  std::memcpy(decorated, product.get(), product_length);
-  product.reset();
-  std::memcpy(decorated + product_length, ids, ids_length);
-  decorated[product_length + ids_length] = '\0';
-  GwSetObjProp(toolkit_logger, "product", decorated);
+  if (process_id != 0) append_identifier(" pid=", process_id, product);
+  if (thread_id != 0) append_identifier(" tid=", thread_id, product);
+  return true;
 }
 
 void EkLogger::set_log_level(Level* new_level) {

@@ -24,6 +24,8 @@
 
 namespace Log {
 
+class ComposedText;
+
 class EKLOGGER_EXPORT EkLogger : public Logger {
  public:
   // A new logger for the component (the group name) and logger name; the
@@ -74,9 +76,13 @@ class EKLOGGER_EXPORT EkLogger : public Logger {
   using DebugCall = int (*)(GwHandle, const char*, const char*, int, const char*, ...);
   void trace(DebugCall call, int level, const char* text, const char* file, const char* function,
              int line);
+  // The decorated product text, or false when no decoration applies (no
+  // handler, no formatter, not the basic formatter, no "prod_port").
+  bool compose_decoration(ComposedText& product);
 
   GwHandle toolkit_logger;  // owned; null means no toolkit object
-  // Keeps a trace record together with the decoration made for it.
+  // Held from writing a decorated "product" to the record call, so that the
+  // record carries the decoration its own thread made.
   std::mutex decoration_mutex;
 };
 
