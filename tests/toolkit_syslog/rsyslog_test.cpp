@@ -298,7 +298,12 @@ TEST_F(RsyslogTest, RecordMakesExactlyOneSend) {
   EXPECT_EQ(added["sendto"], 2000);
   added.erase("sendto");
   added.erase("write");
-  EXPECT_TRUE(added.empty()) << "other system calls: " << added.size();
+#if defined(__SANITIZE_ADDRESS__)
+  added.erase("mmap");  // the sanitizer's allocator maps its quarantine as it goes
+#endif
+  std::string others;
+  for (const auto& [name, count] : added) others += " " + name + "=" + std::to_string(count);
+  EXPECT_EQ(others, "") << "other system calls";
 }
 
 }  // namespace
