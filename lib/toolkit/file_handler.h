@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "record.h"
+
 namespace gw {
 
 constexpr mode_t kDefaultFilePermissions = 0640;
@@ -31,6 +33,12 @@ class Sink {
   // Writes one whole record; header is written first into a file that is
   // new or empty (null for none).  False when the record was dropped.
   virtual bool write(std::string_view record, const char* header) = 0;
+  // What the record path calls, with text the record as formatted: sinks
+  // that need the record's fields as well (syslog) override it.
+  virtual bool write_record(const Record& record, std::string_view text, const char* header) {
+    (void)record;
+    return write(text, header);
+  }
 };
 
 class FileSink final : public Sink {

@@ -13,6 +13,7 @@ constexpr KnownClass kKnownClasses[] = {
     {kLoggerClass, ObjectKind::kLogger},
     {kFileHandlerClass, ObjectKind::kHandler},
     {kConsoleHandlerClass, ObjectKind::kHandler},
+    {kSyslogHandlerClass, ObjectKind::kHandler},
     {kBasicFormatterClass, ObjectKind::kFormatter},
     {kXmlFormatterClass, ObjectKind::kFormatter},
     {kJsonFormatterClass, ObjectKind::kFormatter},

@@ -13,6 +13,7 @@
 #include "diagnostics.h"
 #include "epoch.h"
 #include "properties.h"
+#include "syslog/syslog_sink.h"
 
 namespace gw {
 
@@ -71,7 +72,7 @@ bool shapes_view(ObjectKind kind, std::string_view property) {
     case ObjectKind::kLogger: return property == "level" || property == "handlers";
     case ObjectKind::kHandler:
       return property == "level" || property == "formatter" || property == "fileName" ||
-             property == "permissions";
+             property == "permissions" || is_syslog_property(property);
     case ObjectKind::kFormatter: return false;
   }
   return false;
@@ -251,6 +252,8 @@ std::string Toolkit::check_value_locked(std::string_view property, std::string_v
     if (!parse_unsigned(value, 8, 0777, number)) {
       return "not octal permissions from 0 to 0777: " + quoted(value);
     }
+  } else if (is_syslog_property(property)) {
+    return check_syslog_property(property, value);
   }
   return {};
 }
@@ -364,6 +367,22 @@ std::shared_ptr<const View> Toolkit::build_view_locked(Object& object, const Con
           handler.formatter = formatter->index;
         }
       }
+      if (effective_class(object, props, config) == kSyslogHandlerClass) {
+        // The syslog handler (syslog/syslog_sink.h): a new socket only when
+        // its settings change, so that a re-read keeps the connection.
+        const SyslogSettings settings = syslog_settings(value);
+        if (object.syslog_sink == nullptr || object.syslog_sink->settings() != settings) {
+          object.syslog_sink = std::make_shared<SyslogSink>(object.name, settings);
+        }
+        static const RecordFormatter* const message_formatter =
+            make_record_formatter(kSyslogMessageFormat).release();
+        handler.sink = object.syslog_sink;
+        handler.default_formatter = message_formatter;
+        object.sink.reset();
+        object.sink_key.clear();
+        break;
+      }
+      object.syslog_sink.reset();
       if (effective_class(object, props, config) == kConsoleHandlerClass) {
         handler.sink = console_sink();
         object.sink.reset();
@@ -422,6 +441,7 @@ void Toolkit::rebuild_locked(std::shared_ptr<const ConfigFile> config, bool open
       Object& object = *object_at(index);
       object.sink.reset();
       object.sink_key.clear();
+      object.syslog_sink.reset();
     }
   }
   world_.store(next);
@@ -653,16 +673,17 @@ int Toolkit::log(std::uintptr_t handle, Record& record, bool level_test) {
   for (std::uint32_t index : view.handlers) {
     const HandlerView& handler = world.views[index]->handler;
     if (!level_passes(handler.level, record.level)) continue;
-    const RecordFormatter* formatter = handler.formatter == kNoIndex
-                                           ? world.default_formatter
-                                           : world.views[handler.formatter]->formatter.implementation;
+    const RecordFormatter* formatter =
+        handler.formatter != kNoIndex ? world.views[handler.formatter]->formatter.implementation
+        : handler.default_formatter != nullptr ? handler.default_formatter
+                                               : world.default_formatter;
     if (formatter == nullptr) continue;
     if (formatter != rendered_by) {
       buffer.clear();
       formatter->format(record, buffer);
       rendered_by = formatter;
     }
-    if (handler.sink->write(buffer, formatter->header())) {
+    if (handler.sink->write_record(record, buffer, formatter->header())) {
       ++written;
     } else if (Object* handler_object = object_at(index)) {
       handler_object->dropped_records.fetch_add(1, std::memory_order_relaxed);

@@ -40,6 +40,8 @@ struct HandlerView {
   int level = kLevelAll;
   std::uint32_t formatter = kNoIndex;  // object index, or the default formatter
   std::shared_ptr<Sink> sink;          // never null in a published World
+  // The formatter of a handler with none, when not the World's default.
+  const RecordFormatter* default_formatter = nullptr;
 };
 
 struct FormatterView {

@@ -107,4 +107,48 @@ TEST(SyslogMessageTest, LongMessageIsCutAtACharacterBoundaryAndMarked) {
   EXPECT_THAT(build(message_record(4000, ""), "short", 1024), EndsWith("] short"));
 }
 
+TEST(SyslogMessageTest, NegativeNumbersStayNegative) {
+  gw::Record record = message_record(4000, "x");
+  record.set = -1;
+  record.number = -2147483647 - 1;
+  const std::string out = build(record, "x");
+  EXPECT_THAT(out, HasSubstr(" eklogger.-1.-2147483648 "));
+  EXPECT_THAT(out, HasSubstr(" set=\"-1\" number=\"-2147483648\" "));
+}
+
+TEST(SyslogMessageTest, StructuredDataAlwaysClosesInsideTheDatagram) {
+  // Long fields in the smallest datagram: the element's values are cut
+  // (and marked), never the element itself.
+  gw::Record record = message_record(4000, "x");
+  record.kind = gw::RecordKind::kTrace;
+  const std::string long_field(2000, 'q');
+  record.component = long_field;
+  record.file = long_field;
+  record.function = long_field;
+  const std::string out = build(record, std::string(100 * 1024, 'm'), 480);
+  EXPECT_LE(out.size(), 480u);
+  const std::size_t close = out.find("\"] ");
+  ASSERT_NE(close, std::string::npos) << out;
+  EXPECT_THAT(out.substr(0, close), HasSubstr("qq" + std::string(gw::kSyslogTruncatedMarker)));
+  EXPECT_THAT(out.substr(0, close), HasSubstr(" line=\"0\" pid=\"321\" tid=\"654"));
+  EXPECT_THAT(out, EndsWith("mm" + std::string(gw::kSyslogTruncatedMarker)));
+}
+
+TEST(SyslogMessageTest, EscapedCharactersAreNeverCutApart) {
+  // A cut falls between escapes, never inside "\x0a" or "\\]".
+  std::string text(300, '\n');
+  const std::string out = build(message_record(4000, ""), text, 600);
+  const std::string body = out.substr(out.find("] ") + 2);
+  const std::string kept = body.substr(0, body.size() - gw::kSyslogTruncatedMarker.size());
+  EXPECT_EQ(kept.size() % 4, 0u) << kept;
+  gw::Record record = message_record(4000, "x");
+  const std::string brackets(300, ']');
+  record.component = brackets;
+  const std::string quoted = build(record, "x");
+  const std::size_t start = quoted.find("component=\"") + 11;
+  const std::string value = quoted.substr(start, quoted.find("...", start) - start);
+  ASSERT_FALSE(value.empty());
+  for (std::size_t i = 0; i < value.size(); i += 2) ASSERT_EQ(value.substr(i, 2), "\\]");
+}
+
 }  // namespace

@@ -1,7 +1,9 @@
 // gw_basicformatter: one line per record,
 //   TIME LEVEL [PRODUCT] [COMPONENT] [ORIGIN] TEXT
 // with ORIGIN "catalog:set:number", "file:line function" or empty.  The
-// grammar and its escapes are described in docs/log-formats.md.
+// grammar and its escapes are described in docs/log-formats.md.  The syslog
+// handler's default message part is the same line without TIME and LEVEL,
+// which the syslog header carries.
 #include <string>
 
 #include "formatter_classes.h"
@@ -21,15 +23,21 @@ constexpr std::size_t kFixedRoom = 160;
 
 class BasicFormatter final : public RecordFormatter {
  public:
+  explicit BasicFormatter(bool time_and_level) : time_and_level_(time_and_level) {}
+
   void format(const Record& record, std::string& out) const override {
     formatting::RecordSpace space(
         out, kFixedRoom + formatting::variable_field_bytes(record) * formatting::kBasicExpansion);
 
-    char* at = formatting::write_local_time(space.cursor, record.time_us);
-    *at++ = ' ';
-    char level_buffer[12];
-    at = write_raw(at, level_name(record.level, level_buffer));
-    at = write_raw(at, " [");
+    char* at = space.cursor;
+    if (time_and_level_) {
+      at = formatting::write_local_time(at, record.time_us);
+      *at++ = ' ';
+      char level_buffer[12];
+      at = write_raw(at, level_name(record.level, level_buffer));
+      *at++ = ' ';
+    }
+    at = write_raw(at, "[");
     at = write_basic_escaped(at, record.product, BasicField::kBracketed);
     at = write_raw(at, "] [");
     at = write_basic_escaped(at, record.component, BasicField::kBracketed);
@@ -61,12 +69,19 @@ class BasicFormatter final : public RecordFormatter {
   const char* header() const override { return nullptr; }
   const char* trailer() const override { return nullptr; }
   std::string_view class_name() const override { return "gw_basicformatter"; }
+
+ private:
+  const bool time_and_level_;
 };
 
 }  // namespace
 
 std::unique_ptr<RecordFormatter> make_basic_formatter() {
-  return std::make_unique<BasicFormatter>();
+  return std::make_unique<BasicFormatter>(true);
+}
+
+std::unique_ptr<RecordFormatter> make_basic_message_formatter() {
+  return std::make_unique<BasicFormatter>(false);
 }
 
 }  // namespace gw

@@ -10,6 +10,7 @@ std::unique_ptr<RecordFormatter> make_record_formatter(std::string_view class_na
   if (class_name == "gw_basicformatter") return make_basic_formatter();
   if (class_name == "gw_xmlformatter") return make_xml_formatter();
   if (class_name == "gw_jsonformatter") return make_json_formatter();
+  if (class_name == kSyslogMessageFormat) return make_basic_message_formatter();
   return nullptr;
 }
 

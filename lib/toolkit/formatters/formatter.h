@@ -35,7 +35,10 @@ class RecordFormatter {
 };
 
 // The formatter of that class, or null for a class name no formatter has.
+// kSyslogMessageFormat, no class of its own, gives the syslog handler's
+// default message part: the basic line without its time and level.
 std::unique_ptr<RecordFormatter> make_record_formatter(std::string_view class_name);
+inline constexpr std::string_view kSyslogMessageFormat = "gw_basicformatter without time";
 
 }  // namespace gw
 

@@ -12,6 +12,9 @@ namespace gw {
 std::unique_ptr<RecordFormatter> make_basic_formatter();  // "gw_basicformatter"
 std::unique_ptr<RecordFormatter> make_xml_formatter();    // "gw_xmlformatter"
 std::unique_ptr<RecordFormatter> make_json_formatter();   // "gw_jsonformatter"
+// The basic line without its time and level, "[PRODUCT] [COMPONENT] [ORIGIN]
+// TEXT": the syslog handler's message part when it names no formatter.
+std::unique_ptr<RecordFormatter> make_basic_message_formatter();
 
 }  // namespace gw
 

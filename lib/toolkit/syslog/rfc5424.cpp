@@ -4,7 +4,9 @@
 
 #include <array>
 #include <cstdio>
+#include <charconv>
 #include <cstring>
+#include <utility>
 
 namespace gw {
 
@@ -91,19 +93,26 @@ void append_header_field(std::string_view text, std::size_t limit, std::string& 
   if (out.size() == start) out += '-';
 }
 
-void append_number(std::uint64_t value, std::string& out) {
+// Signed: a set, number or line the caller gave as negative stays negative.
+void append_number(std::int64_t value, std::string& out) {
   char digits[24];
-  const int length = std::snprintf(digits, sizeof(digits), "%llu",
-                                   static_cast<unsigned long long>(value));
-  out.append(digits, static_cast<std::size_t>(length));
+  const auto result = std::to_chars(digits, digits + sizeof digits, value);
+  out.append(digits, static_cast<std::size_t>(result.ptr - digits));
 }
 
-void append_param(std::string_view name, std::string_view value, std::string& out) {
+void append_param(std::string_view name, std::string_view value, std::size_t limit,
+                  std::string& out) {
   out += ' ';
   out += name;
   out += "=\"";
-  if (!append_clean(value, "\"\\]", kParamValueLimit, out)) out += kSyslogTruncatedMarker;
+  if (!append_clean(value, "\"\\]", limit, out)) out += kSyslogTruncatedMarker;
   out += '"';
+}
+
+void append_number_param(std::string_view name, std::int64_t value, std::string& out) {
+  std::string number;
+  append_number(value, number);
+  append_param(name, number, kParamValueLimit, out);
 }
 
 // "YYYY-MM-DDTHH:MM:SS" of a second in UTC, computed once per second per
@@ -115,8 +124,13 @@ std::string_view utc_second(std::int64_t seconds) {
   if (seconds != cached_second) {
     const time_t t = static_cast<time_t>(seconds);
     struct tm parts;
-    gmtime_r(&t, &parts);
-    cached_length = strftime(cached_text.data(), cached_text.size(), "%Y-%m-%dT%H:%M:%S", &parts);
+    // RFC 5424 has four-digit years only; no clock gives anything else.
+    if (gmtime_r(&t, &parts) == nullptr || parts.tm_year < -1899 || parts.tm_year > 8099) {
+      cached_length = 0;
+    } else {
+      cached_length =
+          strftime(cached_text.data(), cached_text.size(), "%Y-%m-%dT%H:%M:%S", &parts);
+    }
     cached_second = seconds;
   }
   return std::string_view(cached_text.data(), cached_length);
@@ -129,10 +143,29 @@ void append_timestamp(std::int64_t time_us, std::string& out) {
     micros += 1000000;
     seconds -= 1;
   }
-  out += utc_second(seconds);
+  const std::string_view second = utc_second(seconds);
+  if (second.empty()) {
+    out += '-';  // the NILVALUE: the receiver stamps its own time
+    return;
+  }
+  out += second;
   char fraction[16];
   std::snprintf(fraction, sizeof(fraction), ".%06lldZ", static_cast<long long>(micros));
   out += fraction;
+}
+
+// The level's name, or its number for a level that has none.  (The
+// formatters' level_name is not part of the toolkit's core.)
+void append_level(int level, std::string& out) {
+  switch (level) {
+    case 6000: out += "SEVERE"; return;
+    case 5000: out += "WARNING"; return;
+    case 4000: out += "INFO"; return;
+    case 3000: out += "FINE"; return;
+    case 2000: out += "FINER"; return;
+    case 1000: out += "FINEST"; return;
+    default: append_number(level, out);
+  }
 }
 
 void append_msgid(const Record& record, std::string& out) {
@@ -141,19 +174,43 @@ void append_msgid(const Record& record, std::string& out) {
     case RecordKind::kMessage:
       id.append(record.catalog);
       id += '.';
-      append_number(static_cast<std::uint64_t>(record.set), id);
+      append_number(record.set, id);
       id += '.';
-      append_number(static_cast<std::uint64_t>(record.number), id);
+      append_number(record.number, id);
       break;
-    case RecordKind::kTrace: {
-      char buffer[12];
-      id.append(level_name(record.level, buffer));
+    case RecordKind::kTrace:
+      // FINE, FINER and FINEST share the debug severity: the identifier
+      // keeps them apart.
+      append_level(record.level, id);
       break;
-    }
     case RecordKind::kText:
       break;
   }
   append_header_field(id, kMsgIdLimit, out);
+}
+
+// The structured-data element, its free-text values each cut to limit bytes.
+void append_structured_data(const Record& record, const SyslogHeader& header, std::size_t limit,
+                            std::string& out) {
+  out += '[';
+  out += kSyslogSdId;
+  append_param("component", record.component, limit, out);
+  if (record.kind == RecordKind::kMessage) {
+    append_param("catalog", record.catalog, limit, out);
+    append_number_param("set", record.set, out);
+    append_number_param("number", record.number, out);
+  } else if (record.kind == RecordKind::kTrace) {
+    append_param("file", record.file, limit, out);
+    append_param("function", record.function, limit, out);
+    append_number_param("line", record.line, out);
+  }
+  if (header.process_id != 0) {
+    append_number_param("pid", static_cast<std::int64_t>(header.process_id), out);
+  }
+  if (header.thread_id != 0) {
+    append_number_param("tid", static_cast<std::int64_t>(header.thread_id), out);
+  }
+  out += ']';
 }
 
 }  // namespace
@@ -181,8 +238,7 @@ void build_syslog_message(const Record& record, const SyslogHeader& header,
                           std::string_view message, std::size_t max_size, std::string& out) {
   out.clear();
   out += '<';
-  append_number(static_cast<std::uint64_t>(header.facility * 8 + syslog_severity(record.level)),
-                out);
+  append_number(header.facility * 8 + syslog_severity(record.level), out);
   out += ">1 ";
   append_timestamp(record.time_us, out);
   out += ' ';
@@ -191,42 +247,28 @@ void build_syslog_message(const Record& record, const SyslogHeader& header,
   append_header_field(header.app_name, kAppNameLimit, out);
   out += ' ';
   if (header.process_id != 0) {
-    append_number(header.process_id, out);
+    append_number(static_cast<std::int64_t>(header.process_id), out);
   } else {
     out += '-';
   }
   out += ' ';
   append_msgid(record, out);
+  out += ' ';
 
-  out += " [";
-  out += kSyslogSdId;
-  append_param("component", record.component, out);
-  if (record.kind == RecordKind::kMessage) {
-    append_param("catalog", record.catalog, out);
-    std::string number;
-    append_number(static_cast<std::uint64_t>(record.set), number);
-    append_param("set", number, out);
-    number.clear();
-    append_number(static_cast<std::uint64_t>(record.number), number);
-    append_param("number", number, out);
-  } else if (record.kind == RecordKind::kTrace) {
-    append_param("file", record.file, out);
-    append_param("function", record.function, out);
-    std::string line;
-    append_number(static_cast<std::uint64_t>(record.line), line);
-    append_param("line", line, out);
+  // The element must close within the datagram, and leave room for a
+  // marked message: long component, catalog, file or function values are
+  // cut shorter until it does; at worst the element is left out.
+  const std::size_t header_end = out.size();
+  const std::size_t message_room = 1 + kSyslogTruncatedMarker.size() + 16;
+  for (std::size_t limit = kParamValueLimit;; limit /= 2) {
+    append_structured_data(record, header, limit, out);
+    if (out.size() + message_room <= max_size) break;
+    out.resize(header_end);
+    if (limit == 0) {
+      out += '-';
+      break;
+    }
   }
-  if (header.process_id != 0) {
-    std::string pid;
-    append_number(header.process_id, pid);
-    append_param("pid", pid, out);
-  }
-  if (header.thread_id != 0) {
-    std::string tid;
-    append_number(header.thread_id, tid);
-    append_param("tid", tid, out);
-  }
-  out += ']';
 
   if (!message.empty() && message.back() == '\n') message.remove_suffix(1);
   if (message.empty()) return;
@@ -239,8 +281,6 @@ void build_syslog_message(const Record& record, const SyslogHeader& header,
     append_clean(message, "", limit > marker ? limit - marker : 0, out);
     out += kSyslogTruncatedMarker;
   }
-  // Only a max_size smaller than the header itself gets here.
-  if (out.size() > max_size) out.resize(max_size);
 }
 
 }  // namespace gw
