@@ -106,6 +106,15 @@ void edit_props(Object& object, Edit edit) {
   retire_local(old_props);
 }
 
+// True when the object's run-time value of property is value already; the
+// library rewrites "product" before every trace record, mostly unchanged.
+bool holds_value(const Object& object, const char* property, const char* value) {
+  EpochGuard guard;
+  const PropMap& props = *object.props.load();
+  const auto found = props.find(std::string_view(property));
+  return found != props.end() && found->second == value;
+}
+
 bool read_file(const char* path, std::string& text, int& error) {
   const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -571,7 +580,7 @@ int Toolkit::set_property(std::uintptr_t handle, const char* property, const cha
     }
   };
   if (!shapes_view(object->kind, property)) {
-    edit_props(*object, store);
+    if (value == nullptr || !holds_value(*object, property, value)) edit_props(*object, store);
     return 1;
   }
   std::lock_guard<std::mutex> lock(config_mutex_);
