@@ -74,10 +74,14 @@ bool read_hex4(std::string_view text, std::size_t at, std::uint32_t& code) {
 }
 
 // Resolves the escapes of a key or value; false with error set for a
-// malformed \u escape, a lone surrogate or a NUL character, which no C text
-// could carry.
+// malformed \u escape, a lone surrogate or a NUL character (escaped or a raw
+// byte of the file), which no C text could carry.
 bool unescape(std::string_view raw, std::string& out, std::string& error) {
   out.clear();
+  if (raw.find('\0') != std::string_view::npos) {
+    error = "a NUL byte cannot be part of a key or value";
+    return false;
+  }
   for (std::size_t i = 0; i < raw.size(); ++i) {
     const char c = raw[i];
     if (c != '\\') {

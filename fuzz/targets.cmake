@@ -1,0 +1,62 @@
+# The fuzz targets, built two ways from one list:
+#  - EKLOGGER_FUZZ_MODE "fuzzer" (fuzz/CMakeLists.txt, clang, -DEKLOGGER_BUILD_FUZZ=ON):
+#    libFuzzer executables <name> with address and undefined-behaviour
+#    sanitizers;
+#  - EKLOGGER_FUZZ_MODE "replay" (tests/robustness, any compiler): <name>_replay,
+#    which runs the target's seed corpus and kept crash inputs once each, as
+#    the ctest test fuzz_replay.<name>.
+# Targets that test internals compile those sources in; the others link the
+# project's libraries as a program would.
+find_package(LibXml2 REQUIRED)
+find_package(nlohmann_json 3 REQUIRED)
+
+set(EKLOGGER_FUZZ_DIR ${PROJECT_SOURCE_DIR}/fuzz)
+set(EKLOGGER_FUZZ_TARGETS properties_fuzz printf_fuzz formatter_fuzz catalog_fuzz ekmsg_fuzz)
+
+function(eklogger_fuzz_target name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES;INCLUDES;DEFINES" ${ARGN})
+  if(EKLOGGER_FUZZ_MODE STREQUAL "fuzzer")
+    set(target ${name})
+    add_executable(${target} ${EKLOGGER_FUZZ_DIR}/${name}.cpp ${ARG_SOURCES})
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+  else()
+    set(target ${name}_replay)
+    add_executable(${target} ${EKLOGGER_FUZZ_DIR}/${name}.cpp ${ARG_SOURCES}
+                             ${EKLOGGER_FUZZ_DIR}/replay_main.cpp)
+    add_test(NAME fuzz_replay.${name}
+             COMMAND ${target} ${EKLOGGER_FUZZ_DIR}/corpus/${name}
+                               ${EKLOGGER_FUZZ_DIR}/regressions/${name})
+    set_tests_properties(fuzz_replay.${name} PROPERTIES LABELS "fuzz-replay")
+  endif()
+  target_include_directories(${target} PRIVATE ${EKLOGGER_FUZZ_DIR} ${ARG_INCLUDES})
+  target_compile_definitions(${target} PRIVATE ${ARG_DEFINES})
+  target_link_libraries(${target} PRIVATE ${ARG_LIBRARIES})
+  eklogger_set_warnings(${target})
+  eklogger_set_sanitizers(${target})
+endfunction()
+
+eklogger_fuzz_target(properties_fuzz
+    SOURCES ${PROJECT_SOURCE_DIR}/lib/toolkit/properties.cpp
+    INCLUDES ${PROJECT_SOURCE_DIR}/lib/toolkit)
+
+eklogger_fuzz_target(printf_fuzz LIBRARIES nxrt)
+
+set(formatter_dir ${PROJECT_SOURCE_DIR}/lib/toolkit/formatters)
+eklogger_fuzz_target(formatter_fuzz
+    SOURCES ${formatter_dir}/formatter.cpp ${formatter_dir}/basic_formatter.cpp
+            ${formatter_dir}/xml_formatter.cpp ${formatter_dir}/json_formatter.cpp
+            ${formatter_dir}/text_escape.cpp ${formatter_dir}/local_time.cpp
+    INCLUDES ${PROJECT_SOURCE_DIR}/lib/toolkit ${formatter_dir}
+    LIBRARIES LibXml2::LibXml2 nlohmann_json::nlohmann_json
+    DEFINES EKLOGGER_SCHEMA_FILE="${PROJECT_SOURCE_DIR}/schema/eklogger-log.xsd")
+
+eklogger_fuzz_target(catalog_fuzz LIBRARIES lcs)
+
+eklogger_fuzz_target(ekmsg_fuzz LIBRARIES eklogger
+    DEFINES EKLOGGER_BIN_DIR="${PROJECT_BINARY_DIR}/bin")
+if(EKLOGGER_FUZZ_MODE STREQUAL "fuzzer")
+  add_dependencies(ekmsg_fuzz eklogger_catalogs)
+else()
+  add_dependencies(ekmsg_fuzz_replay eklogger_catalogs)
+endif()
