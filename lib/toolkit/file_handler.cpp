@@ -337,23 +337,29 @@ void FileSink::install_locked(OpenFile* file) {
 }
 
 FileSink::Room FileSink::make_room_locked(std::size_t size) {
-  follow_locked();  // another process may have rotated already
+  const std::uint64_t before = generation_.load();
+  follow_locked();
+  if (generation_.load() != before) return Room::kRetry;  // rotated meanwhile: try the new file
+  // Let every write under way land, so that the file's size is all there is.
+  quiesce_locked();
   const OpenFile* file = file_.load();
   struct stat status;
   if (::fstat(file->fd, &status) != 0) return Room::kWriteAnyway;
+  shared_.load()->size.store(status.st_size);
   const auto length = static_cast<std::int64_t>(size);
-  const std::int64_t bound = bound_.load();
   const std::int64_t fsize_limit = file_size_limit();
-  const std::int64_t trailer = reserve_.load();
-  if (bound == 0 || status.st_size + length + trailer <= bound) {
-    resync_locked(status.st_size);  // the count ran ahead of the file
-    return Room::kRetry;
+  std::int64_t bound = options_.limit;
+  if (fsize_limit > 0 && (bound == 0 || fsize_limit < bound)) bound = fsize_limit;
+  bound_.store(bound);
+  if (bound == 0 || status.st_size + length + reserve_.load() <= bound) {
+    return Room::kRetry;  // the count had run ahead of the file
   }
   const bool fits_fsize = fsize_limit == 0 || status.st_size + length <= fsize_limit;
   const auto header = static_cast<std::int64_t>(text_length(header_.load()));
   // No rotation while writes fail (it would leave empty files), and none of
   // a file that holds no record yet: one record larger than the limit.
-  if (failing_.load() || status.st_size <= header || options_.limit == 0) {
+  if (failing_.load() || status.st_size <= header || options_.limit == 0 ||
+      (fsize_limit > 0 && options_.limit > fsize_limit + length)) {
     return fits_fsize ? Room::kWriteAnyway : Room::kDrop;
   }
   rotate_locked();
@@ -364,26 +370,24 @@ void FileSink::drain_locked(std::uint64_t old_generation) {
   SharedFileState* shared = shared_.load();
   std::atomic<std::int64_t>& in_flight = shared->in_flight[old_generation & 1];
   struct timespec pause = {0, 50000};
-  for (std::int64_t waited_us = 0; in_flight.load() > 0 && waited_us < kDrainWaitMs * 1000;
-       waited_us += 50) {
+  std::int64_t waited_us = 0;
+  for (; in_flight.load() > 0 && waited_us < kDrainWaitMs * 1000; waited_us += 50) {
     nanosleep(&pause, nullptr);
   }
-  // A writer killed during its write never ends it: forget it.
-  in_flight.store(0);
+  // A writer killed during its write never ends it: forget it.  (Reset
+  // only then: a writer that announces itself late, sees the new
+  // generation and withdraws must not take the count below zero.)
+  if (waited_us >= kDrainWaitMs * 1000) in_flight.store(0);
 }
 
-void FileSink::resync_locked(std::int64_t real_size) {
+void FileSink::quiesce_locked() {
   SharedFileState* shared = shared_.load();
   const std::uint64_t old_generation = shared->generation.fetch_add(1);
   drain_locked(old_generation);
-  shared->size.store(real_size);
   generation_.store(old_generation + 1, std::memory_order_release);
 }
 
 void FileSink::rotate_locked() {
-  SharedFileState* shared = shared_.load();
-  const std::uint64_t old_generation = shared->generation.fetch_add(1);
-  drain_locked(old_generation);
   const OpenFile* file = file_.load();
   const char* trailer = trailer_.load();
   if (trailer != nullptr && *trailer != '\0') (void)write_all(file->fd, trailer, std::strlen(trailer));

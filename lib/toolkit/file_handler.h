@@ -80,7 +80,9 @@ class FileSink final : public Sink {
   bool follow_locked();
   bool open_at_path_locked();
   Room make_room_locked(std::size_t size);
-  void resync_locked(std::int64_t real_size);
+  // Bumps the generation and waits for the writes of the old one.
+  void quiesce_locked();
+  // With the writers quiesced: trailer, renames, the new file.
   void rotate_locked();
   void drain_locked(std::uint64_t old_generation);
   void install_locked(OpenFile* file);
