@@ -358,8 +358,8 @@ FileSink::Room FileSink::make_room_locked(std::size_t size) {
   const auto header = static_cast<std::int64_t>(text_length(header_.load()));
   // No rotation while writes fail (it would leave empty files), and none of
   // a file that holds no record yet: one record larger than the limit.
-  if (failing_.load() || status.st_size <= header || options_.limit == 0 ||
-      (fsize_limit > 0 && options_.limit > fsize_limit + length)) {
+  // With both limits, the file rotates below RLIMIT_FSIZE.
+  if (failing_.load() || status.st_size <= header || options_.limit == 0) {
     return fits_fsize ? Room::kWriteAnyway : Room::kDrop;
   }
   rotate_locked();
