@@ -98,7 +98,7 @@ FileSink::~FileSink() {
 }
 
 std::string FileSink::lock_kind() const {
-  std::lock_guard<std::mutex> hold(const_cast<std::mutex&>(mutex_));
+  std::lock_guard<std::mutex> hold(mutex_);
   return lock_ == nullptr ? std::string() : std::string(lock_->kind());
 }
 
@@ -129,9 +129,17 @@ bool FileSink::write_framed(std::string_view record, const char* header, const c
     const std::uint64_t generation = shared->generation.load();
     if (generation != generation_.load(std::memory_order_acquire)) {
       std::lock_guard<std::mutex> hold(mutex_);
-      if (generation_.load() != shared->generation.load() && lock_->lock()) {
+      if (generation_.load() == shared->generation.load()) continue;
+      if (lock_->lock()) {
         follow_locked();
         lock_->unlock();
+      } else {
+        // Held too long by another: go on with the file held, unlocked.
+        if (!lock_reported_.exchange(true)) {
+          report(options_.owner + ": the lock of " + options_.path +
+                 " is held too long: writing without it");
+        }
+        generation_.store(shared->generation.load(), std::memory_order_release);
       }
       continue;
     }
@@ -154,7 +162,7 @@ bool FileSink::write_framed(std::string_view record, const char* header, const c
           if (!lock_->lock()) {
             if (!lock_reported_.exchange(true)) {
               report(options_.owner + ": the lock of " + options_.path +
-                     " is held too long: writing without rotating");
+                     " is held too long: writing without it");
             }
             struct stat status;
             const OpenFile* file = file_.load();

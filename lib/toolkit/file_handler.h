@@ -89,7 +89,7 @@ class FileSink final : public Sink {
   void note_failure(int error, const char* what);
 
   const FileSinkOptions options_;
-  std::mutex mutex_;  // serialises opening, following and rotating
+  mutable std::mutex mutex_;  // serialises opening, following and rotating
   std::unique_ptr<ProcessLock> lock_;        // guarded by mutex_
   std::unique_ptr<SharedSegment> segment_;   // guarded by mutex_
   std::atomic<SharedFileState*> shared_{nullptr};  // set once under mutex_

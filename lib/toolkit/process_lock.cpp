@@ -56,18 +56,20 @@ class SemaphoreLock final : public ProcessLock {
   explicit SemaphoreLock(key_t key) : key_(key) {}
 
   // Finds or creates the set and counts this user; false with errno set.
+  // The count is raised without the lock, so that a holder cannot delay a
+  // newcomer: a last user that removes the set meanwhile (under the lock)
+  // makes the newcomer's next lock() find EIDRM and start anew.
   bool attach() {
     for (int attempt = 0; attempt < 20; ++attempt) {
       if (!find_or_create()) {
         if (errno == EIDRM || errno == ENOENT) continue;
         return false;
       }
-      struct sembuf take[2] = {{kLockSem, -1, SEM_UNDO}, {kUsersSem, 1, SEM_UNDO}};
-      if (timed_semop(id_, take, 2, kLockWaitMs) != 0) {
-        if (errno == EIDRM || errno == EINVAL) continue;  // removed by its last user: anew
+      struct sembuf join = {kUsersSem, 1, SEM_UNDO};
+      if (semop(id_, &join, 1) != 0) {
+        if (errno == EIDRM || errno == EINVAL || errno == EINTR) continue;
         return false;
       }
-      unlock();
       pid_ = getpid();
       return true;
     }
@@ -76,8 +78,12 @@ class SemaphoreLock final : public ProcessLock {
   }
 
   bool lock() override {
-    struct sembuf take = {kLockSem, -1, SEM_UNDO};
-    return timed_semop(id_, &take, 1, kLockWaitMs) == 0;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      struct sembuf take = {kLockSem, -1, SEM_UNDO};
+      if (timed_semop(id_, &take, 1, kLockWaitMs) == 0) return true;
+      if ((errno != EIDRM && errno != EINVAL) || !attach()) return false;
+    }
+    return false;
   }
 
   void unlock() override {

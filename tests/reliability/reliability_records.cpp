@@ -77,6 +77,7 @@ Check check_records(const Parsed& parsed, const std::map<std::pair<int, int>, lo
     (void)key;
   }
   for (const auto& [key, upto] : last) {
+    if (upto < 0) continue;
     check.expected += upto + 1;
     const auto found = parsed.found.find(key);
     std::vector<char> seen(static_cast<std::size_t>(upto + 1), 0);
@@ -85,10 +86,13 @@ Check check_records(const Parsed& parsed, const std::map<std::pair<int, int>, lo
         if (seq >= 0 && seq <= upto) seen[static_cast<std::size_t>(seq)] = 1;
       }
     }
-    for (char s : seen) {
-      if (s != 0) {
+    for (std::size_t seq = 0; seq < seen.size(); ++seq) {
+      if (seen[seq] != 0) {
         ++check.found;
       } else {
+        if (check.lost < 5) {
+          std::fprintf(stderr, "lost: p%d t%d n%zu (of 0..%ld)\n", key.first, key.second, seq, upto);
+        }
         ++check.lost;
       }
     }

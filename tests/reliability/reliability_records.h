@@ -15,7 +15,8 @@ namespace reliability {
 
 // One per writer thread, in a file the writer maps shared.
 struct Progress {
-  std::atomic<long> last{-1};  // the last record whose call returned
+  // Records whose call returned: a new file's zeroes read as none.
+  std::atomic<long> returned{0};
   std::atomic<std::int64_t> longest_us{0};
 };
 

@@ -102,7 +102,7 @@ void WriterSet::progress_of(const Writer& writer, std::map<std::pair<int, int>, 
   if (memory == MAP_FAILED) return;
   const auto* progress = static_cast<const Progress*>(memory);
   for (int t = 0; t < writer.threads; ++t) {
-    last[{static_cast<int>(writer.pid), t}] = progress[t].last.load();
+    last[{static_cast<int>(writer.pid), t}] = progress[t].returned.load() - 1;
     if (progress[t].longest_us.load() > longest_us) longest_us = progress[t].longest_us.load();
   }
   ::munmap(memory, bytes);

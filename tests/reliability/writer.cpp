@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
         const std::int64_t start = now_us();
         group->info(text.c_str(), 1);
         const std::int64_t took = now_us() - start;
-        progress[t].last.store(n, std::memory_order_release);
+        progress[t].returned.store(n + 1, std::memory_order_release);
         if (took > progress[t].longest_us.load(std::memory_order_relaxed)) {
           progress[t].longest_us.store(took, std::memory_order_relaxed);
         }
