@@ -63,5 +63,38 @@ TEST(ReliabilityLoadTest, EveryRecordOnceInOrderThroughRotation) {
                   static_cast<double>(end.tv_nsec - start.tv_nsec) / 1e9);
 }
 
+// Without a key (ftok failed) the processes lock "msg.log.lock" instead.
+TEST(ReliabilityLoadTest, WithoutAKeyTheLockFileKeepsEveryRecord) {
+  const long records = scaled(10000);
+  WriterSet setup(64 << 10, kCount, false);
+  ASSERT_EQ(setup.key(), -1);
+  std::vector<WriterSet::Writer> writers;
+  for (int p = 0; p < kProcesses; ++p) writers.push_back(setup.start(2, records));
+  std::map<std::pair<int, int>, long> last;
+  long long longest_us = 0;
+  for (WriterSet::Writer& writer : writers) {
+    EXPECT_EQ(setup.wait(writer), 0);
+    setup.progress_of(writer, last, longest_us);
+  }
+  const std::vector<std::string> files = rotated_set(setup.log_file(), kCount + 1);
+  const Parsed parsed = parse_files(files);
+  const Check check = check_records(parsed, last);
+  EXPECT_EQ(check.expected, kProcesses * 2 * records);
+  EXPECT_EQ(check.lost, 0);
+  EXPECT_EQ(check.duplicated, 0);
+  EXPECT_EQ(check.out_of_order, 0);
+  EXPECT_EQ(parsed.bad_lines, 0);
+  EXPECT_GT(files.size(), 12u);
+  for (const std::string& file : files) {
+    struct stat status;
+    ASSERT_EQ(::stat(file.c_str(), &status), 0);
+    EXPECT_LE(status.st_size, (64 << 10) + kProcesses * kLongestLine) << file;
+  }
+  struct stat status;
+  EXPECT_EQ(::stat((setup.log_file() + ".lock").c_str(), &status), 0);
+  std::printf("load without key: written %ld, found %ld, lost %ld, files %zu\n", check.expected,
+              check.found, check.lost, files.size());
+}
+
 }  // namespace
 }  // namespace reliability

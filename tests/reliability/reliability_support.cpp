@@ -35,11 +35,11 @@ long scaled(long records) {
   return records / divisor > 0 ? records / divisor : 1;
 }
 
-WriterSet::WriterSet(long long limit, int count) {
+WriterSet::WriterSet(long long limit, int count, bool with_key) {
   char pattern[] = "/tmp/reliability-XXXXXX";
   dir_ = ::mkdtemp(pattern);
   ::mkdir((dir_ + "/bin").c_str(), 0700);
-  std::ofstream(dir_ + "/bin/writer") << "program\n";
+  if (with_key) std::ofstream(dir_ + "/bin/writer") << "program\n";
   std::ofstream properties(dir_ + "/bin/eklogger.properties");
   properties << "logger.dc.msg.level = INFO\n"
                 "logger.dc.msg.handlers = handler.file.dc.msg\n"

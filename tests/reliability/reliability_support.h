@@ -22,9 +22,9 @@ long scaled(long records);
 
 class WriterSet {
  public:
-  // limit and count of the message handler; the program file exists, so
-  // its key is a real ftok key.
-  WriterSet(long long limit, int count);
+  // limit and count of the message handler.  With with_key the program
+  // file exists, so its key is a real ftok key; without, ftok fails (-1).
+  WriterSet(long long limit, int count, bool with_key = true);
   ~WriterSet();
   const std::string& dir() const { return dir_; }
   std::string log_file() const { return dir_ + "/logs/msg.log"; }
