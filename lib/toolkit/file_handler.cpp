@@ -88,6 +88,10 @@ FileSink::~FileSink() {
   if (lock_ != nullptr && lock_->lock()) {
     if (lock_->detach_locked()) {
       if (segment_ != nullptr) segment_->unlink();
+      // Nobody uses the key any more: nor any file's segment of it.
+      if (options_.key != static_cast<key_t>(-1) && std::strcmp(lock_->kind(), "sem") == 0) {
+        SharedSegment::unlink_all(options_.key);
+      }
       lock_->finish();
     } else {
       lock_->unlock();

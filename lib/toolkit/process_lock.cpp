@@ -1,5 +1,6 @@
 #include "process_lock.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/ipc.h>
 #include <sys/mman.h>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "diagnostics.h"
 
@@ -296,6 +298,21 @@ SharedSegment::~SharedSegment() {
 
 void SharedSegment::unlink() {
   if (!name_.empty()) (void)::shm_unlink(name_.c_str());
+}
+
+void SharedSegment::unlink_all(key_t key) {
+  // glibc keeps POSIX shared memory in /dev/shm.
+  const std::string prefix = name_for(key, std::string()).substr(1, 19);  // "gwtoolkit-<key>-"
+  DIR* directory = ::opendir("/dev/shm");
+  if (directory == nullptr) return;
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(directory)) {
+    if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
+      names.push_back("/" + std::string(entry->d_name));
+    }
+  }
+  ::closedir(directory);
+  for (const std::string& name : names) (void)::shm_unlink(name.c_str());
 }
 
 }  // namespace gw

@@ -70,6 +70,10 @@ class SharedSegment {
   bool shared() const { return !name_.empty(); }
   // Removes the segment's name; with the process lock held, by its last user.
   void unlink();
+  // Removes the segments of every file of key: by the key's last user,
+  // with the lock held, so that files of processes that died without
+  // closing do not pile up from run to run.
+  static void unlink_all(key_t key);
   // The POSIX shared-memory name used for (key, path).
   static std::string name_for(key_t key, const std::string& path);
 
