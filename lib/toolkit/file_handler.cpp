@@ -129,7 +129,10 @@ bool FileSink::write_framed(std::string_view record, const char* header, const c
   SharedFileState* shared = shared_.load(std::memory_order_acquire);
   const auto size = static_cast<std::int64_t>(record.size());
   bool reserve = true;
-  for (int attempt = 0; attempt < 8; ++attempt) {
+  // Each turn that does not write is a change of file seen (a rotation,
+  // another process's reopening); under churn a record may meet several.
+  for (int attempt = 1;; ++attempt) {
+    if (attempt % 16 == 0 && coarse_ms() - now >= 2000) break;
     const std::uint64_t generation = shared->generation.load();
     if (generation != generation_.load(std::memory_order_acquire)) {
       std::lock_guard<std::mutex> hold(mutex_);

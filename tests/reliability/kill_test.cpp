@@ -38,6 +38,7 @@ TEST(ReliabilityKillTest, SurvivorsGoOnAndNothingReturnedIsLost) {
   long long longest_us = 0;
   for (WriterSet::Writer& writer : survivors) {
     EXPECT_EQ(setup.wait(writer), 0);
+    EXPECT_EQ(setup.errors_of(writer), "") << "a report: records were dropped";
     setup.progress_of(writer, last, longest_us);
   }
   // Survivors may end before the last victim is killed: a writer that runs

@@ -32,6 +32,7 @@ TEST(ReliabilityLoadTest, EveryRecordOnceInOrderThroughRotation) {
   long long longest_us = 0;
   for (WriterSet::Writer& writer : writers) {
     EXPECT_EQ(setup.wait(writer), 0);
+    EXPECT_EQ(setup.errors_of(writer), "") << "a report: records were dropped";
     setup.progress_of(writer, last, longest_us);
   }
   clock_gettime(CLOCK_MONOTONIC, &end);
@@ -74,6 +75,7 @@ TEST(ReliabilityLoadTest, WithoutAKeyTheLockFileKeepsEveryRecord) {
   long long longest_us = 0;
   for (WriterSet::Writer& writer : writers) {
     EXPECT_EQ(setup.wait(writer), 0);
+    EXPECT_EQ(setup.errors_of(writer), "") << "a report: records were dropped";
     setup.progress_of(writer, last, longest_us);
   }
   const std::vector<std::string> files = rotated_set(setup.log_file(), kCount + 1);

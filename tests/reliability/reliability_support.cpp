@@ -69,8 +69,11 @@ WriterSet::Writer WriterSet::start(int threads, long records, long pause_us) {
   const std::string threads_text = std::to_string(threads);
   const std::string records_text = std::to_string(records);
   const std::string pause_text = std::to_string(pause_us);
+  writer.errors = dir_ + "/stderr." + std::to_string(started_ - 1);
   writer.pid = ::fork();
   if (writer.pid == 0) {
+    const int errors = ::open(writer.errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (errors >= 0) ::dup2(errors, STDERR_FILENO);
     ::execl(RELIABILITY_WRITER, RELIABILITY_WRITER, bin.c_str(), logs.c_str(),
             threads_text.c_str(), records_text.c_str(), writer.progress.c_str(),
             pause_text.c_str(), static_cast<char*>(nullptr));
@@ -106,6 +109,11 @@ void WriterSet::progress_of(const Writer& writer, std::map<std::pair<int, int>, 
     if (progress[t].longest_us.load() > longest_us) longest_us = progress[t].longest_us.load();
   }
   ::munmap(memory, bytes);
+}
+
+std::string WriterSet::errors_of(const Writer& writer) const {
+  std::ifstream in(writer.errors);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 bool WriterSet::semaphore_left() const { return ::semget(key_, 0, 0) >= 0; }

@@ -34,6 +34,7 @@ class WriterSet {
     pid_t pid = -1;
     int threads = 0;
     std::string progress;
+    std::string errors;  // its standard error
   };
   Writer start(int threads, long records, long pause_us = 0);
   // Waits for it; its exit status (-signal when killed).
@@ -42,6 +43,8 @@ class WriterSet {
   void progress_of(const Writer& writer, std::map<std::pair<int, int>, long>& last,
                    long long& longest_us) const;
 
+  // What the writer wrote on standard error (the toolkit's reports).
+  std::string errors_of(const Writer& writer) const;
   // Semaphore sets and shared-memory segments left for the key.
   bool semaphore_left() const;
   std::vector<std::string> segments_left() const;
