@@ -173,8 +173,8 @@ bool FileSink::write_framed(std::string_view record, const char* header, const c
             }
             struct stat status;
             const OpenFile* file = file_.load();
-            room = ::fstat(file->fd, &status) == 0 && (file_size_limit() == 0 ||
-                       status.st_size + size <= file_size_limit())
+            room = ::fstat(file->fd, &status) == 0 &&
+                           (file_size_limit() == 0 || status.st_size + size <= file_size_limit())
                        ? Room::kWriteAnyway
                        : Room::kDrop;
           } else {
@@ -192,10 +192,8 @@ bool FileSink::write_framed(std::string_view record, const char* header, const c
     }
     const OpenFile* file = file_.load(std::memory_order_acquire);
     // After a record cut short, the next one starts on a line of its own.
-    const std::size_t lead = shared->torn.load(std::memory_order_relaxed) != 0 &&
-                                     shared->torn.exchange(0) != 0
-                                 ? 1
-                                 : 0;
+    const std::size_t lead =
+        shared->torn.load(std::memory_order_relaxed) != 0 && shared->torn.exchange(0) != 0 ? 1 : 0;
     struct iovec parts[2] = {{const_cast<char*>("\n"), 1},
                              {const_cast<char*>(record.data()), record.size()}};
     ssize_t done;
@@ -262,7 +260,8 @@ bool FileSink::ensure_open(std::int64_t now_ms) {
     if (error == ENXIO || error == EINVAL) why = "it is not a regular file";
     return fail("cannot open " + options_.path + ": " + why);
   }
-  if (open_failing_.exchange(false)) report(options_.owner + ": " + options_.path + " is open again");
+  if (open_failing_.exchange(false))
+    report(options_.owner + ": " + options_.path + " is open again");
   return true;
 }
 
@@ -405,7 +404,8 @@ void FileSink::quiesce_locked() {
 void FileSink::rotate_locked() {
   const OpenFile* file = file_.load();
   const char* trailer = trailer_.load();
-  if (trailer != nullptr && *trailer != '\0') (void)write_all(file->fd, trailer, std::strlen(trailer));
+  if (trailer != nullptr && *trailer != '\0')
+    (void)write_all(file->fd, trailer, std::strlen(trailer));
   const std::string& path = options_.path;
   bool moved = true;
   if (options_.count <= 0) {

@@ -89,14 +89,14 @@ class FileSink final : public Sink {
   void note_failure(int error, const char* what);
 
   const FileSinkOptions options_;
-  mutable std::mutex mutex_;  // serialises opening, following and rotating
-  std::unique_ptr<ProcessLock> lock_;        // guarded by mutex_
-  std::unique_ptr<SharedSegment> segment_;   // guarded by mutex_
+  mutable std::mutex mutex_;                       // serialises opening, following and rotating
+  std::unique_ptr<ProcessLock> lock_;              // guarded by mutex_
+  std::unique_ptr<SharedSegment> segment_;         // guarded by mutex_
   std::atomic<SharedFileState*> shared_{nullptr};  // set once under mutex_
-  std::atomic<OpenFile*> file_{nullptr};     // replaced under mutex_, old ones retired
-  std::atomic<std::uint64_t> generation_{0};  // the shared generation file_ is of
-  std::atomic<std::int64_t> bound_{0};       // min(limit, RLIMIT_FSIZE); 0 none
-  std::atomic<std::int64_t> reserve_{0};     // the trailer's length
+  std::atomic<OpenFile*> file_{nullptr};           // replaced under mutex_, old ones retired
+  std::atomic<std::uint64_t> generation_{0};       // the shared generation file_ is of
+  std::atomic<std::int64_t> bound_{0};             // min(limit, RLIMIT_FSIZE); 0 none
+  std::atomic<std::int64_t> reserve_{0};           // the trailer's length
   std::atomic<const char*> trailer_{nullptr};
   std::atomic<const char*> header_{nullptr};
   std::atomic<std::int64_t> next_check_ms_{0};  // of the path, or of a failed open

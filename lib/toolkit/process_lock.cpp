@@ -266,9 +266,9 @@ SharedSegment::SharedSegment(key_t key, const std::string& path) {
     if (usable && status.st_size < static_cast<off_t>(sizeof(SharedFileState))) {
       usable = ::ftruncate(fd, sizeof(SharedFileState)) == 0;
     }
-    void* memory = usable ? ::mmap(nullptr, sizeof(SharedFileState), PROT_READ | PROT_WRITE,
-                                   MAP_SHARED, fd, 0)
-                          : MAP_FAILED;
+    void* memory =
+        usable ? ::mmap(nullptr, sizeof(SharedFileState), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
+               : MAP_FAILED;
     ::close(fd);
     if (memory != MAP_FAILED) {
       auto state = static_cast<SharedFileState*>(memory);

@@ -46,11 +46,11 @@ class ProcessLock {
 struct SharedFileState {
   static constexpr std::uint64_t kMagic = 0x67776b74666c3031ULL;  // "gwktfl01"
   std::atomic<std::uint64_t> magic;
-  char path[1024];                       // the file this state is for
-  std::atomic<std::uint64_t> generation;  // bumped at every change of file
-  std::atomic<std::int64_t> size;        // bytes in or reserved for the file
+  char path[1024];                         // the file this state is for
+  std::atomic<std::uint64_t> generation;   // bumped at every change of file
+  std::atomic<std::int64_t> size;          // bytes in or reserved for the file
   std::atomic<std::int64_t> in_flight[2];  // writers, by generation parity
-  std::atomic<std::uint64_t> device;     // the file's identity
+  std::atomic<std::uint64_t> device;       // the file's identity
   std::atomic<std::uint64_t> inode;
   std::atomic<int> torn;  // a write was cut short: the next record starts a line
 };

@@ -381,7 +381,9 @@ std::shared_ptr<const View> Toolkit::build_view_locked(Object& object, const Con
       options.permissions = static_cast<mode_t>(permissions);
       unsigned long long number = 0;
       if (const std::optional<std::string_view> text = value("limit")) {
-        if (parse_unsigned(*text, 10, INT64_MAX, number)) options.limit = static_cast<std::int64_t>(number);
+        if (parse_unsigned(*text, 10, INT64_MAX, number)) {
+          options.limit = static_cast<std::int64_t>(number);
+        }
       }
       if (const std::optional<std::string_view> text = value("count")) {
         if (parse_unsigned(*text, 10, INT32_MAX, number)) options.count = static_cast<int>(number);

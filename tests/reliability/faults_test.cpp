@@ -6,11 +6,10 @@
 // write(2) calls reach the write defined here.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -68,10 +67,16 @@ class ReliabilityFaultTest : public ::testing::Test {
     const std::string properties = dir_ + "/eklogger.properties";
     std::ofstream(properties) << "logger.t.level = ALL\n"
                                  "logger.t.handlers = handler.f\n"
-                                 "handler.f.fileName = " << file << "\n"
+                                 "handler.f.fileName = "
+                              << file
+                              << "\n"
                                  "handler.f.formatter = formatter.basic\n"
-                                 "handler.f.limit = " << limit << "\n"
-                                 "handler.f.count = " << count << "\n"
+                                 "handler.f.limit = "
+                              << limit
+                              << "\n"
+                                 "handler.f.count = "
+                              << count
+                              << "\n"
                                  "formatter.basic.className = gw_basicformatter\n";
     ASSERT_EQ(GwOpenToolkit(properties.c_str()), 1);
     logger_ = GwGetObject("logger.t", nullptr);

@@ -2,10 +2,9 @@
 // started anew) while rotation is on; the survivors never wait a second in
 // a record call and lose nothing, and every record whose call a killed
 // writer had returned from is in the files.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdio>
 
@@ -49,7 +48,8 @@ TEST(ReliabilityKillTest, SurvivorsGoOnAndNothingReturnedIsLost) {
   setup.progress_of(closer, last, longest_us);
   std::map<std::pair<int, int>, long> victims_last;
   long long victims_longest = 0;
-  for (const WriterSet::Writer& victim : victims) setup.progress_of(victim, victims_last, victims_longest);
+  for (const WriterSet::Writer& victim : victims)
+    setup.progress_of(victim, victims_last, victims_longest);
   const Parsed parsed = parse_files(rotated_set(setup.log_file(), kCount + 1));
 
   const Check survivors_check = check_records(parsed, last);
@@ -69,11 +69,12 @@ TEST(ReliabilityKillTest, SurvivorsGoOnAndNothingReturnedIsLost) {
   EXPECT_EQ(killed, kKills);
   EXPECT_FALSE(setup.semaphore_left());
   EXPECT_TRUE(setup.segments_left().empty());
-  std::printf("kill: %d kills; survivors wrote %ld, found %ld, lost %ld, longest call %lld us; "
-              "killed writers returned %ld, found %ld, lost %ld\n",
-              killed, survivors_check.expected, survivors_check.found, survivors_check.lost,
-              longest_us, all_check.expected - survivors_check.expected,
-              all_check.found - survivors_check.found, all_check.lost - survivors_check.lost);
+  std::printf(
+      "kill: %d kills; survivors wrote %ld, found %ld, lost %ld, longest call %lld us; "
+      "killed writers returned %ld, found %ld, lost %ld\n",
+      killed, survivors_check.expected, survivors_check.found, survivors_check.lost, longest_us,
+      all_check.expected - survivors_check.expected, all_check.found - survivors_check.found,
+      all_check.lost - survivors_check.lost);
 }
 
 }  // namespace

@@ -1,10 +1,9 @@
 // Load: four processes of four threads write into one rotating set of files;
 // every record is found once, whole and in order, no file passes its bound,
 // and no IPC object of the key is left once the writers are gone.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <time.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdio>
 
@@ -56,12 +55,13 @@ TEST(ReliabilityLoadTest, EveryRecordOnceInOrderThroughRotation) {
   }
   EXPECT_FALSE(setup.semaphore_left());
   EXPECT_TRUE(setup.segments_left().empty());
-  std::printf("load: %d processes x %d threads x %ld records: written %ld, found %ld, lost %ld, "
-              "files %zu, longest call %lld us, %.1f s\n",
-              kProcesses, kThreads, records, check.expected, check.found, check.lost,
-              files.size(), longest_us,
-              static_cast<double>(end.tv_sec - start.tv_sec) +
-                  static_cast<double>(end.tv_nsec - start.tv_nsec) / 1e9);
+  std::printf(
+      "load: %d processes x %d threads x %ld records: written %ld, found %ld, lost %ld, "
+      "files %zu, longest call %lld us, %.1f s\n",
+      kProcesses, kThreads, records, check.expected, check.found, check.lost, files.size(),
+      longest_us,
+      static_cast<double>(end.tv_sec - start.tv_sec) +
+          static_cast<double>(end.tv_nsec - start.tv_nsec) / 1e9);
 }
 
 // Without a key (ftok failed) the processes lock "msg.log.lock" instead.

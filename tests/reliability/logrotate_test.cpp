@@ -1,9 +1,8 @@
 // logrotate: the real logrotate rotates the file, with "create" and with
 // "copytruncate", while two writers write; the writers follow the new file.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>

@@ -69,7 +69,8 @@ Check check_records(const Parsed& parsed, const std::map<std::pair<int, int>, lo
     long previous = -1;
     for (long seq : seqs) {
       if (seq < 0 || seq > 100000000) continue;
-      if (static_cast<std::size_t>(seq) >= seen.size()) seen.resize(static_cast<std::size_t>(seq) + 1);
+      if (static_cast<std::size_t>(seq) >= seen.size())
+        seen.resize(static_cast<std::size_t>(seq) + 1);
       if (seen[static_cast<std::size_t>(seq)]++ > 0) ++check.duplicated;
       if (seq <= previous) ++check.out_of_order;
       previous = seq;
@@ -91,7 +92,8 @@ Check check_records(const Parsed& parsed, const std::map<std::pair<int, int>, lo
         ++check.found;
       } else {
         if (check.lost < 5) {
-          std::fprintf(stderr, "lost: p%d t%d n%zu (of 0..%ld)\n", key.first, key.second, seq, upto);
+          std::fprintf(stderr, "lost: p%d t%d n%zu (of 0..%ld)\n", key.first, key.second, seq,
+                       upto);
         }
         ++check.lost;
       }

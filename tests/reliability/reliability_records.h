@@ -23,7 +23,8 @@ struct Progress {
 // "p<pid> t<thread> n<seq> " and a padding whose length and letters
 // depend on all three, so that a torn or glued record cannot pass.
 inline void record_text(int pid, int thread, long seq, std::string& text) {
-  text = "p" + std::to_string(pid) + " t" + std::to_string(thread) + " n" + std::to_string(seq) + " ";
+  text =
+      "p" + std::to_string(pid) + " t" + std::to_string(thread) + " n" + std::to_string(seq) + " ";
   const std::size_t pad = 20 + static_cast<std::size_t>((seq * 7 + thread) % 61);
   for (std::size_t i = 0; i < pad; ++i) {
     text.push_back(static_cast<char>('a' + (seq + pid + static_cast<long>(i)) % 26));

@@ -46,8 +46,12 @@ WriterSet::WriterSet(long long limit, int count, bool with_key) {
                 "handler.file.dc.msg.className = gw_filehandler\n"
                 "handler.file.dc.msg.fileName = msg.log\n"
                 "handler.file.dc.msg.formatter = formatter.basic\n"
-                "handler.file.dc.msg.limit = " << limit << "\n"
-                "handler.file.dc.msg.count = " << count << "\n"
+                "handler.file.dc.msg.limit = "
+             << limit
+             << "\n"
+                "handler.file.dc.msg.count = "
+             << count
+             << "\n"
                 "formatter.basic.className = gw_basicformatter\n"
                 "logger.dc.err.level = OFF\n"
                 "logger.dc.trace.level = OFF\n";
@@ -72,11 +76,12 @@ WriterSet::Writer WriterSet::start(int threads, long records, long pause_us) {
   writer.errors = dir_ + "/stderr." + std::to_string(started_ - 1);
   writer.pid = ::fork();
   if (writer.pid == 0) {
-    const int errors = ::open(writer.errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int errors =
+        ::open(writer.errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (errors >= 0) ::dup2(errors, STDERR_FILENO);
-    ::execl(RELIABILITY_WRITER, RELIABILITY_WRITER, bin.c_str(), logs.c_str(),
-            threads_text.c_str(), records_text.c_str(), writer.progress.c_str(),
-            pause_text.c_str(), static_cast<char*>(nullptr));
+    ::execl(RELIABILITY_WRITER, RELIABILITY_WRITER, bin.c_str(), logs.c_str(), threads_text.c_str(),
+            records_text.c_str(), writer.progress.c_str(), pause_text.c_str(),
+            static_cast<char*>(nullptr));
     ::_exit(127);
   }
   return writer;
@@ -91,7 +96,7 @@ int WriterSet::wait(Writer& writer) {
 }
 
 void WriterSet::progress_of(const Writer& writer, std::map<std::pair<int, int>, long>& last,
-                        long long& longest_us) const {
+                            long long& longest_us) const {
   const int fd = ::open(writer.progress.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return;
   const std::size_t bytes = sizeof(Progress) * static_cast<std::size_t>(writer.threads);

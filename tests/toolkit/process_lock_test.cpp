@@ -2,6 +2,9 @@
 // by the last user, released by a holder that is killed, a half-made
 // semaphore set replaced, colliding keys kept apart, a lock file without a
 // key.
+#include "process_lock.h"
+
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/ipc.h>
 #include <sys/sem.h>
@@ -10,13 +13,10 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <fstream>
 #include <string>
 
 #include "file_handler.h"
-#include "process_lock.h"
 #include "test_support.h"
 
 namespace gw_test {
