@@ -2,15 +2,19 @@
 // (console_sink).  A FileSink opens its file at the first record, creating
 // missing directories, and hands each record to the kernel with one write(2)
 // on an O_APPEND descriptor: no user-space buffer and no lock across the
-// write, so records of concurrent writers never interleave.  The descriptor
-// is closed when the sink is destroyed, which the toolkit defers until no
-// thread can still be writing through it.  write is safe from any thread.
+// write, so records of concurrent writers (threads and processes) never
+// interleave.  The processes that write one file agree through a
+// ProcessLock and a SharedSegment (process_lock.h) on its header, its
+// rotation at "limit" bytes and on following it when it is renamed or
+// removed from outside.  write is safe from any thread; the sink is
+// destroyed only once no thread can still be writing through it.
 #ifndef EKLOGGER_TOOLKIT_FILE_HANDLER_H_
 #define EKLOGGER_TOOLKIT_FILE_HANDLER_H_
 
 #include <sys/types.h>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,6 +23,10 @@
 #include "record.h"
 
 namespace gw {
+
+class ProcessLock;
+class SharedSegment;
+struct SharedFileState;
 
 constexpr mode_t kDefaultFilePermissions = 0640;
 constexpr mode_t kDirectoryPermissions = 0750;
@@ -33,37 +41,77 @@ class Sink {
   // Writes one whole record; header is written first into a file that is
   // new or empty (null for none).  False when the record was dropped.
   virtual bool write(std::string_view record, const char* header) = 0;
+  // The same; trailer (null for none) closes a file that is rotated away.
+  virtual bool write_framed(std::string_view record, const char* header, const char*) {
+    return write(record, header);
+  }
   // What the record path calls, with text the record as formatted: sinks
   // that need the record's fields as well (syslog) override it.
-  virtual bool write_record(const Record& record, std::string_view text, const char* header) {
+  virtual bool write_record(const Record& record, std::string_view text, const char* header,
+                            const char* trailer) {
     (void)record;
-    return write(text, header);
+    return write_framed(text, header, trailer);
   }
+};
+
+struct FileSinkOptions {
+  std::string owner;  // the handler's name, for reports
+  std::string path;   // empty: no "fileName", every record is dropped
+  mode_t permissions = kDefaultFilePermissions;
+  std::int64_t limit = 0;  // rotate before the file passes this size; 0 never
+  int count = 0;           // rotated files kept beside the live one
+  key_t key = -1;          // the IPC key of the processes' lock; -1 none
 };
 
 class FileSink final : public Sink {
  public:
-  // An empty path stands for a handler with no "fileName": every record is
-  // dropped, and the first drop reported.
-  FileSink(std::string owner, std::string path, mode_t permissions);
+  explicit FileSink(FileSinkOptions options);
   ~FileSink() override;
 
-  bool write(std::string_view record, const char* header) override;
-  const std::string& path() const { return path_; }
-  // True once opening failed: the sink drops every record.
-  bool failed() const { return failed_.load(); }
+  bool write(std::string_view record, const char* header) override {
+    return write_framed(record, header, nullptr);
+  }
+  bool write_framed(std::string_view record, const char* header, const char* trailer) override;
+  const std::string& path() const { return options_.path; }
+  // True while the file cannot be opened: records are dropped, and opening
+  // is tried again at most once a second.
+  bool failed() const { return open_failing_.load(); }
+  // "sem" or "file" once open: how the processes lock ("" before).
+  std::string lock_kind() const;
 
  private:
-  // Opens the file unless a thread did so already; the descriptor or -1.
-  int open_file(const char* header);
+  struct OpenFile;
+  enum class Room { kRetry, kWriteAnyway, kDrop };
 
-  const std::string owner_;  // the handler's name, for reports
-  const std::string path_;
-  const mode_t permissions_;
-  std::mutex open_mutex_;         // serialises the first open
-  std::atomic<int> fd_{-1};       // written once under open_mutex_
-  std::atomic<bool> failed_{false};       // open failed: records are dropped
-  std::atomic<bool> write_reported_{false};  // a failed write was reported
+  bool ensure_open(std::int64_t now_ms);
+  void check_path(std::int64_t now_ms);
+  // The rest need mutex_ and the process lock held.
+  bool follow_locked();
+  bool open_at_path_locked();
+  Room make_room_locked(std::size_t size);
+  // Bumps the generation and waits for the writes of the old one.
+  void quiesce_locked();
+  // With the writers quiesced: trailer, renames, the new file.
+  void rotate_locked();
+  void drain_locked(std::uint64_t old_generation);
+  void install_locked(OpenFile* file);
+  void note_failure(int error, const char* what);
+
+  const FileSinkOptions options_;
+  mutable std::mutex mutex_;                       // serialises opening, following and rotating
+  std::unique_ptr<ProcessLock> lock_;              // guarded by mutex_
+  std::unique_ptr<SharedSegment> segment_;         // guarded by mutex_
+  std::atomic<SharedFileState*> shared_{nullptr};  // set once under mutex_
+  std::atomic<OpenFile*> file_{nullptr};           // replaced under mutex_, old ones retired
+  std::atomic<std::uint64_t> generation_{0};       // the shared generation file_ is of
+  std::atomic<std::int64_t> bound_{0};             // min(limit, RLIMIT_FSIZE); 0 none
+  std::atomic<std::int64_t> reserve_{0};           // the trailer's length
+  std::atomic<const char*> trailer_{nullptr};
+  std::atomic<const char*> header_{nullptr};
+  std::atomic<std::int64_t> next_check_ms_{0};  // of the path, or of a failed open
+  std::atomic<bool> open_failing_{false};
+  std::atomic<bool> failing_{false};  // a failure episode is under way (reported)
+  std::atomic<bool> lock_reported_{false};
 };
 
 // The process's standard error, shared by every console handler.

@@ -72,7 +72,8 @@ bool shapes_view(ObjectKind kind, std::string_view property) {
     case ObjectKind::kLogger: return property == "level" || property == "handlers";
     case ObjectKind::kHandler:
       return property == "level" || property == "formatter" || property == "fileName" ||
-             property == "permissions" || is_syslog_property(property);
+             property == "permissions" || property == "limit" || property == "count" ||
+             property == "MPFileSemKey" || is_syslog_property(property);
     case ObjectKind::kFormatter: return false;
   }
   return false;
@@ -402,14 +403,40 @@ std::shared_ptr<const View> Toolkit::build_view_locked(Object& object, const Con
       if (const std::optional<std::string_view> text = value("permissions")) {
         if (!parse_unsigned(*text, 8, 0777, permissions)) permissions = kDefaultFilePermissions;
       }
-      const std::string path(value("fileName").value_or(std::string_view()));
-      std::string key = path;
-      key.push_back('\0');
-      key.append(std::to_string(permissions));
+      FileSinkOptions options;
+      options.owner = object.name;
+      options.path = std::string(value("fileName").value_or(std::string_view()));
+      options.permissions = static_cast<mode_t>(permissions);
+      unsigned long long number = 0;
+      if (const std::optional<std::string_view> text = value("limit")) {
+        if (parse_unsigned(*text, 10, INT64_MAX, number)) {
+          options.limit = static_cast<std::int64_t>(number);
+        }
+      }
+      if (const std::optional<std::string_view> text = value("count")) {
+        if (parse_unsigned(*text, 10, INT32_MAX, number)) options.count = static_cast<int>(number);
+      }
+      if (const std::optional<std::string_view> text = value("MPFileSemKey")) {
+        // Set by the library as a signed int; -1 is ftok's failure.
+        char* end = nullptr;
+        const std::string copy(*text);
+        errno = 0;
+        const long key = std::strtol(copy.c_str(), &end, 10);
+        if (errno == 0 && !copy.empty() && *end == '\0' && key >= INT32_MIN && key <= INT32_MAX) {
+          options.key = static_cast<key_t>(key);
+        }
+      }
+      std::string key = options.path;
+      for (long long part : {static_cast<long long>(permissions),
+                             static_cast<long long>(options.limit),
+                             static_cast<long long>(options.count),
+                             static_cast<long long>(options.key)}) {
+        key.push_back('\0');
+        key.append(std::to_string(part));
+      }
       // A file that could not be opened is tried again at the next change.
       if (object.sink == nullptr || object.sink_key != key || object.sink->failed()) {
-        object.sink =
-            std::make_shared<FileSink>(object.name, path, static_cast<mode_t>(permissions));
+        object.sink = std::make_shared<FileSink>(std::move(options));
         object.sink_key = key;
       }
       handler.sink = object.sink;
@@ -692,7 +719,7 @@ int Toolkit::log(std::uintptr_t handle, Record& record, bool level_test) {
       formatter->format(record, buffer);
       rendered_by = formatter;
     }
-    if (handler.sink->write_record(record, buffer, formatter->header())) {
+    if (handler.sink->write_record(record, buffer, formatter->header(), formatter->trailer())) {
       ++written;
     } else if (Object* handler_object = object_at(index)) {
       handler_object->dropped_records.fetch_add(1, std::memory_order_relaxed);

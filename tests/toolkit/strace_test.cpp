@@ -46,7 +46,8 @@ bool ptrace_permitted(const TempDir& dir) {
 }
 
 // The system calls that kRecords more records add, by name.
-std::map<std::string, long> added_calls(const char* probe, const TempDir& dir, int* exit_code) {
+std::map<std::string, long> added_calls(const char* probe, const TempDir& dir, int* exit_code,
+                                        const std::string& extra = "") {
   std::map<std::string, long> runs[2];
   for (int i = 0; i < 2; ++i) {
     // Each run in a directory of its own, so both create their file.
@@ -55,7 +56,7 @@ std::map<std::string, long> added_calls(const char* probe, const TempDir& dir, i
     const std::string summary = dir.file("summary" + std::to_string(i) + ".txt");
     // LeakSanitizer cannot run under ptrace: a sanitized probe goes without.
     *exit_code = run(std::string("ASAN_OPTIONS=detect_leaks=0 strace -c -o ") + summary + " " + probe + " " + run_dir +
-                     " " + std::to_string(i == 0 ? 0 : kRecords) + " 2>/dev/null");
+                     " " + std::to_string(i == 0 ? 0 : kRecords) + extra + " 2>/dev/null");
     if (*exit_code != 0) return {};
     runs[i] = calls_of(read_file(summary));
   }
@@ -75,6 +76,17 @@ TEST(SystemCallTest, RecordMakesExactlyOneWrite) {
   if (!ptrace_permitted(dir)) GTEST_SKIP() << "ptrace is not permitted here: strace cannot run";
   int exit_code = 0;
   const std::map<std::string, long> added = added_calls(TOOLKIT_PROBE, dir, &exit_code);
+  ASSERT_EQ(exit_code, 0);
+  EXPECT_EQ(added, (std::map<std::string, long>{{"write", kRecords}}));
+}
+
+// With rotation on, the size is counted in shared memory: still one write.
+TEST(SystemCallTest, RecordWithRotationOnMakesExactlyOneWrite) {
+  TempDir dir;
+  if (!ptrace_permitted(dir)) GTEST_SKIP() << "ptrace is not permitted here: strace cannot run";
+  int exit_code = 0;
+  const std::map<std::string, long> added =
+      added_calls(TOOLKIT_PROBE, dir, &exit_code, " 100000000");
   ASSERT_EQ(exit_code, 0);
   EXPECT_EQ(added, (std::map<std::string, long>{{"write", kRecords}}));
 }

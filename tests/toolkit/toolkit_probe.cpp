@@ -1,7 +1,8 @@
 // A program that the system-call test runs under strace: it configures one
 // logger on one file, writes a first record (which opens the file), then
 // the number of records given, alternating message and trace records, and
-// closes the toolkit.  Usage: toolkit_probe <directory> <records>
+// closes the toolkit.  Usage: toolkit_probe <directory> <records> [limit]
+// (a limit turns rotation on, with the count kept by the processes' shared state)
 // Exits 3 when the records left the file empty (no formatter to render).
 #include <sys/stat.h>
 
@@ -13,8 +14,8 @@
 #include "eklogger/platform/toolkit.h"
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: %s <directory> <records>\n", argv[0]);
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: %s <directory> <records> [limit]\n", argv[0]);
     return 2;
   }
   const std::string directory = argv[1];
@@ -25,7 +26,10 @@ int main(int argc, char** argv) {
                            "logger.probe.handlers = handler.probe\n"
                            "handler.probe.formatter = formatter.probe\n"
                            "handler.probe.fileName = " << log << "\n"
-                           "formatter.probe.className = gw_basicformatter\n";
+                           "formatter.probe.className = gw_basicformatter\n"
+                        << (argc == 4 ? std::string("handler.probe.limit = ") + argv[3] +
+                                            "\nhandler.probe.count = 2\n"
+                                      : std::string());
   if (GwOpenToolkit(config.c_str()) != 1) return 1;
   GwHandle logger = GwGetObject("logger.probe", nullptr);
   GwSetObjProp(logger, "product", "probe");

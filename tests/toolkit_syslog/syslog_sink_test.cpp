@@ -91,8 +91,8 @@ TEST(SyslogSinkTest, EachRecordIsOneDatagramWithProcessAndThreadIdentifiers) {
   gw_test::TempDir dir;
   Receiver daemon(dir.file("log.sock"));
   gw::SyslogSink sink("handler.syslog", settings_for(dir.file("log.sock")));
-  ASSERT_TRUE(sink.write_record(trace_record("one"), "opened\n", nullptr));
-  ASSERT_TRUE(sink.write_record(trace_record("two"), "closed\n", nullptr));
+  ASSERT_TRUE(sink.write_record(trace_record("one"), "opened\n", nullptr, nullptr));
+  ASSERT_TRUE(sink.write_record(trace_record("two"), "closed\n", nullptr, nullptr));
   const std::string first = daemon.receive();
   const std::string ids =
       "pid=\"" + std::to_string(::getpid()) + "\" tid=\"" + std::to_string(::gettid()) + "\"]";
@@ -106,7 +106,7 @@ TEST(SyslogSinkTest, EachRecordIsOneDatagramWithProcessAndThreadIdentifiers) {
   gw::SyslogSettings named = settings_for(dir.file("log.sock"));
   named.app_name = "billing";
   gw::SyslogSink named_sink("handler.named", named);
-  ASSERT_TRUE(named_sink.write_record(trace_record("x"), "x", nullptr));
+  ASSERT_TRUE(named_sink.write_record(trace_record("x"), "x", nullptr, nullptr));
   EXPECT_THAT(daemon.receive(), HasSubstr(" billing "));
 }
 
@@ -117,7 +117,7 @@ TEST(SyslogSinkTest, HugeTextIsCutToOneDatagramOfTheConfiguredSize) {
   settings.max_message_size = 2048;
   gw::SyslogSink sink("handler.syslog", settings);
   const std::string text(100 * 1024, 'z');
-  ASSERT_TRUE(sink.write_record(trace_record(text), text, nullptr));
+  ASSERT_TRUE(sink.write_record(trace_record(text), text, nullptr, nullptr));
   const std::string datagram = daemon.receive();
   EXPECT_EQ(datagram.size(), 2048u);
   EXPECT_THAT(datagram, EndsWith("zz" + std::string(gw::kSyslogTruncatedMarker)));
@@ -128,7 +128,7 @@ TEST(SyslogSinkTest, NoDaemonDropsWithOneReportAndReconnectsWhenItComes) {
   gw_test::TempDir dir;
   gw::SyslogSink sink("handler.syslog", settings_for(dir.file("log.sock")));
   ::testing::internal::CaptureStderr();
-  for (int i = 0; i < 20; ++i) EXPECT_FALSE(sink.write_record(trace_record("x"), "lost", nullptr));
+  for (int i = 0; i < 20; ++i) EXPECT_FALSE(sink.write_record(trace_record("x"), "lost", nullptr, nullptr));
   std::string reports = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(reports, "gwtoolkit: handler.syslog: cannot send to " + dir.file("log.sock") +
                          ": no syslog daemon receives there (No such file or directory): "
@@ -139,7 +139,7 @@ TEST(SyslogSinkTest, NoDaemonDropsWithOneReportAndReconnectsWhenItComes) {
     Receiver daemon(dir.file("log.sock"));
     wait_past_retry_interval();
     ::testing::internal::CaptureStderr();
-    EXPECT_TRUE(sink.write_record(trace_record("x"), "back", nullptr));
+    EXPECT_TRUE(sink.write_record(trace_record("x"), "back", nullptr, nullptr));
     reports = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(reports, "gwtoolkit: handler.syslog: " + dir.file("log.sock") +
                            " takes records again; 20 were dropped\n");
@@ -148,10 +148,10 @@ TEST(SyslogSinkTest, NoDaemonDropsWithOneReportAndReconnectsWhenItComes) {
   // It stops (its socket file goes with it) and restarts under the same
   // path: the sink follows it to the new socket.
   ::testing::internal::CaptureStderr();
-  EXPECT_FALSE(sink.write_record(trace_record("x"), "gone", nullptr));
+  EXPECT_FALSE(sink.write_record(trace_record("x"), "gone", nullptr, nullptr));
   Receiver restarted(dir.file("log.sock"));
   wait_past_retry_interval();
-  EXPECT_TRUE(sink.write_record(trace_record("x"), "again", nullptr));
+  EXPECT_TRUE(sink.write_record(trace_record("x"), "again", nullptr, nullptr));
   reports = ::testing::internal::GetCapturedStderr();
   EXPECT_THAT(reports, HasSubstr("cannot send to"));
   EXPECT_THAT(reports, HasSubstr("takes records again; 1 were dropped"));
@@ -168,7 +168,7 @@ TEST(SyslogSinkTest, FullSocketDropsWithoutBlocking) {
   // The daemon reads nothing: its queue fills, and each record after that
   // returns at once as dropped.
   for (int i = 0; i < 100000 && dropped < 100; ++i) {
-    if (sink.write_record(trace_record("x"), std::string(1000, 'f'), nullptr)) {
+    if (sink.write_record(trace_record("x"), std::string(1000, 'f'), nullptr, nullptr)) {
       ++sent;
     } else {
       ++dropped;
@@ -181,7 +181,7 @@ TEST(SyslogSinkTest, FullSocketDropsWithoutBlocking) {
                          ": the socket is full: records are dropped until it takes them again\n");
   for (int i = 0; i < sent; ++i) daemon.receive();
   ::testing::internal::CaptureStderr();
-  EXPECT_TRUE(sink.write_record(trace_record("x"), "drained", nullptr));
+  EXPECT_TRUE(sink.write_record(trace_record("x"), "drained", nullptr, nullptr));
   EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("100 were dropped"));
   EXPECT_THAT(daemon.receive(), EndsWith("] drained"));
 }
@@ -190,11 +190,11 @@ TEST(SyslogSinkTest, ForkedChildSendsItsOwnProcessAndThreadIdentifiers) {
   gw_test::TempDir dir;
   Receiver daemon(dir.file("log.sock"));
   gw::SyslogSink sink("handler.syslog", settings_for(dir.file("log.sock")));
-  ASSERT_TRUE(sink.write_record(trace_record("x"), "parent", nullptr));  // caches the ids
+  ASSERT_TRUE(sink.write_record(trace_record("x"), "parent", nullptr, nullptr));  // caches the ids
   EXPECT_THAT(daemon.receive(), HasSubstr("pid=\"" + std::to_string(::getpid()) + "\""));
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
-  if (child == 0) _exit(sink.write_record(trace_record("x"), "child", nullptr) ? 0 : 1);
+  if (child == 0) _exit(sink.write_record(trace_record("x"), "child", nullptr, nullptr) ? 0 : 1);
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_EQ(status, 0);

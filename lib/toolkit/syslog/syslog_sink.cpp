@@ -154,10 +154,11 @@ bool SyslogSink::write(std::string_view text, const char* header) {
   record.time_us = static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
   record.level = 4000;
   record.text = text;
-  return write_record(record, text, header);
+  return write_record(record, text, header, nullptr);
 }
 
-bool SyslogSink::write_record(const Record& record, std::string_view text, const char*) {
+bool SyslogSink::write_record(const Record& record, std::string_view text, const char*,
+                              const char*) {
   thread_local std::string datagram;
   SyslogHeader header;
   header.facility = settings_.facility;

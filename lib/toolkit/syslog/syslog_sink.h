@@ -61,7 +61,8 @@ class SyslogSink final : public Sink {
   SyslogSink& operator=(const SyslogSink&) = delete;
 
   // text is the formatted message part; header is not used.
-  bool write_record(const Record& record, std::string_view text, const char* header) override;
+  bool write_record(const Record& record, std::string_view text, const char* header,
+                    const char* trailer) override;
   // Without a record: sent as a plain-text INFO record of this moment.
   bool write(std::string_view text, const char* header) override;
   const SyslogSettings& settings() const { return settings_; }
