@@ -82,7 +82,8 @@ bool write_all(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-FileSink::FileSink(FileSinkOptions options) : options_(std::move(options)) {}
+FileSink::FileSink(FileSinkOptions options)
+    : options_(std::move(options)), rotation_limit_(options_.limit) {}
 
 FileSink::~FileSink() {
   if (lock_ != nullptr && lock_->lock()) {
@@ -241,8 +242,23 @@ bool FileSink::ensure_open(std::int64_t now_ms) {
     }
     std::string problem;
     lock_ = ProcessLock::open(options_.key, options_.path, problem);
+    if (lock_ == nullptr) {
+      // Whole records need no lock, only rotation does: a file that can be
+      // written is written, without rotation.  A missing one could not be
+      // made, for the reason the lock file could not.
+      const int lock_error = errno;
+      const int probe = ::open(options_.path.c_str(),
+                               O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+      if (probe < 0) {
+        const int error = errno == ENOENT ? lock_error : errno;
+        return fail("cannot open " + options_.path + ": " + error_text(error));
+      }
+      ::close(probe);
+      problem += ": writing without rotation";
+      lock_ = ProcessLock::local();
+      rotation_limit_ = 0;
+    }
     if (!problem.empty()) report(options_.owner + ": " + problem);
-    if (lock_ == nullptr) return fail("cannot open " + options_.path + ": no lock");
   }
   if (!lock_->lock()) return fail("cannot open " + options_.path + ": the lock is held too long");
   if (segment_ == nullptr) {
@@ -304,7 +320,7 @@ bool FileSink::follow_locked() {
     shared->generation.fetch_add(1);
   }
   const std::int64_t limit = file_size_limit();
-  std::int64_t bound = options_.limit;
+  std::int64_t bound = rotation_limit_;
   if (limit > 0 && (bound == 0 || limit < bound)) bound = limit;
   bound_.store(bound);
   generation_.store(shared->generation.load(), std::memory_order_release);
@@ -362,7 +378,7 @@ FileSink::Room FileSink::make_room_locked(std::size_t size) {
   shared_.load()->size.store(status.st_size);
   const auto length = static_cast<std::int64_t>(size);
   const std::int64_t fsize_limit = file_size_limit();
-  std::int64_t bound = options_.limit;
+  std::int64_t bound = rotation_limit_;
   if (fsize_limit > 0 && (bound == 0 || fsize_limit < bound)) bound = fsize_limit;
   bound_.store(bound);
   if (bound == 0 || status.st_size + length + reserve_.load() <= bound) {
@@ -373,7 +389,7 @@ FileSink::Room FileSink::make_room_locked(std::size_t size) {
   // No rotation while writes fail (it would leave empty files), and none of
   // a file that holds no record yet: one record larger than the limit.
   // With both limits, the file rotates below RLIMIT_FSIZE.
-  if (failing_.load() || status.st_size <= header || options_.limit == 0) {
+  if (failing_.load() || status.st_size <= header || rotation_limit_ == 0) {
     return fits_fsize ? Room::kWriteAnyway : Room::kDrop;
   }
   rotate_locked();

@@ -98,6 +98,9 @@ class FileSink final : public Sink {
   void note_failure(int error, const char* what);
 
   const FileSinkOptions options_;
+  // options_.limit, or 0 when only a lock of this process could be had.
+  // Guarded by mutex_.
+  std::int64_t rotation_limit_;
   mutable std::mutex mutex_;                       // serialises opening, following and rotating
   std::unique_ptr<ProcessLock> lock_;              // guarded by mutex_
   std::unique_ptr<SharedSegment> segment_;         // guarded by mutex_

@@ -224,6 +224,19 @@ class FileLock final : public ProcessLock {
   int fd_ = -1;
 };
 
+// The last resort when neither a semaphore nor a lock file can be had (no
+// key, and a directory this process cannot create files in): it keeps the
+// process's own threads in order, and the file handler turns rotation off,
+// since other processes cannot be kept from rotating at the same time.
+class LocalLock final : public ProcessLock {
+ public:
+  bool lock() override { return true; }
+  void unlock() override {}
+  bool detach_locked() override { return true; }  // nothing outlives this process
+  void finish() override {}
+  const char* kind() const override { return "local"; }
+};
+
 std::uint64_t fnv1a(const std::string& text) {
   std::uint64_t hash = 1469598103934665603ULL;
   for (unsigned char c : text) {
@@ -247,6 +260,10 @@ std::unique_ptr<ProcessLock> ProcessLock::open(key_t key, const std::string& pat
   if (file->attach()) return file;
   problem = "cannot lock " + path + ".lock: " + error_text(errno);
   return nullptr;
+}
+
+std::unique_ptr<ProcessLock> ProcessLock::local() {
+  return std::make_unique<LocalLock>();
 }
 
 std::string SharedSegment::name_for(key_t key, const std::string& path) {

@@ -32,13 +32,16 @@ class ProcessLock {
   // object (which also releases the lock); otherwise unlock() follows.
   virtual bool detach_locked() = 0;
   virtual void finish() = 0;
-  // "sem" or "file": for reports and tests.
+  // "sem", "file" or "local" (this process only): for reports and tests.
   virtual const char* kind() const = 0;
 
   // The semaphore set of key, or for key -1 (or a semaphore that cannot be
   // used) a lock file beside path.  Null when neither can be had.
   static std::unique_ptr<ProcessLock> open(key_t key, const std::string& path,
                                            std::string& problem);
+  // A lock of this process only, for a file that can be written but whose
+  // lock file cannot be made (a directory closed to this process).
+  static std::unique_ptr<ProcessLock> local();
 };
 
 // Laid out in shared memory: every field is lock-free atomic, so processes

@@ -153,6 +153,32 @@ TEST_F(FileHandlerTest, MissingPermissionIsReported) {
   EXPECT_THAT(errors, HasSubstr("cannot open " + locked + "/x.log: Permission denied"));
 }
 
+TEST_F(FileHandlerTest, WritableFileInAClosedDirectoryIsWrittenWithoutRotation) {
+  // An operator's pre-made log file in a directory the writer cannot create
+  // the lock file in: records still arrive, rotation is off, one report.
+  const std::string closed = file("closed");
+  const std::string path = closed + "/x.log";
+  ASSERT_EQ(::mkdir(closed.c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(dir_.path().c_str(), 0755), 0);
+  write_file(path, "");
+  ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+  ASSERT_EQ(open_with(wired("handler.f.limit = 100\nhandler.f.count = 2\n")), 1);
+  Ref logger("logger.f");
+  Ref handler("handler.f");
+  GwSetObjProp(handler, "fileName", path.c_str());
+  ::testing::internal::CaptureStderr();
+  {
+    Unprivileged nobody;
+    ASSERT_TRUE(nobody.ok());
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(GwLogInfo(logger, "c", 1, i, "kept anyway", nullptr), 1);
+  }
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "gwtoolkit: handler.f: cannot lock " + path +
+                ".lock: Permission denied: writing without rotation\n");
+  EXPECT_EQ(read_lines(path).size(), 5u);
+  EXPECT_FALSE(exists(path + ".1"));
+}
+
 TEST_F(FileHandlerTest, SymbolicLinkAsLogFileIsRefused) {
   const std::string target = file("target.log");
   const std::string link = file("link.log");
