@@ -33,8 +33,8 @@ const Scratch& scratch() {
   static const Scratch* instance = [] {
     auto* made = new Scratch;
     const char* tmp = std::getenv("TMPDIR");
-    made->path = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                 "/catalog_fuzz." + std::to_string(getpid()) + ".cat";
+    made->path = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/catalog_fuzz." +
+                 std::to_string(getpid()) + ".cat";
     made->utf8 = lcs_cs_new("UTF-8");
     made->latin1 = lcs_cs_new("ISO-8859-1");
     if (made->utf8 == nullptr) fail("no UTF-8 code set", "");
@@ -102,7 +102,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     look_up(catalog, static_cast<int>(__builtin_bswap32(set_plus_one) - 1),
             static_cast<int>(__builtin_bswap32(number)));
   }
-  const int fixed[][2] = {{1, 1}, {1, 2}, {2, 1}, {1, 1000}, {0, 1}, {1, 0}, {-1, 5}, {1 << 20, 4096}};
+  const int fixed[][2] = {{1, 1}, {1, 2}, {2, 1},  {1, 1000},
+                          {0, 1}, {1, 0}, {-1, 5}, {1 << 20, 4096}};
   for (const auto& message : fixed) look_up(catalog, message[0], message[1]);
   lcs_catclose(catalog);
   return 0;

@@ -91,10 +91,18 @@ bool basic_unescape(std::string_view line, std::string& out) {
     }
     if (++i == line.size()) return false;
     switch (line[i]) {
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      case 't': out += '\t'; break;
-      case '\\': out += '\\'; break;
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case '\\':
+        out += '\\';
+        break;
       case 'x': {
         if (i + 2 >= line.size()) return false;
         const std::string hex(line.substr(i + 1, 2));
@@ -105,7 +113,8 @@ bool basic_unescape(std::string_view line, std::string& out) {
         i += 2;
         break;
       }
-      default: return false;
+      default:
+        return false;
     }
   }
   return true;
@@ -118,7 +127,8 @@ void check_basic_escape(const std::string& field, fmt::BasicField where, const c
     fail("basic escaping left a separator", escaped);
   }
   std::string back;
-  if (!basic_unescape(escaped, back) || back != field) fail("basic escaping does not reverse", escaped);
+  if (!basic_unescape(escaped, back) || back != field)
+    fail("basic escaping does not reverse", escaped);
 }
 
 void check_xml_escape(const std::string& field) {
@@ -192,7 +202,8 @@ void check_record(const gw::Record& record) {
   }
   if (!parsed.is_object()) fail("JSON record is no object", json_line);
   const auto check_field = [&](const char* key, std::string_view value) {
-    if (!parsed.contains(key) || !parsed[key].is_string()) fail("JSON record lacks a field", json_line);
+    if (!parsed.contains(key) || !parsed[key].is_string())
+      fail("JSON record lacks a field", json_line);
     if (is_valid_utf8(value) && parsed[key].get<std::string>() != value) {
       fail("JSON field does not give the value back", json_line);
     }

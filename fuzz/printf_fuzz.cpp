@@ -21,7 +21,8 @@ namespace {
 
 [[noreturn]] void fail(const char* what, const std::string& format, const std::string& got,
                        const std::string& expected) {
-  std::fprintf(stderr, "printf_fuzz: %s\n  format:   \"%s\"\n  got:      \"%s\"\n  expected: \"%s\"\n",
+  std::fprintf(stderr,
+               "printf_fuzz: %s\n  format:   \"%s\"\n  got:      \"%s\"\n  expected: \"%s\"\n",
                what, format.c_str(), got.c_str(), expected.c_str());
   std::abort();
 }
@@ -161,12 +162,24 @@ void differential(fuzz::FuzzInput& in) {
     const std::string single = "%" + piece.flags + piece.width + piece.precision +
                                (integer ? "ll" : "") + piece.conversion;
     switch (piece.kind) {
-      case Kind::kSigned: expected += snprintf_one(single, arg.value.i); break;
-      case Kind::kUnsigned: expected += snprintf_one(single, arg.value.u); break;
-      case Kind::kChar: expected += snprintf_one(single, arg.value.c); break;
-      case Kind::kDouble: expected += snprintf_one(single, arg.value.d); break;
-      case Kind::kString: expected += snprintf_one(single, arg.value.s); break;
-      case Kind::kPointer: expected += snprintf_one(single, arg.value.p); break;
+      case Kind::kSigned:
+        expected += snprintf_one(single, arg.value.i);
+        break;
+      case Kind::kUnsigned:
+        expected += snprintf_one(single, arg.value.u);
+        break;
+      case Kind::kChar:
+        expected += snprintf_one(single, arg.value.c);
+        break;
+      case Kind::kDouble:
+        expected += snprintf_one(single, arg.value.d);
+        break;
+      case Kind::kString:
+        expected += snprintf_one(single, arg.value.s);
+        break;
+      case Kind::kPointer:
+        expected += snprintf_one(single, arg.value.p);
+        break;
     }
   }
   if (in.byte() & 1) {

@@ -30,15 +30,30 @@ int count_lines(std::string_view text) {
 void escape(const std::string& text, std::string& out) {
   for (char c : text) {
     switch (c) {
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\f': out += "\\f"; break;
-      case '\\': case '=': case ':': case ' ': case '#': case '!':
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\\':
+      case '=':
+      case ':':
+      case ' ':
+      case '#':
+      case '!':
         out += '\\';
         out += c;
         break;
-      default: out += c; break;
+      default:
+        out += c;
+        break;
     }
   }
 }
@@ -69,7 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const gw::ParsedProperties again = gw::parse_properties(written);
   if (!again.errors.empty()) fail("written entries give an error", again.errors[0].message);
-  if (again.entries.size() != parsed.entries.size()) fail("round trip changed the entries", written);
+  if (again.entries.size() != parsed.entries.size())
+    fail("round trip changed the entries", written);
   for (std::size_t i = 0; i < again.entries.size(); ++i) {
     if (again.entries[i].key != parsed.entries[i].key ||
         again.entries[i].value != parsed.entries[i].value) {

@@ -21,8 +21,7 @@ ConfigFile ConfigFile::from(const ParsedProperties& parsed, std::vector<Property
   return config;
 }
 
-const ConfigFile::Entry* ConfigFile::own(std::string_view object,
-                                         std::string_view property) const {
+const ConfigFile::Entry* ConfigFile::own(std::string_view object, std::string_view property) const {
   const auto found = objects_.find(object);
   if (found == objects_.end()) return nullptr;
   const auto entry = found->second.find(property);

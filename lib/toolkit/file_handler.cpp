@@ -247,8 +247,8 @@ bool FileSink::ensure_open(std::int64_t now_ms) {
       // written is written, without rotation.  A missing one could not be
       // made, for the reason the lock file could not.
       const int lock_error = errno;
-      const int probe = ::open(options_.path.c_str(),
-                               O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+      const int probe =
+          ::open(options_.path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
       if (probe < 0) {
         const int error = errno == ENOENT ? lock_error : errno;
         return fail("cannot open " + options_.path + ": " + error_text(error));

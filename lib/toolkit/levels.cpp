@@ -16,8 +16,8 @@ struct NamedLevel {
 };
 
 constexpr NamedLevel kNamedLevels[] = {
-    {"OFF", kLevelOff},      {"SEVERE", kLevelSevere}, {"WARNING", kLevelWarning},
-    {"INFO", kLevelInfo},    {"FINE", kLevelFine},     {"FINER", kLevelFiner},
+    {"OFF", kLevelOff},       {"SEVERE", kLevelSevere}, {"WARNING", kLevelWarning},
+    {"INFO", kLevelInfo},     {"FINE", kLevelFine},     {"FINER", kLevelFiner},
     {"FINEST", kLevelFinest}, {"ALL", kLevelAll},
 };
 

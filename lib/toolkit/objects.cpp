@@ -40,18 +40,24 @@ std::string_view class_from_name(std::string_view name) {
 
 std::string_view default_class(ObjectKind kind) {
   switch (kind) {
-    case ObjectKind::kLogger: return kLoggerClass;
-    case ObjectKind::kHandler: return kFileHandlerClass;
-    case ObjectKind::kFormatter: return kBasicFormatterClass;
+    case ObjectKind::kLogger:
+      return kLoggerClass;
+    case ObjectKind::kHandler:
+      return kFileHandlerClass;
+    case ObjectKind::kFormatter:
+      return kBasicFormatterClass;
   }
   return kLoggerClass;
 }
 
 const char* kind_text(ObjectKind kind) {
   switch (kind) {
-    case ObjectKind::kLogger: return "logger";
-    case ObjectKind::kHandler: return "handler";
-    case ObjectKind::kFormatter: return "formatter";
+    case ObjectKind::kLogger:
+      return "logger";
+    case ObjectKind::kHandler:
+      return "handler";
+    case ObjectKind::kFormatter:
+      return "formatter";
   }
   return "object";
 }

@@ -262,9 +262,7 @@ std::unique_ptr<ProcessLock> ProcessLock::open(key_t key, const std::string& pat
   return nullptr;
 }
 
-std::unique_ptr<ProcessLock> ProcessLock::local() {
-  return std::make_unique<LocalLock>();
-}
+std::unique_ptr<ProcessLock> ProcessLock::local() { return std::make_unique<LocalLock>(); }
 
 std::string SharedSegment::name_for(key_t key, const std::string& path) {
   char name[64];

@@ -90,10 +90,18 @@ bool unescape(std::string_view raw, std::string& out, std::string& error) {
     }
     if (++i == raw.size()) break;  // a lone trailing backslash stands for nothing
     switch (raw[i]) {
-      case 't': out.push_back('\t'); break;
-      case 'n': out.push_back('\n'); break;
-      case 'r': out.push_back('\r'); break;
-      case 'f': out.push_back('\f'); break;
+      case 't':
+        out.push_back('\t');
+        break;
+      case 'n':
+        out.push_back('\n');
+        break;
+      case 'r':
+        out.push_back('\r');
+        break;
+      case 'f':
+        out.push_back('\f');
+        break;
       case 'u': {
         std::uint32_t code = 0;
         if (!read_hex4(raw, i + 1, code)) {
@@ -122,7 +130,9 @@ bool unescape(std::string_view raw, std::string& out, std::string& error) {
         append_utf8(out, code);
         break;
       }
-      default: out.push_back(raw[i]); break;
+      default:
+        out.push_back(raw[i]);
+        break;
     }
   }
   return true;

@@ -69,12 +69,14 @@ bool parse_unsigned(std::string_view text, int base, unsigned long long max,
 bool shapes_view(ObjectKind kind, std::string_view property) {
   if (property == "className") return true;
   switch (kind) {
-    case ObjectKind::kLogger: return property == "level" || property == "handlers";
+    case ObjectKind::kLogger:
+      return property == "level" || property == "handlers";
     case ObjectKind::kHandler:
       return property == "level" || property == "formatter" || property == "fileName" ||
              property == "permissions" || property == "limit" || property == "count" ||
              property == "MPFileSemKey" || is_syslog_property(property);
-    case ObjectKind::kFormatter: return false;
+    case ObjectKind::kFormatter:
+      return false;
   }
   return false;
 }
@@ -166,8 +168,7 @@ std::string quoted(std::string_view text) {
 
 std::string_view effective_class(const Object& object, const PropMap& props,
                                  const ConfigFile& config) {
-  const std::optional<std::string_view> named =
-      effective_value(object, props, config, "className");
+  const std::optional<std::string_view> named = effective_value(object, props, config, "className");
   ObjectKind kind;
   if (named && kind_of_class(*named, kind) && kind == object.kind) return *named;
   if (named) {
@@ -212,8 +213,7 @@ Object* Toolkit::create_locked(std::string_view name, ObjectKind kind) {
   return object;
 }
 
-ObjectKind Toolkit::kind_for_name_locked(std::string_view name,
-                                         const ConfigFile& config) const {
+ObjectKind Toolkit::kind_for_name_locked(std::string_view name, const ConfigFile& config) const {
   if (const Object* object = find_locked(name)) return object->kind;
   ObjectKind kind;
   if (const ConfigFile::Entry* entry = config.lookup(name, "className")) {
@@ -223,8 +223,7 @@ ObjectKind Toolkit::kind_for_name_locked(std::string_view name,
   return kind;
 }
 
-Object* Toolkit::resolve_locked(std::string_view name, ObjectKind kind,
-                                const ConfigFile& config) {
+Object* Toolkit::resolve_locked(std::string_view name, ObjectKind kind, const ConfigFile& config) {
   if (Object* object = find_locked(name)) return object->kind == kind ? object : nullptr;
   if (!config.configures(name) || kind_for_name_locked(name, config) != kind) return nullptr;
   return create_locked(name, kind);
@@ -239,8 +238,8 @@ std::string Toolkit::check_value_locked(std::string_view property, std::string_v
   } else if (property == "className") {
     if (!kind_of_class(value, kind)) return "unknown class " + quoted(value);
   } else if (property == "handlers" || property == "formatter") {
-    const ObjectKind wanted = property == "handlers" ? ObjectKind::kHandler
-                                                     : ObjectKind::kFormatter;
+    const ObjectKind wanted =
+        property == "handlers" ? ObjectKind::kHandler : ObjectKind::kFormatter;
     std::string problems;
     const std::vector<std::string_view> names = split_names(value);
     if (property == "formatter" && names.size() > 1) return "names more than one formatter";
@@ -289,7 +288,8 @@ void Toolkit::check_config_locked(ConfigFile& config, std::vector<PropertyError>
     for (const auto& [property, entry] : properties) {
       if (property != "handlers" && property != "formatter") continue;
       const std::string problem = check_value_locked(property, entry.value, config);
-      if (!problem.empty()) errors.push_back({entry.line, object + "." + property + ": " + problem});
+      if (!problem.empty())
+        errors.push_back({entry.line, object + "." + property + ": " + problem});
     }
   }
 }
@@ -304,9 +304,9 @@ void Toolkit::drop_changed_overrides_locked(const ConfigFile& before, const Conf
     for (const auto& [property, value] : *props) {
       const ConfigFile::Entry* old_entry = before.lookup(object.name, property);
       const ConfigFile::Entry* new_entry = after.lookup(object.name, property);
-      const bool same = (old_entry == nullptr && new_entry == nullptr) ||
-                        (old_entry != nullptr && new_entry != nullptr &&
-                         old_entry->value == new_entry->value);
+      const bool same =
+          (old_entry == nullptr && new_entry == nullptr) ||
+          (old_entry != nullptr && new_entry != nullptr && old_entry->value == new_entry->value);
       if (!same) dropped.push_back(property);
     }
     if (dropped.empty()) continue;
@@ -354,9 +354,8 @@ std::shared_ptr<const View> Toolkit::build_view_locked(Object& object, const Con
       if (const std::optional<std::string_view> names = value("handlers")) {
         for (std::string_view name : split_names(*names)) {
           Object* handler = resolve_locked(name, ObjectKind::kHandler, config);
-          if (handler != nullptr &&
-              std::find(logger.handlers.begin(), logger.handlers.end(), handler->index) ==
-                  logger.handlers.end()) {
+          if (handler != nullptr && std::find(logger.handlers.begin(), logger.handlers.end(),
+                                              handler->index) == logger.handlers.end()) {
             logger.handlers.push_back(handler->index);
           }
         }
@@ -427,10 +426,9 @@ std::shared_ptr<const View> Toolkit::build_view_locked(Object& object, const Con
         }
       }
       std::string key = options.path;
-      for (long long part : {static_cast<long long>(permissions),
-                             static_cast<long long>(options.limit),
-                             static_cast<long long>(options.count),
-                             static_cast<long long>(options.key)}) {
+      for (long long part :
+           {static_cast<long long>(permissions), static_cast<long long>(options.limit),
+            static_cast<long long>(options.count), static_cast<long long>(options.key)}) {
         key.push_back('\0');
         key.append(std::to_string(part));
       }
@@ -546,8 +544,8 @@ std::uintptr_t Toolkit::get_object(const char* name, const char* class_name) {
   Object* object = find_locked(name);
   if (object == nullptr) {
     const ConfigFile& config = *world()->config;
-    std::string_view chosen = class_name != nullptr ? std::string_view(class_name)
-                                                    : class_from_name(name);
+    std::string_view chosen =
+        class_name != nullptr ? std::string_view(class_name) : class_from_name(name);
     if (class_name == nullptr) {
       if (const ConfigFile::Entry* entry = config.lookup(name, "className")) {
         if (kind_of_class(entry->value, kind)) chosen = entry->value;
@@ -615,10 +613,10 @@ int Toolkit::set_property(std::uintptr_t handle, const char* property, const cha
   if (value != nullptr) {
     std::string problem = check_value_locked(property, value, config);
     ObjectKind kind;
-    if (problem.empty() && std::strcmp(property, "className") == 0 &&
-        kind_of_class(value, kind) && kind != object->kind) {
-      problem = std::string("class ") + quoted(value) + " is not a " + kind_text(object->kind) +
-                " class";
+    if (problem.empty() && std::strcmp(property, "className") == 0 && kind_of_class(value, kind) &&
+        kind != object->kind) {
+      problem =
+          std::string("class ") + quoted(value) + " is not a " + kind_text(object->kind) + " class";
     }
     if (!problem.empty()) {
       report(object->name + "." + property + ": " + problem + " (kept, but without effect)");
@@ -646,8 +644,7 @@ std::uintptr_t Toolkit::handler_formatter(std::uintptr_t handle) {
   return handles_.acquire(formatter->index);
 }
 
-int Toolkit::set_handler_formatter(std::uintptr_t handler_handle,
-                                   std::uintptr_t formatter_handle) {
+int Toolkit::set_handler_formatter(std::uintptr_t handler_handle, std::uintptr_t formatter_handle) {
   const Object* handler = object_of(handler_handle);
   const Object* formatter = object_of(formatter_handle);
   if (handler == nullptr || formatter == nullptr || handler->kind != ObjectKind::kHandler ||
@@ -671,8 +668,8 @@ const char* Toolkit::handler_frame(std::uintptr_t handle, bool trailer) {
   if (world()->open && formatter->index >= world()->views.size()) {
     rebuild_locked(world()->config, true, false, nullptr);
   }
-  const RecordFormatter* implementation =
-      implementation_locked(*formatter, effective_class(*formatter, *formatter->props.load(), config));
+  const RecordFormatter* implementation = implementation_locked(
+      *formatter, effective_class(*formatter, *formatter->props.load(), config));
   if (implementation == nullptr) return nullptr;
   return trailer ? implementation->trailer() : implementation->header();
 }

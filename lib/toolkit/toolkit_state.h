@@ -32,8 +32,8 @@ constexpr std::uint32_t kNoIndex = UINT32_MAX;
 struct LoggerView {
   int level = kLevelInfo;
   std::vector<std::uint32_t> handlers;  // object indices, in configured order
-  std::string product;    // as configured; a run-time value takes precedence
-  std::string component;  // likewise
+  std::string product;                  // as configured; a run-time value takes precedence
+  std::string component;                // likewise
 };
 
 struct HandlerView {
@@ -57,7 +57,7 @@ struct View {
 struct World {
   bool open = false;
   std::shared_ptr<const ConfigFile> config = std::make_shared<const ConfigFile>();
-  std::vector<std::shared_ptr<const View>> views;  // by object index; empty when closed
+  std::vector<std::shared_ptr<const View>> views;      // by object index; empty when closed
   const RecordFormatter* default_formatter = nullptr;  // for handlers with none
 };
 

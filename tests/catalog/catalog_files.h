@@ -4,6 +4,7 @@
 #ifndef TESTS_CATALOG_CATALOG_FILES_H_
 #define TESTS_CATALOG_CATALOG_FILES_H_
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,8 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-
-#include <gtest/gtest.h>
 
 namespace catalog_files {
 

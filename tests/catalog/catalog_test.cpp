@@ -1,3 +1,6 @@
+#include "eklogger/platform/catalog.h"
+
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <climits>
@@ -7,10 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "catalog_files.h"
-#include "eklogger/platform/catalog.h"
 
 namespace {
 
@@ -101,8 +101,16 @@ TEST_F(CatalogTest, TextsAreKeptOnceAndOutliveTheirCatalog) {
 }
 
 TEST_F(CatalogTest, MissingMessagesGiveTheDefaultPointer) {
-  const int cases[][2] = {{1, 99}, {3, 1}, {0, 1}, {1, 0}, {-1, 1}, {1, -5},
-                          {INT_MAX, INT_MAX}, {1, INT_MAX}, {INT_MAX, 1}, {INT_MIN, INT_MIN}};
+  const int cases[][2] = {{1, 99},
+                          {3, 1},
+                          {0, 1},
+                          {1, 0},
+                          {-1, 1},
+                          {1, -5},
+                          {INT_MAX, INT_MAX},
+                          {1, INT_MAX},
+                          {INT_MAX, 1},
+                          {INT_MIN, INT_MIN}};
   for (const auto& test : cases) {
     EXPECT_EQ(lookup(catalog_path_.c_str(), test[0], test[1], utf8_), kDefault)
         << test[0] << "," << test[1];
@@ -125,8 +133,9 @@ TEST_F(CatalogTest, UnusableFilesGiveAHandleWithoutCatalog) {
   ASSERT_NO_FATAL_FAILURE(catalog_files::make_fifo(dir_ / "fifo.cat"));
   // A FIFO must be refused, not waited on: fail fast rather than hang.
   alarm(30);
-  for (const std::string name : {"missing.cat", "empty.cat", "garbage.cat", "truncated.cat",
-                                 "header-only.cat", "bad-offset.cat", "unterminated.cat", "fifo.cat", "fr"}) {
+  for (const std::string name :
+       {"missing.cat", "empty.cat", "garbage.cat", "truncated.cat", "header-only.cat",
+        "bad-offset.cat", "unterminated.cat", "fifo.cat", "fr"}) {
     EXPECT_EQ(lookup((dir_ / name).c_str(), 1, 1, utf8_), kDefault) << name;
   }
   alarm(0);
@@ -145,8 +154,7 @@ TEST_F(CatalogTest, BareNamesAreFoundThroughNlsPath) {
   EXPECT_EQ(lookup("app", 1, 1, utf8_, "fr_FR"), kDefault);
 
   // Territory, code set and a literal percent sign.
-  ASSERT_NO_FATAL_FAILURE(
-      catalog_files::compile_catalog(kSource, dir_ / "pt-BR-UTF-8%x/app.cat"));
+  ASSERT_NO_FATAL_FAILURE(catalog_files::compile_catalog(kSource, dir_ / "pt-BR-UTF-8%x/app.cat"));
   setenv("NLSPATH", (dir_.path() + "/%l-%t-%c%%x/%N.cat").c_str(), 1);
   EXPECT_STREQ(lookup("app", 2, 1, utf8_, "pt_BR.UTF-8"), "second set");
 
@@ -192,14 +200,15 @@ TEST_F(CatalogTest, ConvertsToTheRequestedCodeSet) {
   for (const char* name : {"UTF8", "UTF-8", "utf-8"}) {
     lcs_cs* utf8 = lcs_cs_new(name);
     ASSERT_NE(utf8, nullptr) << name;
-    EXPECT_EQ(lookup(catalog_path_.c_str(), 1, 2, utf8), lookup(catalog_path_.c_str(), 1, 2, utf8_));
+    EXPECT_EQ(lookup(catalog_path_.c_str(), 1, 2, utf8),
+              lookup(catalog_path_.c_str(), 1, 2, utf8_));
     lcs_cs_free(utf8);
   }
 }
 
 TEST(CatalogCodeSetTest, RefusesCodeSetsThatCannotCarryAText) {
-  for (const char* name : {"", "NO-SUCH-CODESET", "UTF-16", "UCS-4", "ISO-8859-1//TRANSLIT",
-                           "../UTF-8", "UTF 8"}) {
+  for (const char* name :
+       {"", "NO-SUCH-CODESET", "UTF-16", "UCS-4", "ISO-8859-1//TRANSLIT", "../UTF-8", "UTF 8"}) {
     EXPECT_EQ(lcs_cs_new(name), nullptr) << name;
   }
   EXPECT_EQ(lcs_cs_new(nullptr), nullptr);

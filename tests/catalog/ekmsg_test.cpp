@@ -1,5 +1,6 @@
 #include "eklogger/ekmsg.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -7,11 +8,9 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "catalog_files.h"
-#include "unprivileged.h"
 #include "eklogger/eklogmanager.h"
+#include "unprivileged.h"
 
 namespace {
 
@@ -239,9 +238,10 @@ TEST(EkMsgPrintfTest, FormatsATranslatedTextWithReorderedArguments) {
   args[2].type = NX_ARG_END;
   char* text = EkMsg::format(japanese, args);
   ASSERT_NE(text, nullptr);
-  EXPECT_STREQ(text, "db1 \xE3\x81\x8B\xE3\x82\x89 3 \xE4\xBB\xB6\xE3\x81\xAE\xE8\xA6\x81\xE6\xB1"
-                     "\x82\xE3\x82\x92\xE5\x8F\x97\xE4\xBF\xA1\xE3\x81\x97\xE3\x81\xBE\xE3\x81\x97"
-                     "\xE3\x81\x9F");
+  EXPECT_STREQ(text,
+               "db1 \xE3\x81\x8B\xE3\x82\x89 3 \xE4\xBB\xB6\xE3\x81\xAE\xE8\xA6\x81\xE6\xB1"
+               "\x82\xE3\x82\x92\xE5\x8F\x97\xE4\xBF\xA1\xE3\x81\x97\xE3\x81\xBE\xE3\x81\x97"
+               "\xE3\x81\x9F");
   OruMemoryFree(text);
   char* english = EkMsg::format(table[6], args);
   EXPECT_STREQ(english, "3 requests received from db1");

@@ -104,7 +104,8 @@ class BadInputTest : public ::testing::Test {
   void TearDown() override {
     delete Log::LogManager::g_log_manager;
     Log::LogManager::g_log_manager = nullptr;
-    if (!HasFailure() && std::getenv("KEEP") == nullptr) std::system(("rm -rf '" + dir_ + "'").c_str());
+    if (!HasFailure() && std::getenv("KEEP") == nullptr)
+      std::system(("rm -rf '" + dir_ + "'").c_str());
   }
 
   std::string path(const std::string& format) const { return dir_ + "/" + format + ".log"; }
@@ -131,7 +132,8 @@ class BadInputTest : public ::testing::Test {
     const std::string document = dir_ + "/document.xml";
     std::system(("{ cat '" + path("xml") + "'; echo '</log>'; } > '" + document + "'").c_str());
     EXPECT_EQ(std::system(("xmllint --noout --schema '" EKLOGGER_SCHEMA_FILE "' '" + document +
-                           "' 2>" + dir_ + "/xmllint.err").c_str()),
+                           "' 2>" + dir_ + "/xmllint.err")
+                              .c_str()),
               0)
         << read_file(dir_ + "/xmllint.err").substr(0, 2000);
     EXPECT_EQ(std::system(("jq -c . '" + path("json") + "' >/dev/null").c_str()), 0);
@@ -293,8 +295,16 @@ TEST_F(BadInputTest, LongAndOddNamesAreWrittenAsGiven) {
   const std::string long_product(3000, 'p');
   start("/opt/product/bin/" + long_product);
   const std::vector<std::string> names = {
-      std::string(5000, 'g'), "a.b.c", "../../escape", "x/y.z/", ".", "..", "a..b", "trailing.",
-      "with space and <markup> & \"quotes\"", "bad\xFF\xFE",
+      std::string(5000, 'g'),
+      "a.b.c",
+      "../../escape",
+      "x/y.z/",
+      ".",
+      "..",
+      "a..b",
+      "trailing.",
+      "with space and <markup> & \"quotes\"",
+      "bad\xFF\xFE",
   };
   for (const std::string& name : names) {
     Log::LoggerGroup* made = group(name);

@@ -1,3 +1,4 @@
+#include <gtest/gtest.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -7,8 +8,6 @@
 #include <set>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "eklogger/platform/runtime.h"
 

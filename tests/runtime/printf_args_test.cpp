@@ -1,3 +1,7 @@
+#include "printf_args.h"
+
+#include <gtest/gtest.h>
+
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -8,21 +12,18 @@
 #include <type_traits>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "eklogger/platform/runtime.h"
-#include "printf_args.h"
 
 namespace {
 
 const std::string kMarker = nxrt::kBadArgumentMarker;
 
 #define DEFINE_ARG_MAKER(maker, c_type, tag, field) \
-  nxPrintfArgVal maker(c_type value) {               \
-    nxPrintfArgVal arg{};                            \
-    arg.type = tag;                                  \
-    arg.value.field = value;                         \
-    return arg;                                      \
+  nxPrintfArgVal maker(c_type value) {              \
+    nxPrintfArgVal arg{};                           \
+    arg.type = tag;                                 \
+    arg.value.field = value;                        \
+    return arg;                                     \
   }
 DEFINE_ARG_MAKER(int_arg, long long, NX_ARG_INT, i)
 DEFINE_ARG_MAKER(uint_arg, unsigned long long, NX_ARG_UINT, u)
@@ -71,13 +72,20 @@ std::string c_format(const std::string& format, const std::vector<Slot>& slots, 
   if constexpr (sizeof...(T) < kMaxSlots) {
     const auto& v = slots[next].value.value;
     switch (slots[next].kind) {
-      case Kind::kLongLong: return c_format(format, slots, next + 1, values..., v.i);
-      case Kind::kUnsigned: return c_format(format, slots, next + 1, values..., v.u);
-      case Kind::kDouble: return c_format(format, slots, next + 1, values..., v.d);
-      case Kind::kChar: return c_format(format, slots, next + 1, values..., v.c);
-      case Kind::kString: return c_format(format, slots, next + 1, values..., v.s);
-      case Kind::kPointer: return c_format(format, slots, next + 1, values..., v.p);
-      case Kind::kStar: return c_format(format, slots, next + 1, values..., static_cast<int>(v.i));
+      case Kind::kLongLong:
+        return c_format(format, slots, next + 1, values..., v.i);
+      case Kind::kUnsigned:
+        return c_format(format, slots, next + 1, values..., v.u);
+      case Kind::kDouble:
+        return c_format(format, slots, next + 1, values..., v.d);
+      case Kind::kChar:
+        return c_format(format, slots, next + 1, values..., v.c);
+      case Kind::kString:
+        return c_format(format, slots, next + 1, values..., v.s);
+      case Kind::kPointer:
+        return c_format(format, slots, next + 1, values..., v.p);
+      case Kind::kStar:
+        return c_format(format, slots, next + 1, values..., static_cast<int>(v.i));
     }
   }
   std::abort();
@@ -157,8 +165,8 @@ class FormatGenerator {
   std::string value(char conv, std::vector<Slot>* slots) {
     static int object;
     static const long long kIntegers[] = {0, 1, -1, 42, 255, LLONG_MIN, LLONG_MAX};
-    static const double kDoubles[] = {0.0, -0.0, 1.5, -2.25, 1e300, -1e-300, 5e-324,
-                                      0.1, 123456.789, INFINITY, -INFINITY, NAN, 9.9999999};
+    static const double kDoubles[] = {0.0, -0.0,       1.5,      -2.25,     1e300, -1e-300,  5e-324,
+                                      0.1, 123456.789, INFINITY, -INFINITY, NAN,   9.9999999};
     static const int kChars[] = {'a', ' ', '%', 0, 200};
     static const char* const kStrings[] = {"", "x", "hello world", "\xE6\x97\xA5", "%d %n"};
     static const void* const kPointers[] = {nullptr, &object, reinterpret_cast<void*>(0x1234)};
@@ -193,8 +201,10 @@ TEST(PrintfArgsTest, MatchesSnprintfForFixedFormats) {
       {"%*lld|", {{Kind::kStar, int_arg(-6)}, {Kind::kLongLong, int_arg(12)}}},
       {"%.*s", {{Kind::kStar, int_arg(-1)}, {Kind::kString, string_arg("negative precision")}}},
       {"%2$s %1$lld", {{Kind::kLongLong, int_arg(5)}, {Kind::kString, string_arg("five")}}},
-      {"%1$*2$.*3$f", {{Kind::kDouble, double_arg(3.14159)}, {Kind::kStar, int_arg(10)},
-                       {Kind::kStar, int_arg(2)}}},
+      {"%1$*2$.*3$f",
+       {{Kind::kDouble, double_arg(3.14159)},
+        {Kind::kStar, int_arg(10)},
+        {Kind::kStar, int_arg(2)}}},
   };
   for (const auto& test : cases) EXPECT_EQ(compare_with_snprintf(test.format, test.slots), "");
 }
@@ -232,15 +242,16 @@ TEST(PrintfArgsTest, MissingArgumentsGiveTheMarkerAndNothingPastTheEndIsRead) {
   NxStringBuff buffer = {nullptr, 0, 0};
   NxStringBuffPrintfA(nullptr, &buffer, "%d %d %3$d %4$s", args);
   NxStringBuffPrintfA(nullptr, &buffer, "[%s]", nullptr);
-  EXPECT_EQ(std::string(buffer.text), "1 " + kMarker + " " + kMarker + " " + kMarker + "[" +
-                                          kMarker + "]");
+  EXPECT_EQ(std::string(buffer.text),
+            "1 " + kMarker + " " + kMarker + " " + kMarker + "[" + kMarker + "]");
   OruMemoryFree(NxStringBuffTakeStr(&buffer));
 }
 
 TEST(PrintfArgsTest, PercentNWritesNothing) {
   int target = 77;
-  EXPECT_EQ(nx_format("ab%ncd%hhn%s", {pointer_arg(&target), pointer_arg(&target), string_arg("x")}),
-            "ab" + kMarker + "cd" + kMarker + "x");
+  EXPECT_EQ(
+      nx_format("ab%ncd%hhn%s", {pointer_arg(&target), pointer_arg(&target), string_arg("x")}),
+      "ab" + kMarker + "cd" + kMarker + "x");
   EXPECT_EQ(target, 77);
 }
 
@@ -265,10 +276,10 @@ TEST(PrintfArgsTest, TagsConvertOnlyWhereExact) {
   const std::underlying_type_t<nxPrintfArgType> bad_tag = 42;  // as C code may store it
   std::memcpy(&unknown.type, &bad_tag, sizeof bad_tag);
   const std::vector<std::pair<const char*, nxPrintfArgVal>> refused = {
-      {"%u", int_arg(-1)},         {"%x", char_arg(-3)},     {"%d", uint_arg(ULLONG_MAX)},
-      {"%c", int_arg(300)},        {"%c", int_arg(-1)},      {"%f", int_arg((1LL << 53) + 1)},
-      {"%s", int_arg(5)},          {"%d", string_arg("x")},  {"%d", double_arg(1.5)},
-      {"%f", string_arg("x")},     {"%s", pointer_arg(nullptr)}, {"%p", int_arg(0x1234)},
+      {"%u", int_arg(-1)},     {"%x", char_arg(-3)},         {"%d", uint_arg(ULLONG_MAX)},
+      {"%c", int_arg(300)},    {"%c", int_arg(-1)},          {"%f", int_arg((1LL << 53) + 1)},
+      {"%s", int_arg(5)},      {"%d", string_arg("x")},      {"%d", double_arg(1.5)},
+      {"%f", string_arg("x")}, {"%s", pointer_arg(nullptr)}, {"%p", int_arg(0x1234)},
       {"%d", unknown}};
   for (const auto& [format, arg] : refused) {
     EXPECT_EQ(nx_format((std::string(format) + "|%d").c_str(), {arg, int_arg(7)}), kMarker + "|7")

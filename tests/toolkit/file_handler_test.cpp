@@ -1,11 +1,10 @@
 // The file handler through the toolkit's C functions: where and how files
 // are opened, headers, switching files, and files that cannot be opened.
 #include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "toolkit_fixture.h"
 #include "unprivileged.h"
@@ -41,7 +40,8 @@ class FileHandlerTest : public ToolkitFixture {
   std::string wired(const std::string& handler_lines) const {
     return "logger.f.handlers = handler.f\n"
            "handler.f.level = ALL\n"
-           "formatter.xml.className = gw_xmlformatter\n" + handler_lines;
+           "formatter.xml.className = gw_xmlformatter\n" +
+           handler_lines;
   }
 };
 
@@ -72,16 +72,16 @@ TEST_F(FileHandlerTest, HeaderGoesOnlyIntoNewOrEmptyFiles) {
   write_file(used, "earlier record\n");
   write_file(empty, "");
   for (const std::string& path : {fresh, used, empty}) {
-    ASSERT_EQ(open_with(wired("handler.f.formatter = formatter.xml\nhandler.f.fileName = " +
-                              path + "\n")),
+    ASSERT_EQ(open_with(wired("handler.f.formatter = formatter.xml\nhandler.f.fileName = " + path +
+                              "\n")),
               1);
     Ref logger("logger.f");
     GwLogInfo(logger, "c", 1, 1, "one", nullptr);
     GwCloseToolkit();
     // A second run appends to the file it left, with no second header and
     // no trailer: readers cope with a file that has none yet.
-    ASSERT_EQ(open_with(wired("handler.f.formatter = formatter.xml\nhandler.f.fileName = " +
-                              path + "\n")),
+    ASSERT_EQ(open_with(wired("handler.f.formatter = formatter.xml\nhandler.f.fileName = " + path +
+                              "\n")),
               1);
     GwLogInfo(logger, "c", 1, 2, "two", nullptr);
     GwCloseToolkit();

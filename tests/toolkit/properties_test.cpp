@@ -38,7 +38,8 @@ TEST(PropertiesTest, SeparatorsCommentsAndBlanks) {
 }
 
 TEST(PropertiesTest, LineNumbersCountEveryPhysicalLineAndEveryLineEnd) {
-  const ParsedProperties parsed = parse_properties("a.b=1\r\n\r\n# c\ra.c=2\na.d = 3 \\\n  4\na.e=5");
+  const ParsedProperties parsed =
+      parse_properties("a.b=1\r\n\r\n# c\ra.c=2\na.d = 3 \\\n  4\na.e=5");
   ASSERT_EQ(parsed.entries.size(), 4u);
   EXPECT_EQ(parsed.entries[0].line, 1);
   EXPECT_EQ(parsed.entries[1].line, 4);
@@ -55,12 +56,12 @@ TEST(PropertiesTest, ContinuationJoinsLinesWithoutTheirLeadingBlanks) {
       "even.slashes = end\\\\\n"
       "next.key = v\n"
       "last.key = dangling \\");
-  EXPECT_THAT(pairs(parsed),
-              ElementsAre(std::pair<std::string, std::string>{"logger.handlers",
-                                                              "handler.a, handler.b"},
-                          std::pair<std::string, std::string>{"even.slashes", "end\\"},
-                          std::pair<std::string, std::string>{"next.key", "v"},
-                          std::pair<std::string, std::string>{"last.key", "dangling"}));
+  EXPECT_THAT(
+      pairs(parsed),
+      ElementsAre(std::pair<std::string, std::string>{"logger.handlers", "handler.a, handler.b"},
+                  std::pair<std::string, std::string>{"even.slashes", "end\\"},
+                  std::pair<std::string, std::string>{"next.key", "v"},
+                  std::pair<std::string, std::string>{"last.key", "dangling"}));
 }
 
 TEST(PropertiesTest, CommentLinesDoNotContinue) {
@@ -96,11 +97,10 @@ TEST(PropertiesTest, MalformedLinesAreReportedAndSkipped) {
       "good.b = 2\n");
   EXPECT_THAT(pairs(parsed), ElementsAre(std::pair<std::string, std::string>{"good.a", "1"},
                                          std::pair<std::string, std::string>{"good.b", "2"}));
-  EXPECT_THAT(parsed.errors, ElementsAre(Field(&PropertyError::line, 2),
-                                         Field(&PropertyError::line, 3),
-                                         Field(&PropertyError::line, 4),
-                                         Field(&PropertyError::line, 5),
-                                         Field(&PropertyError::line, 6)));
+  EXPECT_THAT(parsed.errors,
+              ElementsAre(Field(&PropertyError::line, 2), Field(&PropertyError::line, 3),
+                          Field(&PropertyError::line, 4), Field(&PropertyError::line, 5),
+                          Field(&PropertyError::line, 6)));
   EXPECT_THAT(parsed.errors[0].message, ::testing::HasSubstr("\\uXXXX"));
 }
 

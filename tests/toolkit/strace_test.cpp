@@ -1,10 +1,9 @@
 // A record costs exactly one system call, its write(2): counted with
 // strace -c over a run of the probe with no records and one with many.
-#include <sys/stat.h>
-#include <sys/wait.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cctype>
 #include <cstdio>
@@ -55,8 +54,9 @@ std::map<std::string, long> added_calls(const char* probe, const TempDir& dir, i
     if (::mkdir(run_dir.c_str(), 0700) != 0) return {};
     const std::string summary = dir.file("summary" + std::to_string(i) + ".txt");
     // LeakSanitizer cannot run under ptrace: a sanitized probe goes without.
-    *exit_code = run(std::string("ASAN_OPTIONS=detect_leaks=0 strace -c -o ") + summary + " " + probe + " " + run_dir +
-                     " " + std::to_string(i == 0 ? 0 : kRecords) + extra + " 2>/dev/null");
+    *exit_code =
+        run(std::string("ASAN_OPTIONS=detect_leaks=0 strace -c -o ") + summary + " " + probe + " " +
+            run_dir + " " + std::to_string(i == 0 ? 0 : kRecords) + extra + " 2>/dev/null");
     if (*exit_code != 0) return {};
     runs[i] = calls_of(read_file(summary));
   }

@@ -37,7 +37,9 @@ class TestFormatter final : public RecordFormatter {
         out += record.function;
         out += ':' + std::to_string(record.line);
         break;
-      case RecordKind::kText: out += "text"; break;
+      case RecordKind::kText:
+        out += "text";
+        break;
     }
     out += '|';
     out += record.text;

@@ -25,7 +25,9 @@ int main(int argc, char** argv) {
   std::ofstream(config) << "logger.probe.level = ALL\n"
                            "logger.probe.handlers = handler.probe\n"
                            "handler.probe.formatter = formatter.probe\n"
-                           "handler.probe.fileName = " << log << "\n"
+                           "handler.probe.fileName = "
+                        << log
+                        << "\n"
                            "formatter.probe.className = gw_basicformatter\n"
                         << (argc == 4 ? std::string("handler.probe.limit = ") + argv[3] +
                                             "\nhandler.probe.count = 2\n"

@@ -28,8 +28,11 @@ class ToolkitTest : public ToolkitFixture {
     return "logger.app.level = ALL\n"
            "logger.app.handlers = handler.msg\n"
            "logger.app.sub.handlers = handler.trace\n"
-           "handler.msg.fileName = " + file("msg.log") + "\n"
-           "handler.trace.fileName = " + file("trace.log") + "\n";
+           "handler.msg.fileName = " +
+           file("msg.log") +
+           "\n"
+           "handler.trace.fileName = " +
+           file("trace.log") + "\n";
   }
 };
 
@@ -68,9 +71,12 @@ TEST_F(ToolkitTest, LoggerAndHandlerLevelsFilterRecords) {
                       "logger.off.level = OFF\n"
                       "logger.off.handlers = handler.all\n"
                       "logger.none.level = ALL\n"
-                      "handler.all.fileName = " + file("all.log") + "\n"
+                      "handler.all.fileName = " +
+                      file("all.log") +
+                      "\n"
                       "handler.severe.level = SEVERE\n"
-                      "handler.severe.fileName = " + file("severe.log") + "\n"),
+                      "handler.severe.fileName = " +
+                      file("severe.log") + "\n"),
             1);
   Ref w("logger.w");
   Ref f("logger.f");
@@ -145,8 +151,9 @@ TEST_F(ToolkitTest, PropertiesAreOwnOrInheritedAndOtherwiseNotFound) {
   EXPECT_EQ(property(orders, "level"), "INFO") << "a null value removes the run-time value";
   ::testing::internal::CaptureStderr();
   GwSetObjProp(orders, "level", "LOUD");
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-            "gwtoolkit: logger.dc.msg.orders.level: unknown level \"LOUD\" (kept, but without effect)\n");
+  EXPECT_EQ(
+      ::testing::internal::GetCapturedStderr(),
+      "gwtoolkit: logger.dc.msg.orders.level: unknown level \"LOUD\" (kept, but without effect)\n");
   EXPECT_EQ(property(orders, "level"), "LOUD");
 
   unsigned char found = 0;
@@ -231,31 +238,33 @@ TEST_F(ToolkitTest, ReleasedForgedAndNullHandlesAreIgnored) {
 TEST_F(ToolkitTest, WrongLinesAreReportedOnceEachAndIgnored) {
   int opened = 0;
   const std::string errors = open_capturing(
-      "logger.good.level = FINE\n"              // 1
+      "logger.good.level = FINE\n"                            // 1
       "logger.good.handlers = handler.ok, handler.missing\n"  // 2
-      "handler.ok.fileName = " + file("ok.log") + "\n"  // 3
-      "logger.bad.level = VERBOSE\n"            // 4
-      "nodot = 1\n"                             // 5
-      "logger.x.className = gw_nosuch\n"        // 6
-      "bad.escape = \\u12\n"                    // 7
-      "logger.y.handlers = formatter.f\n"       // 8
-      "formatter.f.className = gw_xmlformatter\n"  // 9
-      "handler.ok.limit = -5\n"                 // 10
-      "handler.ok.permissions = 0999\n"         // 11
-      "handler.ok.formatter = nothing.here\n",  // 12
+      "handler.ok.fileName = " +
+          file("ok.log") +
+          "\n"                                         // 3
+          "logger.bad.level = VERBOSE\n"               // 4
+          "nodot = 1\n"                                // 5
+          "logger.x.className = gw_nosuch\n"           // 6
+          "bad.escape = \\u12\n"                       // 7
+          "logger.y.handlers = formatter.f\n"          // 8
+          "formatter.f.className = gw_xmlformatter\n"  // 9
+          "handler.ok.limit = -5\n"                    // 10
+          "handler.ok.permissions = 0999\n"            // 11
+          "handler.ok.formatter = nothing.here\n",     // 12
       &opened);
   EXPECT_EQ(opened, 1);
   const std::string path = config_path();
   EXPECT_EQ(errors,
-            path + ":2: logger.good.handlers: no object is named \"handler.missing\"\n" +
-            path + ":4: logger.bad.level: unknown level \"VERBOSE\"\n" +
-            path + ":5: key \"nodot\" names no object: keys are <object name>.<property>\n" +
-            path + ":6: logger.x.className: unknown class \"gw_nosuch\"\n" +
-            path + ":7: malformed \\uXXXX escape\n" +
-            path + ":8: logger.y.handlers: \"formatter.f\" is not a handler\n" +
-            path + ":10: handler.ok.limit: not a non-negative decimal number: \"-5\"\n" +
-            path + ":11: handler.ok.permissions: not octal permissions from 0 to 0777: \"0999\"\n" +
-            path + ":12: handler.ok.formatter: no object is named \"nothing.here\"\n");
+            path + ":2: logger.good.handlers: no object is named \"handler.missing\"\n" + path +
+                ":4: logger.bad.level: unknown level \"VERBOSE\"\n" + path +
+                ":5: key \"nodot\" names no object: keys are <object name>.<property>\n" + path +
+                ":6: logger.x.className: unknown class \"gw_nosuch\"\n" + path +
+                ":7: malformed \\uXXXX escape\n" + path +
+                ":8: logger.y.handlers: \"formatter.f\" is not a handler\n" + path +
+                ":10: handler.ok.limit: not a non-negative decimal number: \"-5\"\n" + path +
+                ":11: handler.ok.permissions: not octal permissions from 0 to 0777: \"0999\"\n" +
+                path + ":12: handler.ok.formatter: no object is named \"nothing.here\"\n");
   // The good parts apply: the logger writes to handler.ok alone, and the
   // wrong level falls back to the inherited default.
   Ref good("logger.good");
@@ -278,8 +287,9 @@ TEST_F(ToolkitTest, UnreadableFileGivesZeroAndOneLine) {
 }
 
 TEST_F(ToolkitTest, ReloadAppliesChangedConfigurationAndKeepsRunTimeValues) {
-  const std::string handler_lines = "logger.dc.msg.handlers = handler.file.dc.msg\n"
-                                    "handler.file.dc.msg.fileName = msg.log\n";
+  const std::string handler_lines =
+      "logger.dc.msg.handlers = handler.file.dc.msg\n"
+      "handler.file.dc.msg.fileName = msg.log\n";
   ASSERT_EQ(open_with("logger.dc.msg.level = INFO\n" + handler_lines), 1);
   // What the library does with a new group.
   Ref logger("logger.dc.msg.orders");
@@ -310,10 +320,9 @@ TEST_F(ToolkitTest, ReloadWhileThreadsLogLosesNoRecord) {
   // switching the handler list and the handlers' levels at once: a record
   // that saw half of one and half of the other would go nowhere or twice.
   const auto config = [&](const char* to, const char* on, const char* off) {
-    return std::string("logger.r.level = INFO\n") + "logger.r.handlers = " + to + "\n" +
-           on + ".level = ALL\n" + off + ".level = OFF\n" +
-           "handler.a.fileName = " + file("a.log") + "\n" +
-           "handler.b.fileName = " + file("b.log") + "\n";
+    return std::string("logger.r.level = INFO\n") + "logger.r.handlers = " + to + "\n" + on +
+           ".level = ALL\n" + off + ".level = OFF\n" + "handler.a.fileName = " + file("a.log") +
+           "\n" + "handler.b.fileName = " + file("b.log") + "\n";
   };
   const std::string to_a = config("handler.a", "handler.a", "handler.b");
   const std::string to_b = config("handler.b", "handler.b", "handler.a");
@@ -344,7 +353,8 @@ TEST_F(ToolkitTest, ReloadWhileThreadsLogLosesNoRecord) {
   std::set<std::string> seen;
   for (const char* name : {"a.log", "b.log"}) {
     for (const std::string& line : read_lines(file(name))) {
-      ASSERT_THAT(line, ::testing::MatchesRegex("4000\\|logger\\.r\\|p[0-3]\\|\\|c,1,1\\|t[0-3]-[0-9]+"));
+      ASSERT_THAT(line,
+                  ::testing::MatchesRegex("4000\\|logger\\.r\\|p[0-3]\\|\\|c,1,1\\|t[0-3]-[0-9]+"));
       EXPECT_TRUE(seen.insert(line).second) << "written twice: " << line;
     }
   }
@@ -383,8 +393,8 @@ TEST_F(ToolkitTest, ManyThreadsWritingOneFileKeepEveryLineWhole) {
     EXPECT_EQ(i, next[t]++) << "records of one thread keep their order";
     const std::string filler(5000 + 100 * t, static_cast<char>('a' + t));
     EXPECT_EQ(line.substr(line.size() - filler.size()), filler);
-    EXPECT_EQ(line.size(), prefix.size() + std::to_string(t).size() + 1 +
-                               std::to_string(i).size() + 1 + filler.size());
+    EXPECT_EQ(line.size(), prefix.size() + std::to_string(t).size() + 1 + std::to_string(i).size() +
+                               1 + filler.size());
   }
 }
 
@@ -407,14 +417,17 @@ TEST_F(ToolkitTest, ProductWritesRacingRecordsStayConsistent) {
   const std::vector<std::string> lines = read_lines(file("trace.log"));
   ASSERT_EQ(lines.size(), 8000u);
   for (const std::string& line : lines) {
-    ASSERT_THAT(line, ::testing::MatchesRegex("1000\\|logger\\.app\\.sub\\|prod pid=1 tid=[0-3]x{50}"
-                                              "\\|\\|f\\.cpp:fn:[0-9]+\\|r"));
+    ASSERT_THAT(line,
+                ::testing::MatchesRegex("1000\\|logger\\.app\\.sub\\|prod pid=1 tid=[0-3]x{50}"
+                                        "\\|\\|f\\.cpp:fn:[0-9]+\\|r"));
   }
 }
 
 TEST_F(ToolkitTest, HandlerFormatterIsReadAdoptedAndReplaced) {
   ASSERT_EQ(open_with("handler.x.formatter = formatter.xml\n"
-                      "handler.x.fileName = " + file("x.log") + "\n"
+                      "handler.x.fileName = " +
+                      file("x.log") +
+                      "\n"
                       "formatter.xml.className = gw_xmlformatter\n"
                       "formatter.json.className = gw_jsonformatter\n"
                       "logger.l.handlers = handler.x\n"),
@@ -521,8 +534,9 @@ TEST_F(ToolkitTest, SuppliedConfigurationWiresTheThreeRoles) {
   EXPECT_EQ(GwIsLoggable(loggers[2], 3000), 1);
   EXPECT_EQ(GwIsLoggable(loggers[2], 2000), 0);
   GwLogDebugMin(loggers[2], "a.cpp", "f", 2, "now written", nullptr);
-  EXPECT_THAT(read_lines(file("trace.log")),
-              ElementsAre("3000|logger.dc.trace.orders|shopport=9000|orders|a.cpp:f:2|now written"));
+  EXPECT_THAT(
+      read_lines(file("trace.log")),
+      ElementsAre("3000|logger.dc.trace.orders|shopport=9000|orders|a.cpp:f:2|now written"));
   for (GwHandle logger : loggers) GwReleaseObject(logger);
 }
 

@@ -21,7 +21,9 @@ TEST_F(BasicFormatterTest, LineOfEachKind) {
   EXPECT_EQ(format(sample_record(RecordKind::kMessage, "Server started")),
             time + "INFO [ekserver] [dispatcher] [eklogger:1:42] Server started\n");
   EXPECT_EQ(format(sample_record(RecordKind::kTrace, "100% %s")),
-            time + "FINER [srvport=9000 pid=123 tid=456] [dispatcher] [src/session.cpp:120 Session::open] 100% %s\n");
+            time +
+                "FINER [srvport=9000 pid=123 tid=456] [dispatcher] [src/session.cpp:120 "
+                "Session::open] 100% %s\n");
   Record odd = sample_record(RecordKind::kText, "");
   odd.level = 4500;
   EXPECT_EQ(format(odd), time + "4500 [ekserver] [dispatcher] [] \n");
@@ -54,7 +56,8 @@ TEST_F(BasicFormatterTest, HostileFieldsStayOneLineAndRoundTrip) {
       for (std::size_t i = 0; i + 1 < line.size();) {
         const auto step = formatting::decode_utf8(std::string_view(line).substr(i));
         const char32_t c = step.code_point;
-        ASSERT_TRUE(step.valid && c >= 0x20 && c != 0x7f && !(c >= 0x80 && c <= 0x9f) && c != 0x2028 && c != 0x2029)
+        ASSERT_TRUE(step.valid && c >= 0x20 && c != 0x7f && !(c >= 0x80 && c <= 0x9f) &&
+                    c != 0x2028 && c != 0x2029)
             << "raw control or ill-formed byte at " << i;
         i += step.length;
       }
@@ -97,20 +100,27 @@ TEST_F(BasicFormatterTest, FileMatchesTheDocumentedGrammar) {
       "([A-Z]+|-?[0-9]+) \\[([^]]*)\\] \\[([^]]*)\\] \\[([^]]*)\\] (.*)$";
   const std::string origin_grammar = "^([^:]*):(-?[0-9]+):(-?[0-9]+)$|^([^:]*):(-?[0-9]+) (.*)$|^$";
   std::size_t records;
-  const std::string path = shell_quote(scratch_file("basic.log", hostile_file(*formatter_, records)));
-  const auto count = [](const std::string& command) { return std::stoul(run_command(command).output); };
+  const std::string path =
+      shell_quote(scratch_file("basic.log", hostile_file(*formatter_, records)));
+  const auto count = [](const std::string& command) {
+    return std::stoul(run_command(command).output);
+  };
   EXPECT_EQ(count("wc -l < " + path), records);
   EXPECT_EQ(count("LC_ALL=C grep -c -E " + shell_quote(line_grammar) + " " + path), records);
   EXPECT_EQ(count("LC_ALL=C sed -E " + shell_quote("s/" + line_grammar + "/\\5/") + " " + path +
                   " | LC_ALL=C grep -c -E " + shell_quote(origin_grammar)),
             records);
   const std::string numbers =
-      "LC_ALL=C sed -nE 's/^[^[]*\\[[^]]*\\] \\[[^]]*\\] \\[[^]:]*:(-?[0-9]+):(-?[0-9]+)\\] .*$/\\1 \\2/p' " + path;
+      "LC_ALL=C sed -nE 's/^[^[]*\\[[^]]*\\] \\[[^]]*\\] \\[[^]:]*:(-?[0-9]+):(-?[0-9]+)\\] "
+      ".*$/\\1 \\2/p' " +
+      path;
   EXPECT_EQ(count(numbers + " | wc -l"), records / 3);
   EXPECT_EQ(run_command(numbers + " | sort -u").output, "1 42\n");
-  const std::string trace = shell_quote(scratch_file("trace.log", format(sample_record(RecordKind::kTrace, "x"))));
-  EXPECT_EQ(run_command("LC_ALL=C awk -F'] ' '{ sub(/^[^[]*\\[/, \"\", $1); print $1 }' " + trace).output,
-            "srvport=9000 pid=123 tid=456\n");
+  const std::string trace =
+      shell_quote(scratch_file("trace.log", format(sample_record(RecordKind::kTrace, "x"))));
+  EXPECT_EQ(
+      run_command("LC_ALL=C awk -F'] ' '{ sub(/^[^[]*\\[/, \"\", $1); print $1 }' " + trace).output,
+      "srvport=9000 pid=123 tid=456\n");
 }
 
 }  // namespace

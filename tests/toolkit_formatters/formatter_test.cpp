@@ -1,9 +1,9 @@
 // The formatter factory, level names, and records at their worst expansion.
 #include "formatter.h"
 
-#include <climits>
-
 #include <gtest/gtest.h>
+
+#include <climits>
 
 namespace gw {
 namespace {
@@ -13,21 +13,24 @@ TEST(FormatterFactoryTest, ExactClassNamesOnly) {
     ASSERT_NE(make_record_formatter(name), nullptr) << name;
     EXPECT_EQ(make_record_formatter(name)->class_name(), name);
   }
-  for (const char* name : {"", "GW_BASICFORMATTER", "gw_basicformatterx", "gw_xmlformatter ", "gw_basic"}) {
+  for (const char* name :
+       {"", "GW_BASICFORMATTER", "gw_basicformatterx", "gw_xmlformatter ", "gw_basic"}) {
     EXPECT_EQ(make_record_formatter(name), nullptr) << '"' << name << '"';
   }
   EXPECT_EQ(make_record_formatter(std::string_view("gw_jsonformatter", 15)), nullptr);
   EXPECT_EQ(make_record_formatter("gw_basicformatter")->header(), nullptr);
   EXPECT_EQ(make_record_formatter("gw_jsonformatter")->trailer(), nullptr);
-  EXPECT_STREQ(make_record_formatter("gw_xmlformatter")->header(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<log>\n");
+  EXPECT_STREQ(make_record_formatter("gw_xmlformatter")->header(),
+               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<log>\n");
   EXPECT_STREQ(make_record_formatter("gw_xmlformatter")->trailer(), "</log>\n");
 }
 
 TEST(LevelNameTest, StandardNamesElseTheNumber) {
   char buffer[12];
   const std::pair<int, const char*> cases[] = {
-      {6000, "SEVERE"}, {5000, "WARNING"}, {4000, "INFO"},  {3000, "FINE"},       {2000, "FINER"},
-      {1000, "FINEST"}, {0, "0"},          {4001, "4001"}, {INT_MIN, "-2147483648"}, {INT_MAX, "2147483647"}};
+      {6000, "SEVERE"},         {5000, "WARNING"},      {4000, "INFO"}, {3000, "FINE"},
+      {2000, "FINER"},          {1000, "FINEST"},       {0, "0"},       {4001, "4001"},
+      {INT_MIN, "-2147483648"}, {INT_MAX, "2147483647"}};
   for (const auto& [level, name] : cases) EXPECT_EQ(level_name(level, buffer), name);
 }
 
@@ -40,8 +43,8 @@ TEST(FormatterFactoryTest, WorstCaseRecordsFitAfterExistingText) {
       std::string worst;
       while (worst.size() < 4000) worst += pattern;
       for (RecordKind kind : {RecordKind::kMessage, RecordKind::kTrace, RecordKind::kText}) {
-        Record record{INT64_MIN, INT_MIN, kind, worst, worst, worst, worst, INT_MIN, INT_MIN,
-                      worst,     worst,   INT_MIN, worst};
+        Record record{INT64_MIN, INT_MIN, kind,  worst, worst,   worst, worst,
+                      INT_MIN,   INT_MIN, worst, worst, INT_MIN, worst};
         std::string out = "before\n";
         make_record_formatter(name)->format(record, out);
         EXPECT_EQ(out.compare(0, 7, "before\n"), 0) << name;

@@ -4,6 +4,7 @@
 #ifndef EKLOGGER_TESTS_TOOLKIT_FORMATTERS_FORMATTER_TEST_SUPPORT_H_
 #define EKLOGGER_TESTS_TOOLKIT_FORMATTERS_FORMATTER_TEST_SUPPORT_H_
 
+#include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -13,8 +14,6 @@
 #include <fstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "formatter.h"
 #include "record.h"
@@ -67,12 +66,16 @@ inline std::vector<Sample> hostile_samples() {
       {"plain", "Server started", true},
       {"empty", "", true},
       {"percent", "100% done %s %n %d %% %", true},
-      {"forged record", "ok\n2026-12-08T11:42:07.000000+01:00 SEVERE [x] [y] [] forged\r\nnext", true},
+      {"forged record", "ok\n2026-12-08T11:42:07.000000+01:00 SEVERE [x] [y] [] forged\r\nnext",
+       true},
       {"controls", "nul\0bel\x07 bs\x08 vt\x0b ff\x0c esc\x1b[31m del\x7f us\x1f tab\t"s, true},
       {"backslashes", "C:\\path\\x41\\n\\", true},
       {"markup and quotes", "<a href=\"x\">&amp; &#10; ]]> </record></log> 'single' `back`", true},
       {"separators", "] [x:1:2] [] : ]] [", true},
-      {"unicode", "Gr\xc3\xbc\xc3\x9f" "e \xe6\x97\xa5 \xf0\x9f\x98\x80 \xe2\x80\xa8 \xc2\x85 \xf4\x8f\xbf\xbf", true},
+      {"unicode",
+       "Gr\xc3\xbc\xc3\x9f"
+       "e \xe6\x97\xa5 \xf0\x9f\x98\x80 \xe2\x80\xa8 \xc2\x85 \xf4\x8f\xbf\xbf",
+       true},
       {"noncharacters", "\xef\xbf\xbe \xef\xbf\xbf \xef\xb7\x90", true},
       {"every byte", every_byte, false},
       {"overlong", "\xc0\xaf \xc1\xbf \xe0\x80\xaf \xf0\x80\x80\xaf", false},
@@ -89,7 +92,8 @@ inline std::string hostile_file(const RecordFormatter& formatter, std::size_t& r
   std::string file;
   records = 0;
   for (const Sample& sample : hostile_samples()) {
-    for (const Record& record : records_of_every_kind(sample.bytes)) formatter.format(record, file), ++records;
+    for (const Record& record : records_of_every_kind(sample.bytes))
+      formatter.format(record, file), ++records;
   }
   return file;
 }
@@ -97,7 +101,8 @@ inline std::string hostile_file(const RecordFormatter& formatter, std::size_t& r
 // A fixture for the formatter of one class, under a fixed time zone.
 class FormatterFixture : public ::testing::Test {
  protected:
-  explicit FormatterFixture(const char* class_name) : formatter_(make_record_formatter(class_name)) {}
+  explicit FormatterFixture(const char* class_name)
+      : formatter_(make_record_formatter(class_name)) {}
   void SetUp() override {
     setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
     tzset();
@@ -127,7 +132,8 @@ inline std::string scratch_file(const std::string& name, std::string_view bytes)
   };
   static const ScratchDir dir;
   const std::string path = dir.path + "/" + name;
-  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return path;
 }
 
@@ -141,7 +147,8 @@ inline CommandResult run_command(const std::string& command) {
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return result;
   char buffer[4096];
-  for (size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.output.append(buffer, got);
+  for (size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    result.output.append(buffer, got);
   const int status = pclose(pipe);
   if (status != -1 && WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
   return result;
@@ -155,13 +162,16 @@ inline std::string shell_quote(std::string_view text) {
 
 // Undoes the basic escapes; false for a malformed escape.
 inline bool unescape_basic(std::string_view escaped, std::string& bytes) {
-  const auto hex = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1; };
+  const auto hex = [](char c) {
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+  };
   const std::string_view short_escapes = "nrt\\";
   bytes.clear();
   for (std::size_t i = 0; i < escaped.size(); ++i) {
     if (escaped[i] != '\\') {
       bytes.push_back(escaped[i]);
-    } else if (i + 1 < escaped.size() && short_escapes.find(escaped[i + 1]) != std::string_view::npos) {
+    } else if (i + 1 < escaped.size() &&
+               short_escapes.find(escaped[i + 1]) != std::string_view::npos) {
       bytes.push_back("\n\r\t\\"[short_escapes.find(escaped[++i])]);
     } else if (i + 3 < escaped.size() && escaped[i + 1] == 'x' && hex(escaped[i + 2]) >= 0 &&
                hex(escaped[i + 3]) >= 0) {

@@ -4,9 +4,9 @@
 // kSampleTimeUs itself.
 #include "local_time.h"
 
-#include <climits>
-
 #include <gtest/gtest.h>
+
+#include <climits>
 
 #include "formatter_test_support.h"
 

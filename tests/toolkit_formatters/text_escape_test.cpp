@@ -15,12 +15,28 @@ TEST(Utf8DecodeTest, SequenceBoundsAndMaximalSubparts) {
     std::size_t length;
     char32_t code_point;  // 0 for ill-formed
   } cases[] = {
-      {"\x7f", 1, 0x7f}, {"\xc2\x80", 2, 0x80}, {"\xdf\xbf", 2, 0x7ff}, {"\xe0\xa0\x80", 3, 0x800},
-      {"\xed\x9f\xbf", 3, 0xd7ff}, {"\xee\x80\x80", 3, 0xe000}, {"\xf0\x90\x80\x80", 4, 0x10000},
+      {"\x7f", 1, 0x7f},
+      {"\xc2\x80", 2, 0x80},
+      {"\xdf\xbf", 2, 0x7ff},
+      {"\xe0\xa0\x80", 3, 0x800},
+      {"\xed\x9f\xbf", 3, 0xd7ff},
+      {"\xee\x80\x80", 3, 0xe000},
+      {"\xf0\x90\x80\x80", 4, 0x10000},
       {"\xf4\x8f\xbf\xbf", 4, 0x10ffff},
-      {"\x80", 1, 0}, {"\xc0\xaf", 1, 0}, {"\xc1\xbf", 1, 0}, {"\xe0\x80\xaf", 1, 0},  // overlong
-      {"\xf0\x80\x80\xaf", 1, 0}, {"\xed\xa0\x80", 1, 0}, {"\xf4\x90\x80\x80", 1, 0}, {"\xf5\x80", 1, 0},
-      {"\xff", 1, 0}, {"\xe2\x82", 2, 0}, {"\xe2\x82" "A", 2, 0}, {"\xf0\x9f\x98\xc3\xa9", 3, 0},
+      {"\x80", 1, 0},
+      {"\xc0\xaf", 1, 0},
+      {"\xc1\xbf", 1, 0},
+      {"\xe0\x80\xaf", 1, 0},  // overlong
+      {"\xf0\x80\x80\xaf", 1, 0},
+      {"\xed\xa0\x80", 1, 0},
+      {"\xf4\x90\x80\x80", 1, 0},
+      {"\xf5\x80", 1, 0},
+      {"\xff", 1, 0},
+      {"\xe2\x82", 2, 0},
+      {"\xe2\x82"
+       "A",
+       2, 0},
+      {"\xf0\x9f\x98\xc3\xa9", 3, 0},
   };
   for (const auto& c : cases) {
     const Utf8Step step = decode_utf8(c.bytes);
@@ -37,10 +53,11 @@ TEST(EscapeScanTest, SpecialBytesFoundAtEveryOffset) {
     char byte;
     bool basic_text, basic_name, xml, json;  // whether each escaper changes it
   } specials[] = {
-      {'"', false, false, true, true},  {'\\', true, true, false, true}, {'\n', true, true, true, true},
-      {'\x7f', true, true, true, true}, {'\x1f', true, true, true, true}, {']', false, true, false, false},
-      {':', false, true, false, false}, {'&', false, false, true, false}, {'>', false, false, true, false},
-      {'\xff', true, true, true, true},
+      {'"', false, false, true, true},  {'\\', true, true, false, true},
+      {'\n', true, true, true, true},   {'\x7f', true, true, true, true},
+      {'\x1f', true, true, true, true}, {']', false, true, false, false},
+      {':', false, true, false, false}, {'&', false, false, true, false},
+      {'>', false, false, true, false}, {'\xff', true, true, true, true},
   };
   for (std::size_t length = 1; length <= 20; ++length) {
     for (std::size_t at = 0; at < length; ++at) {
@@ -52,7 +69,8 @@ TEST(EscapeScanTest, SpecialBytesFoundAtEveryOffset) {
         append_basic_escaped(name, bytes, BasicField::kName);
         append_xml_escaped(xml, bytes);
         append_json_escaped(json, bytes);
-        SCOPED_TRACE(::testing::Message() << "byte " << int(special.byte) << " at " << at << " of " << length);
+        SCOPED_TRACE(::testing::Message()
+                     << "byte " << int(special.byte) << " at " << at << " of " << length);
         EXPECT_EQ(basic != bytes, special.basic_text);
         EXPECT_EQ(name != bytes, special.basic_name);
         EXPECT_EQ(xml != bytes, special.xml);

@@ -1,12 +1,11 @@
 // The shipped toolkit's syslog handler against a real rsyslogd, started in
 // the foreground on a private socket and writing what it receives to a file
 // in a template that shows each field rsyslog parsed out of our messages.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <cctype>
 #include <chrono>
@@ -30,16 +29,19 @@ constexpr const char* kRsyslogd = "/usr/sbin/rsyslogd";
 class Rsyslogd {
  public:
   explicit Rsyslogd(const gw_test::TempDir& dir) : dir_(dir) {
-    gw_test::write_file(
-        dir.file("rsyslog.conf"),
-        "global(workDirectory=\"" + dir.path() + "\" maxMessageSize=\"64k\")\n"
-        "module(load=\"imuxsock\" SysSock.Use=\"off\")\n"
-        "input(type=\"imuxsock\" Socket=\"" + socket() + "\" UseSpecialParser=\"off\" "
-        "ParseHostname=\"on\" UseSysTimeStamp=\"off\")\n"
-        "template(name=\"t\" type=\"string\" string=\"%syslogseverity-text% "
-        "%syslogfacility-text% app=%app-name% procid=%procid% msgid=%msgid% "
-        "sd=%structured-data% msg=%msg%\\n\")\n"
-        "*.* action(type=\"omfile\" file=\"" + output() + "\" template=\"t\")\n");
+    gw_test::write_file(dir.file("rsyslog.conf"),
+                        "global(workDirectory=\"" + dir.path() +
+                            "\" maxMessageSize=\"64k\")\n"
+                            "module(load=\"imuxsock\" SysSock.Use=\"off\")\n"
+                            "input(type=\"imuxsock\" Socket=\"" +
+                            socket() +
+                            "\" UseSpecialParser=\"off\" "
+                            "ParseHostname=\"on\" UseSysTimeStamp=\"off\")\n"
+                            "template(name=\"t\" type=\"string\" string=\"%syslogseverity-text% "
+                            "%syslogfacility-text% app=%app-name% procid=%procid% msgid=%msgid% "
+                            "sd=%structured-data% msg=%msg%\\n\")\n"
+                            "*.* action(type=\"omfile\" file=\"" +
+                            output() + "\" template=\"t\")\n");
   }
   ~Rsyslogd() { stop(); }
 
@@ -111,14 +113,18 @@ class RsyslogTest : public ::testing::Test {
                         "logger.app.product = ekserver pid=77 tid=78\n"
                         "logger.app.component = orders\n"
                         "handler.syslog.className = gw_sysloghandler\n"
-                        "handler.syslog.socketPath = " + daemon_.socket() + "\n"
-                        "handler.syslog.facility = local3\n"
-                        "handler.json.className = gw_sysloghandler\n"
-                        "handler.json.socketPath = " + daemon_.socket() + "\n"
-                        "handler.json.appName = ekjson\n"
-                        "handler.json.level = SEVERE\n"
-                        "handler.json.formatter = formatter.json\n"
-                        "formatter.json.className = gw_jsonformatter\n");
+                        "handler.syslog.socketPath = " +
+                            daemon_.socket() +
+                            "\n"
+                            "handler.syslog.facility = local3\n"
+                            "handler.json.className = gw_sysloghandler\n"
+                            "handler.json.socketPath = " +
+                            daemon_.socket() +
+                            "\n"
+                            "handler.json.appName = ekjson\n"
+                            "handler.json.level = SEVERE\n"
+                            "handler.json.formatter = formatter.json\n"
+                            "formatter.json.className = gw_jsonformatter\n");
     ASSERT_EQ(GwOpenToolkit(dir_.file("eklogger.properties").c_str()), 1);
     logger_ = GwGetObject("logger.app", nullptr);
     handler_ = GwGetObject("handler.syslog", nullptr);
@@ -154,21 +160,29 @@ TEST_F(RsyslogTest, EveryLevelAndKindArrivesWithItsSeverityAndStructuredData) {
   const std::string ids = " pid=\"" + pid + "\" tid=\"" + std::to_string(::gettid()) + "\"]";
   const std::string head = "local3 app=ekserver procid=" + pid;
   EXPECT_EQ(received("rec-severe"),
-            "err " + head + " msgid=eklogger.1.42 sd=[eklogger@32473 component=\"orders\" "
-            "catalog=\"eklogger\" set=\"1\" number=\"42\"" + ids +
-            " msg=[ekserver pid=77 tid=78] [orders] [eklogger:1:42] disk full: rec-severe");
+            "err " + head +
+                " msgid=eklogger.1.42 sd=[eklogger@32473 component=\"orders\" "
+                "catalog=\"eklogger\" set=\"1\" number=\"42\"" +
+                ids +
+                " msg=[ekserver pid=77 tid=78] [orders] [eklogger:1:42] disk full: rec-severe");
   EXPECT_THAT(received("rec-warning"),
               HasSubstr("warning " + head + " msgid=eklogger.1.43 sd=[eklogger@32473 "));
   EXPECT_THAT(received("rec-info"), HasSubstr("info " + head + " msgid=eklogger.2.7 "));
-  EXPECT_EQ(received("rec-fine"),
-            "debug " + head + " msgid=FINE sd=[eklogger@32473 component=\"orders\" "
-            "file=\"src/session.cpp\" function=\"Session::open\" line=\"120\"" + ids +
-            " msg=[ekserver pid=77 tid=78] [orders] [src/session.cpp:120 Session::open] rec-fine");
+  EXPECT_EQ(
+      received("rec-fine"),
+      "debug " + head +
+          " msgid=FINE sd=[eklogger@32473 component=\"orders\" "
+          "file=\"src/session.cpp\" function=\"Session::open\" line=\"120\"" +
+          ids +
+          " msg=[ekserver pid=77 tid=78] [orders] [src/session.cpp:120 Session::open] rec-fine");
   EXPECT_THAT(received("rec-finer"), HasSubstr("debug " + head + " msgid=FINER "));
   EXPECT_THAT(received("rec-finest"), HasSubstr("debug " + head + " msgid=FINEST "));
-  EXPECT_EQ(received("rec-text"), "info " + head + " msgid=- sd=[eklogger@32473 component=\""
-                                  "orders\"" + ids + " msg=[ekserver pid=77 tid=78] [orders] "
-                                  "[] plain rec-text");
+  EXPECT_EQ(received("rec-text"), "info " + head +
+                                      " msgid=- sd=[eklogger@32473 component=\""
+                                      "orders\"" +
+                                      ids +
+                                      " msg=[ekserver pid=77 tid=78] [orders] "
+                                      "[] plain rec-text");
   // The second handler: its own app name and formatter, SEVERE only.
   const std::string json = received("\"text\":\"disk full: rec-severe\"");
   EXPECT_THAT(json, HasSubstr("err user app=ekjson procid=" + pid + " msgid=eklogger.1.42 "));
@@ -235,11 +249,13 @@ TEST(SyslogConfigTest, WrongValuesAreReportedAndTheDefaultsApply) {
                       "handler.syslog.className = gw_sysloghandler\n"
                       "handler.syslog.facility = local9\n"
                       "handler.syslog.maxMessageSize = 100\n"
-                      "handler.syslog.socketPath = " + dir.file("none.sock") + "\n");
+                      "handler.syslog.socketPath = " +
+                          dir.file("none.sock") + "\n");
   ::testing::internal::CaptureStderr();
   ASSERT_EQ(GwOpenToolkit(path.c_str()), 1);
   const std::string reports = ::testing::internal::GetCapturedStderr();
-  EXPECT_THAT(reports, HasSubstr(path + ":3: handler.syslog.facility: unknown facility \"local9\""));
+  EXPECT_THAT(reports,
+              HasSubstr(path + ":3: handler.syslog.facility: unknown facility \"local9\""));
   EXPECT_THAT(reports, HasSubstr(path + ":4: handler.syslog.maxMessageSize: not a decimal number "
                                         "of bytes from 480 to 65536: \"100\""));
   GwHandle handler = GwGetObject("handler.syslog", nullptr);

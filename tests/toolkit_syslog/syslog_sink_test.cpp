@@ -3,13 +3,12 @@
 // their reports when nobody receives or the socket is full, reconnection.
 #include "syslog/syslog_sink.h"
 
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
@@ -128,7 +127,8 @@ TEST(SyslogSinkTest, NoDaemonDropsWithOneReportAndReconnectsWhenItComes) {
   gw_test::TempDir dir;
   gw::SyslogSink sink("handler.syslog", settings_for(dir.file("log.sock")));
   ::testing::internal::CaptureStderr();
-  for (int i = 0; i < 20; ++i) EXPECT_FALSE(sink.write_record(trace_record("x"), "lost", nullptr, nullptr));
+  for (int i = 0; i < 20; ++i)
+    EXPECT_FALSE(sink.write_record(trace_record("x"), "lost", nullptr, nullptr));
   std::string reports = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(reports, "gwtoolkit: handler.syslog: cannot send to " + dir.file("log.sock") +
                          ": no syslog daemon receives there (No such file or directory): "
@@ -203,13 +203,13 @@ TEST(SyslogSinkTest, ForkedChildSendsItsOwnProcessAndThreadIdentifiers) {
 }
 
 TEST(SyslogSinkTest, SettingsComeFromPropertiesAndWrongValuesAreNamed) {
-  const auto settings = gw::syslog_settings([](std::string_view property)
-                                                -> std::optional<std::string_view> {
-    if (property == "facility") return "local7";
-    if (property == "maxMessageSize") return "479";  // below the minimum: the default
-    if (property == "appName") return "srv";
-    return std::nullopt;
-  });
+  const auto settings =
+      gw::syslog_settings([](std::string_view property) -> std::optional<std::string_view> {
+        if (property == "facility") return "local7";
+        if (property == "maxMessageSize") return "479";  // below the minimum: the default
+        if (property == "appName") return "srv";
+        return std::nullopt;
+      });
   EXPECT_EQ(settings.socket_path, "/dev/log");
   EXPECT_EQ(settings.facility, 23);
   EXPECT_EQ(settings.app_name, "srv");

@@ -3,8 +3,8 @@
 #include <time.h>
 
 #include <array>
-#include <cstdio>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -128,8 +128,7 @@ std::string_view utc_second(std::int64_t seconds) {
     if (gmtime_r(&t, &parts) == nullptr || parts.tm_year < -1899 || parts.tm_year > 8099) {
       cached_length = 0;
     } else {
-      cached_length =
-          strftime(cached_text.data(), cached_text.size(), "%Y-%m-%dT%H:%M:%S", &parts);
+      cached_length = strftime(cached_text.data(), cached_text.size(), "%Y-%m-%dT%H:%M:%S", &parts);
     }
     cached_second = seconds;
   }
@@ -158,13 +157,26 @@ void append_timestamp(std::int64_t time_us, std::string& out) {
 // formatters' level_name is not part of the toolkit's core.)
 void append_level(int level, std::string& out) {
   switch (level) {
-    case 6000: out += "SEVERE"; return;
-    case 5000: out += "WARNING"; return;
-    case 4000: out += "INFO"; return;
-    case 3000: out += "FINE"; return;
-    case 2000: out += "FINER"; return;
-    case 1000: out += "FINEST"; return;
-    default: append_number(level, out);
+    case 6000:
+      out += "SEVERE";
+      return;
+    case 5000:
+      out += "WARNING";
+      return;
+    case 4000:
+      out += "INFO";
+      return;
+    case 3000:
+      out += "FINE";
+      return;
+    case 2000:
+      out += "FINER";
+      return;
+    case 1000:
+      out += "FINEST";
+      return;
+    default:
+      append_number(level, out);
   }
 }
 
@@ -224,10 +236,10 @@ int syslog_severity(int level) {
 
 int syslog_facility(std::string_view name) {
   static const std::pair<std::string_view, int> kFacilities[] = {
-      {"kern", 0},    {"user", 1},     {"mail", 2},    {"daemon", 3},  {"auth", 4},
-      {"syslog", 5},  {"lpr", 6},      {"news", 7},    {"uucp", 8},    {"cron", 9},
-      {"authpriv", 10}, {"ftp", 11},   {"local0", 16}, {"local1", 17}, {"local2", 18},
-      {"local3", 19}, {"local4", 20},  {"local5", 21}, {"local6", 22}, {"local7", 23}};
+      {"kern", 0},      {"user", 1},    {"mail", 2},    {"daemon", 3},  {"auth", 4},
+      {"syslog", 5},    {"lpr", 6},     {"news", 7},    {"uucp", 8},    {"cron", 9},
+      {"authpriv", 10}, {"ftp", 11},    {"local0", 16}, {"local1", 17}, {"local2", 18},
+      {"local3", 19},   {"local4", 20}, {"local5", 21}, {"local6", 22}, {"local7", 23}};
   for (const auto& facility : kFacilities) {
     if (facility.first == name) return facility.second;
   }

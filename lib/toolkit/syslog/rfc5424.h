@@ -25,11 +25,11 @@ inline constexpr std::string_view kSyslogSdId = "eklogger@32473";
 inline constexpr std::string_view kSyslogTruncatedMarker = "...[truncated]";
 
 struct SyslogHeader {
-  int facility = 1;               // user
-  std::string_view hostname;      // "-" when empty
-  std::string_view app_name;      // "-" when empty
-  std::uint64_t process_id = 0;   // the PROCID field; 0 gives "-"
-  std::uint64_t thread_id = 0;    // carried in the structured data; 0 leaves it out
+  int facility = 1;              // user
+  std::string_view hostname;     // "-" when empty
+  std::string_view app_name;     // "-" when empty
+  std::uint64_t process_id = 0;  // the PROCID field; 0 gives "-"
+  std::uint64_t thread_id = 0;   // carried in the structured data; 0 leaves it out
 };
 
 // Syslog severity of a record level: SEVERE and above err (3), WARNING

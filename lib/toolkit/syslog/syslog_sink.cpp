@@ -6,11 +6,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 
 #include "diagnostics.h"
 #include "syslog/rfc5424.h"
@@ -134,7 +134,8 @@ std::string_view undecorated_product(std::string_view product) {
 SyslogSink::SyslogSink(std::string owner, SyslogSettings settings)
     : owner_(std::move(owner)), settings_(std::move(settings)) {
   static std::once_flag fork_handler;
-  std::call_once(fork_handler, [] { pthread_atfork(nullptr, nullptr, refresh_identifiers_in_child); });
+  std::call_once(fork_handler,
+                 [] { pthread_atfork(nullptr, nullptr, refresh_identifiers_in_child); });
   char name[HOST_NAME_MAX + 1] = {};
   if (::gethostname(name, sizeof name - 1) == 0) hostname_ = name;
   fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -183,8 +184,7 @@ bool SyslogSink::send_datagram(const std::string& datagram) {
     return false;
   }
   for (int attempt = 0;; ++attempt) {
-    const ssize_t sent =
-        ::send(fd_, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    const ssize_t sent = ::send(fd_, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     if (sent >= 0) break;
     const int error = errno;
     if (error == EINTR) continue;

@@ -28,8 +28,8 @@ constexpr std::int64_t kSyslogRetryIntervalMs = 1000;
 
 struct SyslogSettings {
   std::string socket_path = "/dev/log";
-  int facility = 1;  // user
-  std::string app_name;  // empty: the record's product without " pid=N tid=M"
+  int facility = 1;                     // user
+  std::string app_name;                 // empty: the record's product without " pid=N tid=M"
   std::size_t max_message_size = 8192;  // the whole datagram, in bytes
 
   bool operator==(const SyslogSettings& other) const {
@@ -80,9 +80,9 @@ class SyslogSink final : public Sink {
   int fd_ = -1;           // from the constructor to the destructor
   std::atomic<bool> connected_{false};
   std::atomic<std::int64_t> next_attempt_ms_{0};  // monotonic clock
-  std::atomic<int> connect_error_{ENOTCONN};       // why the last connect(2) failed
-  std::mutex connect_mutex_;  // only try_lock'ed: serialises connect(2)
-  std::atomic<bool> failing_{false};  // the drop episode was reported
+  std::atomic<int> connect_error_{ENOTCONN};      // why the last connect(2) failed
+  std::mutex connect_mutex_;                      // only try_lock'ed: serialises connect(2)
+  std::atomic<bool> failing_{false};              // the drop episode was reported
   std::atomic<std::uint64_t> episode_drops_{0};
 };
 
