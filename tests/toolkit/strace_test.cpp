@@ -11,29 +11,13 @@
 #include <sstream>
 #include <string>
 
+#include "strace_summary.h"
 #include "test_support.h"
 
 namespace gw_test {
 namespace {
 
 constexpr int kRecords = 2000;
-
-// Calls per system call from a "strace -c" summary.
-std::map<std::string, long> calls_of(const std::string& summary) {
-  std::map<std::string, long> calls;
-  std::istringstream in(summary);
-  for (std::string line; std::getline(in, line);) {
-    std::istringstream fields(line);
-    std::vector<std::string> words;
-    for (std::string word; fields >> word;) words.push_back(word);
-    if ((words.size() != 5 && words.size() != 6) || words.back() == "total" ||
-        std::isdigit(static_cast<unsigned char>(words[3][0])) == 0) {
-      continue;  // the heading, the rulers and the total
-    }
-    calls[words.back()] = std::stol(words[3]);
-  }
-  return calls;
-}
 
 int run(const std::string& command) {
   const int status = std::system(command.c_str());
@@ -58,7 +42,7 @@ std::map<std::string, long> added_calls(const char* probe, const TempDir& dir, i
         run(std::string("ASAN_OPTIONS=detect_leaks=0 strace -c -o ") + summary + " " + probe + " " +
             run_dir + " " + std::to_string(i == 0 ? 0 : kRecords) + extra + " 2>/dev/null");
     if (*exit_code != 0) return {};
-    runs[i] = calls_of(read_file(summary));
+    runs[i] = strace_calls(read_file(summary));
   }
   std::map<std::string, long> added;
   for (const auto& [name, count] : runs[1]) {

@@ -18,6 +18,7 @@
 
 #include "eklogger/platform/runtime.h"
 #include "eklogger/platform/toolkit.h"
+#include "strace_summary.h"
 #include "test_support.h"
 
 namespace {
@@ -272,23 +273,6 @@ TEST(SyslogConfigTest, WrongValuesAreReportedAndTheDefaultsApply) {
   GwCloseToolkit();
 }
 
-// Calls per system call from a "strace -c" summary.
-std::map<std::string, long> calls_of(const std::string& summary) {
-  std::map<std::string, long> calls;
-  std::istringstream in(summary);
-  for (std::string line; std::getline(in, line);) {
-    std::istringstream fields(line);
-    std::vector<std::string> words;
-    for (std::string word; fields >> word;) words.push_back(word);
-    if ((words.size() != 5 && words.size() != 6) || words.back() == "total" ||
-        std::isdigit(static_cast<unsigned char>(words[3][0])) == 0) {
-      continue;  // the heading, the rulers and the total
-    }
-    calls[words.back()] = std::stol(words[3]);
-  }
-  return calls;
-}
-
 TEST_F(RsyslogTest, RecordMakesExactlyOneSend) {
   if (std::system(("strace -o " + dir_.file("check.txt") + " true >/dev/null 2>&1").c_str()) != 0) {
     GTEST_SKIP() << "strace cannot run here";
@@ -301,7 +285,7 @@ TEST_F(RsyslogTest, RecordMakesExactlyOneSend) {
                                 SYSLOG_PROBE + " " + dir_.file("eklogger.properties") + " " +
                                 (i == 0 ? "0" : "2000") + " 2>/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
-    runs[i] = calls_of(gw_test::read_file(summary));
+    runs[i] = strace_calls(gw_test::read_file(summary));
   }
   std::map<std::string, long> added;
   for (const auto& [name, count] : runs[1]) {
