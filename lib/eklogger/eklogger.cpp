@@ -14,6 +14,8 @@ namespace Log {
 // A text composed on the stack when it is short, on the heap otherwise.
 class ComposedText {
  public:
+  ComposedText() { local_[0] = '\0'; }
+
   void append(const char* text, std::size_t length) {
     if (heap_.empty() && length_ + length < sizeof(local_)) {
       std::memcpy(local_ + length_, text, length);
@@ -28,7 +30,7 @@ class ComposedText {
   const char* c_str() const { return heap_.empty() ? local_ : heap_.c_str(); }
 
  private:
-  char local_[256] = {};
+  char local_[256];  // not cleared: only the composed part is ever read
   std::size_t length_ = 0;
   std::string heap_;
 };
