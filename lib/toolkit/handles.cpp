@@ -26,19 +26,6 @@ std::uintptr_t HandleTable::acquire(std::uint32_t object_index) {
   return static_cast<std::uintptr_t>(generation << 32 | (static_cast<std::uint64_t>(index) + 1));
 }
 
-std::uint32_t HandleTable::lookup(std::uintptr_t handle) const {
-  const std::uint64_t value = handle;
-  const std::uint64_t low = value & 0xFFFFFFFFu;
-  if (low == 0) return kNoObject;
-  const std::atomic<Slot*>* entry = slots_.entry(static_cast<std::uint32_t>(low - 1));
-  if (entry == nullptr) return kNoObject;
-  const Slot* slot = entry->load(std::memory_order_acquire);
-  if (slot == nullptr) return kNoObject;
-  const std::uint64_t state = slot->state.load(std::memory_order_acquire);
-  if ((state >> 32) != (value >> 32) || (state & 0xFFFFFFFFu) == 0) return kNoObject;
-  return static_cast<std::uint32_t>((state & 0xFFFFFFFFu) - 1);
-}
-
 bool HandleTable::release(std::uintptr_t handle) {
   const std::uint64_t value = handle;
   const std::uint64_t low = value & 0xFFFFFFFFu;

@@ -69,8 +69,20 @@ class HandleTable {
 
   // A new handle for the object, or 0 when the table is full.
   std::uintptr_t acquire(std::uint32_t object_index);
-  // The object of a live handle, or kNoObject.
-  std::uint32_t lookup(std::uintptr_t handle) const;
+  // The object of a live handle, or kNoObject.  Inline: GwIsLoggable and
+  // every record start here.
+  std::uint32_t lookup(std::uintptr_t handle) const {
+    const std::uint64_t value = handle;
+    const std::uint64_t low = value & 0xFFFFFFFFu;
+    if (low == 0) return kNoObject;
+    const std::atomic<Slot*>* entry = slots_.entry(static_cast<std::uint32_t>(low - 1));
+    if (entry == nullptr) return kNoObject;
+    const Slot* slot = entry->load(std::memory_order_acquire);
+    if (slot == nullptr) return kNoObject;
+    const std::uint64_t state = slot->state.load(std::memory_order_acquire);
+    if ((state >> 32) != (value >> 32) || (state & 0xFFFFFFFFu) == 0) return kNoObject;
+    return static_cast<std::uint32_t>((state & 0xFFFFFFFFu) - 1);
+  }
   // Ends a live handle; false for one that is not live.
   bool release(std::uintptr_t handle);
 

@@ -180,23 +180,16 @@ std::string_view effective_class(const Object& object, const PropMap& props,
   return default_class(object.kind);
 }
 
-Toolkit& Toolkit::instance() {
+std::atomic<Toolkit*> Toolkit::instance_{nullptr};
+
+Toolkit& Toolkit::create_instance() {
   // Leaked on purpose: other threads may log while the process exits.
   static Toolkit* toolkit = new Toolkit;
+  instance_.store(toolkit, std::memory_order_release);
   return *toolkit;
 }
 
 Toolkit::Toolkit() : world_(new World) {}
-
-Object* Toolkit::object_at(std::uint32_t index) const {
-  const std::atomic<Object*>* entry = objects_.entry(index);
-  return entry == nullptr ? nullptr : entry->load(std::memory_order_acquire);
-}
-
-Object* Toolkit::object_of(std::uintptr_t handle) const {
-  const std::uint32_t index = handles_.lookup(handle);
-  return index == HandleTable::kNoObject ? nullptr : object_at(index);
-}
 
 Object* Toolkit::find_locked(std::string_view name) const {
   const auto found = names_.find(name);
@@ -672,12 +665,6 @@ const char* Toolkit::handler_frame(std::uintptr_t handle, bool trailer) {
       *formatter, effective_class(*formatter, *formatter->props.load(), config));
   if (implementation == nullptr) return nullptr;
   return trailer ? implementation->trailer() : implementation->header();
-}
-
-int Toolkit::is_loggable(std::uintptr_t handle, int level) const {
-  const Object* logger = object_of(handle);
-  if (logger == nullptr || logger->kind != ObjectKind::kLogger) return 0;
-  return level_passes(logger->threshold.load(std::memory_order_relaxed), level) ? 1 : 0;
 }
 
 int Toolkit::log(std::uintptr_t handle, Record& record, bool level_test) {
