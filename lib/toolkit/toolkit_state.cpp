@@ -102,6 +102,7 @@ void edit_props(Object& object, Edit edit) {
     for (;;) {
       auto next = new PropMap(*old_props);
       edit(*next);
+      next->find_labels();
       if (object.props.compare_exchange_strong(old_props, next)) break;
       delete next;  // old_props now holds the current map: edit that
     }
@@ -682,10 +683,8 @@ int Toolkit::log(std::uintptr_t handle, Record& record, bool level_test) {
   record.time_us = now_us();
   record.logger = logger->name;
   const PropMap& props = *logger->props.load();
-  const std::string* product = find_prop(props, "product");
-  const std::string* component = find_prop(props, "component");
-  record.product = product != nullptr ? *product : view.product;
-  record.component = component != nullptr ? *component : view.component;
+  record.product = props.product != nullptr ? *props.product : view.product;
+  record.component = props.component != nullptr ? *props.component : view.component;
 
   thread_local std::string buffer;
   const RecordFormatter* rendered_by = nullptr;
