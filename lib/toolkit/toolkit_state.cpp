@@ -559,7 +559,7 @@ std::uintptr_t Toolkit::get_object(const char* name, const char* class_name) {
     report(std::string(name) + ": is a " + kind_text(object->kind) + ", not of class " +
            quoted(class_name));
   }
-  const std::uintptr_t handle = handles_.acquire(object->index);
+  const std::uintptr_t handle = handles_.acquire(object->index, object);
   if (handle == 0) report(std::string(name) + ": too many handles");
   return handle;
 }
@@ -635,7 +635,7 @@ std::uintptr_t Toolkit::handler_formatter(std::uintptr_t handle) {
   if (world()->open && formatter->index >= world()->views.size()) {
     rebuild_locked(world()->config, true, false, nullptr);
   }
-  return handles_.acquire(formatter->index);
+  return handles_.acquire(formatter->index, formatter);
 }
 
 int Toolkit::set_handler_formatter(std::uintptr_t handler_handle, std::uintptr_t formatter_handle) {

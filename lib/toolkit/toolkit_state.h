@@ -93,8 +93,7 @@ class Toolkit {
   static Toolkit& create_instance();
 
   Object* object_of(std::uintptr_t handle) const {
-    const std::uint32_t index = handles_.lookup(handle);
-    return index == HandleTable::kNoObject ? nullptr : object_at(index);
+    return static_cast<Object*>(handles_.lookup_target(handle));
   }
   Object* object_at(std::uint32_t index) const {
     const std::atomic<Object*>* entry = objects_.entry(index);
