@@ -328,6 +328,7 @@ const RecordFormatter* Toolkit::implementation_locked(Object& formatter,
 std::shared_ptr<const View> Toolkit::build_view_locked(Object& object, const ConfigFile& config,
                                                        const PropMap& props) {
   auto view = std::make_shared<View>();
+  view->class_name = std::string(effective_class(object, props, config));
   const auto value = [&](std::string_view property) {
     return effective_value(object, props, config, property);
   };
@@ -571,11 +572,15 @@ char* Toolkit::get_property(std::uintptr_t handle, const char* property, unsigne
   if (object == nullptr || property == nullptr) return nullptr;
   EpochGuard guard;
   const PropMap& props = *object->props.load();
-  const ConfigFile& config = *world()->config;
+  const World& current = *world();
+  const ConfigFile& config = *current.config;
   std::optional<std::string_view> value;
   std::string dropped;
   if (std::strcmp(property, "className") == 0) {
-    value = effective_class(*object, props, config);
+    // Resolved when the view was built: a class changes only with a new view.
+    value = current.open && object->index < current.views.size()
+                ? std::string_view(current.views[object->index]->class_name)
+                : effective_class(*object, props, config);
   } else if (object->kind == ObjectKind::kHandler && std::strcmp(property, "droppedRecords") == 0) {
     dropped = std::to_string(object->dropped_records.load(std::memory_order_relaxed));
     value = dropped;

@@ -49,6 +49,7 @@ struct FormatterView {
 };
 
 struct View {
+  std::string class_name;  // the object's effective class, read by GwGetObjProp
   LoggerView logger;
   HandlerView handler;
   FormatterView formatter;

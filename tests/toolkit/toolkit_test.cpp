@@ -451,6 +451,25 @@ TEST_F(ToolkitTest, ProductWritesRacingRecordsStayConsistent) {
   }
 }
 
+TEST_F(ToolkitTest, ClassReadBackFollowsRunTimeChangesAndClose) {
+  ASSERT_EQ(open_with("formatter.f.className = gw_xmlformatter\n"), 1);
+  Ref formatter("formatter.f");
+  EXPECT_EQ(property(formatter, "className"), "gw_xmlformatter");
+  EXPECT_EQ(GwSetObjProp(formatter, "className", "gw_jsonformatter"), 1);
+  EXPECT_EQ(property(formatter, "className"), "gw_jsonformatter");
+  ::testing::internal::CaptureStderr();
+  GwSetObjProp(formatter, "className", "gw_filehandler");  // not a formatter class
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(property(formatter, "className"), "gw_xmlformatter");
+  GwSetObjProp(formatter, "className", "gw_jsonformatter");
+  EXPECT_EQ(GwCloseToolkit(), 1);
+  EXPECT_EQ(property(formatter, "className"), "gw_jsonformatter") << "closed: no views";
+  GwSetObjProp(formatter, "className", nullptr);
+  EXPECT_EQ(property(formatter, "className"), "gw_xmlformatter");
+  ASSERT_EQ(open_with("formatter.f.className = gw_basicformatter\n"), 1);
+  EXPECT_EQ(property(formatter, "className"), "gw_basicformatter");
+}
+
 TEST_F(ToolkitTest, HandlerFormatterIsReadAdoptedAndReplaced) {
   ASSERT_EQ(open_with("handler.x.formatter = formatter.xml\n"
                       "handler.x.fileName = " +
