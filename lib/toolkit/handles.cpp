@@ -5,57 +5,44 @@ namespace gw {
 static_assert(sizeof(std::uintptr_t) >= 8, "handles encode 64 bits");
 
 HandleTable::~HandleTable() {
-  for (std::uint32_t index = 0; index < used_; ++index) delete slots_.entry(index)->load();
+  for (std::atomic<Chunk*>& chunk : chunks_) delete chunk.load();
 }
 
-std::uintptr_t HandleTable::acquire(std::uint32_t object_index) {
+std::uintptr_t HandleTable::acquire(std::uint32_t object_index, void* target) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::uint32_t index;
   if (!free_.empty()) {
     index = free_.back();
     free_.pop_back();
   } else {
-    if (used_ >= GrowingTable<Slot>::kCapacity) return 0;
+    if (used_ >= kCapacity) return 0;
     index = used_++;
-    std::atomic<Slot*>* entry = slots_.make_entry(index);
-    entry->store(new Slot, std::memory_order_release);
+    std::atomic<Chunk*>& chunk = chunks_[index / kChunkSize];
+    if (chunk.load(std::memory_order_relaxed) == nullptr) {
+      chunk.store(new Chunk, std::memory_order_release);
+    }
   }
-  Slot* slot = slots_.entry(index)->load(std::memory_order_acquire);
-  const std::uint64_t generation = slot->state.load() >> 32;
-  slot->state.store(generation << 32 | (static_cast<std::uint64_t>(object_index) + 1));
+  Slot& slot =
+      chunks_[index / kChunkSize].load(std::memory_order_relaxed)->slots[index % kChunkSize];
+  const std::uint64_t generation = slot.state.load() >> 32;
+  slot.target.store(target, std::memory_order_release);
+  slot.state.store(generation << 32 | (static_cast<std::uint64_t>(object_index) + 1),
+                   std::memory_order_release);
   return static_cast<std::uintptr_t>(generation << 32 | (static_cast<std::uint64_t>(index) + 1));
 }
 
-std::uint32_t HandleTable::lookup(std::uintptr_t handle) const {
-  const std::uint64_t value = handle;
-  const std::uint64_t low = value & 0xFFFFFFFFu;
-  if (low == 0) return kNoObject;
-  const std::atomic<Slot*>* entry = slots_.entry(static_cast<std::uint32_t>(low - 1));
-  if (entry == nullptr) return kNoObject;
-  const Slot* slot = entry->load(std::memory_order_acquire);
-  if (slot == nullptr) return kNoObject;
-  const std::uint64_t state = slot->state.load(std::memory_order_acquire);
-  if ((state >> 32) != (value >> 32) || (state & 0xFFFFFFFFu) == 0) return kNoObject;
-  return static_cast<std::uint32_t>((state & 0xFFFFFFFFu) - 1);
-}
-
 bool HandleTable::release(std::uintptr_t handle) {
-  const std::uint64_t value = handle;
-  const std::uint64_t low = value & 0xFFFFFFFFu;
-  if (low == 0) return false;
-  const std::uint32_t index = static_cast<std::uint32_t>(low - 1);
-  const std::atomic<Slot*>* entry = slots_.entry(index);
-  if (entry == nullptr) return false;
-  Slot* slot = entry->load(std::memory_order_acquire);
+  Slot* slot = const_cast<Slot*>(slot_of(handle));
   if (slot == nullptr) return false;
+  const std::uint64_t value = handle;
   std::uint64_t state = slot->state.load();
-  if ((state >> 32) != (value >> 32) || (state & 0xFFFFFFFFu) == 0) return false;
+  if (!live(state, value)) return false;
   std::uint64_t next_generation = (value >> 32) + 1;
   if (next_generation > 0xFFFFFFFFu) next_generation = 1;
   // Only one of two racing releases of the same handle wins.
   if (!slot->state.compare_exchange_strong(state, next_generation << 32)) return false;
   std::lock_guard<std::mutex> lock(mutex_);
-  free_.push_back(index);
+  free_.push_back(static_cast<std::uint32_t>((value & 0xFFFFFFFFu) - 1));
   return true;
 }
 

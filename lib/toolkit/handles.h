@@ -67,19 +67,63 @@ class HandleTable {
   HandleTable(const HandleTable&) = delete;
   HandleTable& operator=(const HandleTable&) = delete;
 
-  // A new handle for the object, or 0 when the table is full.
-  std::uintptr_t acquire(std::uint32_t object_index);
+  // A new handle for the object (its index, and the pointer lookup_target
+  // gives back), or 0 when the table is full.
+  std::uintptr_t acquire(std::uint32_t object_index, void* target = nullptr);
   // The object of a live handle, or kNoObject.
-  std::uint32_t lookup(std::uintptr_t handle) const;
+  std::uint32_t lookup(std::uintptr_t handle) const {
+    const Slot* slot = slot_of(handle);
+    if (slot == nullptr) return kNoObject;
+    const std::uint64_t state = slot->state.load(std::memory_order_acquire);
+    if (!live(state, handle)) return kNoObject;
+    return static_cast<std::uint32_t>((state & 0xFFFFFFFFu) - 1);
+  }
+  // The target of a live handle, or null.  Inline, and one chunk load and
+  // three loads of the slot: GwIsLoggable and every record start here.
+  void* lookup_target(std::uintptr_t handle) const {
+    const Slot* slot = slot_of(handle);
+    if (slot == nullptr) return nullptr;
+    const std::uint64_t state = slot->state.load(std::memory_order_acquire);
+    if (!live(state, handle)) return nullptr;
+    void* target = slot->target.load(std::memory_order_acquire);
+    // Released (and perhaps handed out again) in between: the target read
+    // may be the next owner's.  acquire stores the target after the release
+    // that ended this generation, so a new target implies a new state here.
+    if (slot->state.load(std::memory_order_relaxed) != state) return nullptr;
+    return target;
+  }
   // Ends a live handle; false for one that is not live.
   bool release(std::uintptr_t handle);
 
  private:
+  static constexpr std::uint32_t kChunkSize = 1024;
+  static constexpr std::uint32_t kChunks = 4096;
+  static constexpr std::uint32_t kCapacity = kChunkSize * kChunks;
+
   struct Slot {
     // generation << 32 | (object index + 1); low half 0 = free
     std::atomic<std::uint64_t> state{1ULL << 32};
+    std::atomic<void*> target{nullptr};  // written before state, by acquire
   };
-  GrowingTable<Slot> slots_;
+  // Slots sit in chunks that are never moved or freed until the table
+  // goes, so a reader needs no lock and one load finds a slot.
+  struct Chunk {
+    Slot slots[kChunkSize];
+  };
+
+  static bool live(std::uint64_t state, std::uint64_t handle) {
+    return (state >> 32) == (handle >> 32) && (state & 0xFFFFFFFFu) != 0;
+  }
+  // The slot a handle names, null when there is none (not that it is live).
+  const Slot* slot_of(std::uintptr_t handle) const {
+    const std::uint64_t low = static_cast<std::uint64_t>(handle) & 0xFFFFFFFFu;
+    if (low == 0 || low > kCapacity) return nullptr;
+    const std::uint32_t index = static_cast<std::uint32_t>(low - 1);
+    const Chunk* chunk = chunks_[index / kChunkSize].load(std::memory_order_acquire);
+    return chunk == nullptr ? nullptr : &chunk->slots[index % kChunkSize];
+  }
+
+  std::atomic<Chunk*> chunks_[kChunks] = {};  // created under mutex_
   std::mutex mutex_;
   std::uint32_t used_ = 0;           // slots ever handed out; guarded by mutex_
   std::vector<std::uint32_t> free_;  // released slots; guarded by mutex_

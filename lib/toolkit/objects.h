@@ -26,7 +26,30 @@ class SyslogSink;
 
 enum class ObjectKind { kLogger, kHandler, kFormatter };
 
-using PropMap = std::map<std::string, std::string, std::less<>>;
+// An object's run-time values by property name, plus where the two labels
+// every record carries ("product", "component") sit in it, so the record
+// path reads them with one load instead of two searches by name.  A map is
+// immutable once published; whoever builds one calls find_labels after its
+// last change (a copy starts with no labels found).
+class PropMap : public std::map<std::string, std::string, std::less<>> {
+ public:
+  PropMap() = default;
+  PropMap(const PropMap& other) : map(other) {}
+  PropMap& operator=(const PropMap&) = delete;
+
+  void find_labels() {
+    const auto at = [this](std::string_view name) -> const std::string* {
+      const auto found = find(name);
+      return found == end() ? nullptr : &found->second;
+    };
+    product = at("product");
+    component = at("component");
+  }
+
+  // Into this map; null when not set at run time.
+  const std::string* product = nullptr;
+  const std::string* component = nullptr;
+};
 
 // The class names the toolkit knows.
 constexpr std::string_view kLoggerClass = "gw_logger";

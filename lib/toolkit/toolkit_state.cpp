@@ -102,6 +102,7 @@ void edit_props(Object& object, Edit edit) {
     for (;;) {
       auto next = new PropMap(*old_props);
       edit(*next);
+      next->find_labels();
       if (object.props.compare_exchange_strong(old_props, next)) break;
       delete next;  // old_props now holds the current map: edit that
     }
@@ -180,23 +181,16 @@ std::string_view effective_class(const Object& object, const PropMap& props,
   return default_class(object.kind);
 }
 
-Toolkit& Toolkit::instance() {
+std::atomic<Toolkit*> Toolkit::instance_{nullptr};
+
+Toolkit& Toolkit::create_instance() {
   // Leaked on purpose: other threads may log while the process exits.
   static Toolkit* toolkit = new Toolkit;
+  instance_.store(toolkit, std::memory_order_release);
   return *toolkit;
 }
 
 Toolkit::Toolkit() : world_(new World) {}
-
-Object* Toolkit::object_at(std::uint32_t index) const {
-  const std::atomic<Object*>* entry = objects_.entry(index);
-  return entry == nullptr ? nullptr : entry->load(std::memory_order_acquire);
-}
-
-Object* Toolkit::object_of(std::uintptr_t handle) const {
-  const std::uint32_t index = handles_.lookup(handle);
-  return index == HandleTable::kNoObject ? nullptr : object_at(index);
-}
 
 Object* Toolkit::find_locked(std::string_view name) const {
   const auto found = names_.find(name);
@@ -334,6 +328,7 @@ const RecordFormatter* Toolkit::implementation_locked(Object& formatter,
 std::shared_ptr<const View> Toolkit::build_view_locked(Object& object, const ConfigFile& config,
                                                        const PropMap& props) {
   auto view = std::make_shared<View>();
+  view->class_name = std::string(effective_class(object, props, config));
   const auto value = [&](std::string_view property) {
     return effective_value(object, props, config, property);
   };
@@ -565,7 +560,7 @@ std::uintptr_t Toolkit::get_object(const char* name, const char* class_name) {
     report(std::string(name) + ": is a " + kind_text(object->kind) + ", not of class " +
            quoted(class_name));
   }
-  const std::uintptr_t handle = handles_.acquire(object->index);
+  const std::uintptr_t handle = handles_.acquire(object->index, object);
   if (handle == 0) report(std::string(name) + ": too many handles");
   return handle;
 }
@@ -577,11 +572,15 @@ char* Toolkit::get_property(std::uintptr_t handle, const char* property, unsigne
   if (object == nullptr || property == nullptr) return nullptr;
   EpochGuard guard;
   const PropMap& props = *object->props.load();
-  const ConfigFile& config = *world()->config;
+  const World& current = *world();
+  const ConfigFile& config = *current.config;
   std::optional<std::string_view> value;
   std::string dropped;
   if (std::strcmp(property, "className") == 0) {
-    value = effective_class(*object, props, config);
+    // Resolved when the view was built: a class changes only with a new view.
+    value = current.open && object->index < current.views.size()
+                ? std::string_view(current.views[object->index]->class_name)
+                : effective_class(*object, props, config);
   } else if (object->kind == ObjectKind::kHandler && std::strcmp(property, "droppedRecords") == 0) {
     dropped = std::to_string(object->dropped_records.load(std::memory_order_relaxed));
     value = dropped;
@@ -641,7 +640,7 @@ std::uintptr_t Toolkit::handler_formatter(std::uintptr_t handle) {
   if (world()->open && formatter->index >= world()->views.size()) {
     rebuild_locked(world()->config, true, false, nullptr);
   }
-  return handles_.acquire(formatter->index);
+  return handles_.acquire(formatter->index, formatter);
 }
 
 int Toolkit::set_handler_formatter(std::uintptr_t handler_handle, std::uintptr_t formatter_handle) {
@@ -674,12 +673,6 @@ const char* Toolkit::handler_frame(std::uintptr_t handle, bool trailer) {
   return trailer ? implementation->trailer() : implementation->header();
 }
 
-int Toolkit::is_loggable(std::uintptr_t handle, int level) const {
-  const Object* logger = object_of(handle);
-  if (logger == nullptr || logger->kind != ObjectKind::kLogger) return 0;
-  return level_passes(logger->threshold.load(std::memory_order_relaxed), level) ? 1 : 0;
-}
-
 int Toolkit::log(std::uintptr_t handle, Record& record, bool level_test) {
   const Object* logger = object_of(handle);
   if (logger == nullptr || logger->kind != ObjectKind::kLogger) return 0;
@@ -695,10 +688,8 @@ int Toolkit::log(std::uintptr_t handle, Record& record, bool level_test) {
   record.time_us = now_us();
   record.logger = logger->name;
   const PropMap& props = *logger->props.load();
-  const std::string* product = find_prop(props, "product");
-  const std::string* component = find_prop(props, "component");
-  record.product = product != nullptr ? *product : view.product;
-  record.component = component != nullptr ? *component : view.component;
+  record.product = props.product != nullptr ? *props.product : view.product;
+  record.component = props.component != nullptr ? *props.component : view.component;
 
   thread_local std::string buffer;
   const RecordFormatter* rendered_by = nullptr;

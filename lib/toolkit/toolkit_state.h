@@ -49,6 +49,7 @@ struct FormatterView {
 };
 
 struct View {
+  std::string class_name;  // the object's effective class, read by GwGetObjProp
   LoggerView logger;
   HandlerView handler;
   FormatterView formatter;
@@ -63,7 +64,12 @@ struct World {
 
 class Toolkit {
  public:
-  static Toolkit& instance();
+  // One load and a branch once created: no guard variable on the record
+  // path (GwIsLoggable is called before every record).
+  static Toolkit& instance() {
+    Toolkit* toolkit = instance_.load(std::memory_order_acquire);
+    return __builtin_expect(toolkit != nullptr, 1) ? *toolkit : create_instance();
+  }
 
   int open(const char* path);
   int close();
@@ -74,16 +80,26 @@ class Toolkit {
   std::uintptr_t handler_formatter(std::uintptr_t handler);
   int set_handler_formatter(std::uintptr_t handler, std::uintptr_t formatter);
   const char* handler_frame(std::uintptr_t handler, bool trailer);
-  int is_loggable(std::uintptr_t logger, int level) const;
+  int is_loggable(std::uintptr_t handle, int level) const {
+    const Object* logger = object_of(handle);
+    if (logger == nullptr || logger->kind != ObjectKind::kLogger) return 0;
+    return level_passes(logger->threshold.load(std::memory_order_relaxed), level) ? 1 : 0;
+  }
   // Writes the record (time, logger and labels filled in here) to the
   // logger's handlers; level_test false for a plain text record.
   int log(std::uintptr_t logger, Record& record, bool level_test);
 
  private:
   Toolkit();
+  static Toolkit& create_instance();
 
-  Object* object_of(std::uintptr_t handle) const;
-  Object* object_at(std::uint32_t index) const;
+  Object* object_of(std::uintptr_t handle) const {
+    return static_cast<Object*>(handles_.lookup_target(handle));
+  }
+  Object* object_at(std::uint32_t index) const {
+    const std::atomic<Object*>* entry = objects_.entry(index);
+    return entry == nullptr ? nullptr : entry->load(std::memory_order_acquire);
+  }
 
   // The rest need config_mutex_ held.
   Object* find_locked(std::string_view name) const;
@@ -107,6 +123,10 @@ class Toolkit {
   void rebuild_locked(std::shared_ptr<const ConfigFile> config, bool open, bool full,
                       Object* changed);
   const World* world() const { return world_.load(); }
+
+  // Constant-initialised (null) before any constructor runs, so a call from
+  // another library's static initialiser still finds it.
+  static std::atomic<Toolkit*> instance_;
 
   mutable std::mutex config_mutex_;
   std::atomic<const World*> world_;  // never null; replaced under config_mutex_

@@ -34,5 +34,56 @@ TEST(HandlesTest, RacingReleasesOfOneHandleSucceedOnce) {
   }
 }
 
+TEST(HandlesTest, TargetOnlyThroughALiveHandle) {
+  HandleTable table;
+  int first = 0;
+  int second = 0;
+  const std::uintptr_t handle = table.acquire(1, &first);
+  EXPECT_EQ(table.lookup_target(handle), &first);
+  for (std::uintptr_t forged : {std::uintptr_t{0}, handle + 1, handle ^ (std::uintptr_t{1} << 32),
+                                std::uintptr_t{0xFFFFFFFF}, ~std::uintptr_t{0}}) {
+    EXPECT_EQ(table.lookup_target(forged), nullptr) << forged;
+    EXPECT_EQ(table.lookup(forged), HandleTable::kNoObject) << forged;
+  }
+  ASSERT_TRUE(table.release(handle));
+  const std::uintptr_t reused = table.acquire(2, &second);
+  EXPECT_EQ(table.lookup_target(handle), nullptr);
+  EXPECT_EQ(table.lookup_target(reused), &second);
+}
+
+TEST(HandlesTest, StaleHandleNeverReachesTheSlotsNextOwner) {
+  // One thread keeps releasing a handle and handing its slot to another
+  // target; readers of the old handles may see their own target or none.
+  HandleTable table;
+  int mine = 0;
+  int theirs = 0;
+  std::atomic<std::uintptr_t> current{table.acquire(1, &mine)};
+  std::atomic<bool> stop{false};
+  std::atomic<int> wrong{0};
+  std::atomic<int> started{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 2; ++t) {
+    readers.emplace_back([&] {
+      ++started;
+      while (!stop.load()) {
+        const std::uintptr_t handle = current.load();
+        void* target = table.lookup_target(handle);
+        if (target != nullptr && target != &mine) ++wrong;
+      }
+    });
+  }
+  while (started.load() < 2) std::this_thread::yield();
+  for (int round = 0; round < 20000; ++round) {
+    const std::uintptr_t old_handle = current.load();
+    table.release(old_handle);
+    const std::uintptr_t other = table.acquire(2, &theirs);  // the freed slot
+    table.release(other);
+    current.store(table.acquire(1, &mine));
+  }
+  stop.store(true);
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
+
 }  // namespace
 }  // namespace gw

@@ -63,6 +63,34 @@ TEST_F(ToolkitTest, RecordsOfEachKindReachTheirHandlersOnly) {
                           "1000|logger.app.sub|||c.cpp:h:3|finest %s%n%d"));
 }
 
+TEST_F(ToolkitTest, RunTimeLabelsOverrideConfiguredOnesUntilCleared) {
+  ASSERT_EQ(open_with(two_files() + "logger.app.orders.product = conf-product\n" +
+                      "logger.app.orders.component = conf-component\n"),
+            1);
+  Ref app("logger.app.orders");
+  GwLogText(app, "configured");
+  GwSetObjProp(app, "product", "run-product");
+  EXPECT_EQ(property(app, "product"), "run-product");
+  GwLogText(app, "product set");
+  GwSetObjProp(app, "component", "run-component");
+  GwSetObjProp(app, "other", "x");  // a later edit keeps both labels
+  GwLogText(app, "both set");
+  GwSetObjProp(app, "product", nullptr);
+  EXPECT_EQ(property(app, "product"), "conf-product");
+  GwLogText(app, "product cleared");
+  // A re-read that changes the configured value drops the run-time one.
+  ASSERT_EQ(open_with(two_files() + "logger.app.orders.component = new-component\n"), 1);
+  GwLogText(app, "reread");
+
+  const std::string prefix = "4000|logger.app.orders|";
+  EXPECT_THAT(read_lines(file("msg.log")),
+              ElementsAre(prefix + "conf-product|conf-component|text|configured",
+                          prefix + "run-product|conf-component|text|product set",
+                          prefix + "run-product|run-component|text|both set",
+                          prefix + "conf-product|run-component|text|product cleared",
+                          prefix + "|new-component|text|reread"));
+}
+
 TEST_F(ToolkitTest, LoggerAndHandlerLevelsFilterRecords) {
   ASSERT_EQ(open_with("logger.w.level = warning\n"
                       "logger.w.handlers = handler.all\n"
@@ -421,6 +449,25 @@ TEST_F(ToolkitTest, ProductWritesRacingRecordsStayConsistent) {
                 ::testing::MatchesRegex("1000\\|logger\\.app\\.sub\\|prod pid=1 tid=[0-3]x{50}"
                                         "\\|\\|f\\.cpp:fn:[0-9]+\\|r"));
   }
+}
+
+TEST_F(ToolkitTest, ClassReadBackFollowsRunTimeChangesAndClose) {
+  ASSERT_EQ(open_with("formatter.f.className = gw_xmlformatter\n"), 1);
+  Ref formatter("formatter.f");
+  EXPECT_EQ(property(formatter, "className"), "gw_xmlformatter");
+  EXPECT_EQ(GwSetObjProp(formatter, "className", "gw_jsonformatter"), 1);
+  EXPECT_EQ(property(formatter, "className"), "gw_jsonformatter");
+  ::testing::internal::CaptureStderr();
+  GwSetObjProp(formatter, "className", "gw_filehandler");  // not a formatter class
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(property(formatter, "className"), "gw_xmlformatter");
+  GwSetObjProp(formatter, "className", "gw_jsonformatter");
+  EXPECT_EQ(GwCloseToolkit(), 1);
+  EXPECT_EQ(property(formatter, "className"), "gw_jsonformatter") << "closed: no views";
+  GwSetObjProp(formatter, "className", nullptr);
+  EXPECT_EQ(property(formatter, "className"), "gw_xmlformatter");
+  ASSERT_EQ(open_with("formatter.f.className = gw_basicformatter\n"), 1);
+  EXPECT_EQ(property(formatter, "className"), "gw_basicformatter");
 }
 
 TEST_F(ToolkitTest, HandlerFormatterIsReadAdoptedAndReplaced) {

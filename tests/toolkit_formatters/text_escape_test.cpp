@@ -53,13 +53,17 @@ TEST(EscapeScanTest, SpecialBytesFoundAtEveryOffset) {
     char byte;
     bool basic_text, basic_name, xml, json;  // whether each escaper changes it
   } specials[] = {
-      {'"', false, false, true, true},  {'\\', true, true, false, true},
-      {'\n', true, true, true, true},   {'\x7f', true, true, true, true},
-      {'\x1f', true, true, true, true}, {']', false, true, false, false},
-      {':', false, true, false, false}, {'&', false, false, true, false},
-      {'>', false, false, true, false}, {'\xff', true, true, true, true},
+      {'"', false, false, true, true},   {'\\', true, true, false, true},
+      {'\n', true, true, true, true},    {'\x7f', true, true, true, true},
+      {'\x1f', true, true, true, true},  {']', false, true, false, false},
+      {':', false, true, false, false},  {'&', false, false, true, false},
+      {'>', false, false, true, false},  {'\xff', true, true, true, true},
+      {'\x80', true, true, true, true},  {' ', false, false, false, false},
+      {'~', false, false, false, false}, {'\x01', true, true, true, true},
   };
-  for (std::size_t length = 1; length <= 20; ++length) {
+  // Past 32 bytes, so that a special is found in every lane of more than
+  // one block of a wide scan as well as in the tail.
+  for (std::size_t length = 1; length <= 40; ++length) {
     for (std::size_t at = 0; at < length; ++at) {
       for (const auto& special : specials) {
         std::string bytes(length, 'a');

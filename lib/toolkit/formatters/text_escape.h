@@ -33,20 +33,34 @@ Utf8Step decode_utf8(std::string_view bytes);
 
 // Room for one record at the end of the caller's string, sized once for the
 // record's worst case so the fields are written through a plain pointer
-// rather than one append per piece; the string keeps its capacity, so a
-// reused string stops allocating once it has grown.  The destructor cuts
-// the string to what was written.
+// rather than one append per piece.  A record whose worst case fits
+// kStackRoom is written on the stack and appended once when the space ends:
+// growing the string to the worst case would zero-fill room most records
+// never use, on every record.  Only a larger one is written in the string
+// itself.  Either way a reused string stops allocating once it has grown.
 class RecordSpace {
  public:
-  RecordSpace(std::string& out, std::size_t max_size) : out_(out) {
-    const std::size_t start = out.size();
-    out.resize(start + max_size);
-    cursor = out.data() + start;
+  static constexpr std::size_t kStackRoom = 2048;
+
+  RecordSpace(std::string& out, std::size_t max_size) : out_(out), max_size_(max_size) {
+    if (max_size <= kStackRoom) {
+      cursor = stack_;
+    } else {
+      const std::size_t start = out.size();
+      out.resize(start + max_size);
+      cursor = out.data() + start;
+    }
   }
   ~RecordSpace() {
-    const auto written = static_cast<std::size_t>(cursor - out_.data());
-    assert(written <= out_.size() && "a formatter's bound for its record is too small");
-    out_.resize(written);
+    if (max_size_ <= kStackRoom) {
+      const auto written = static_cast<std::size_t>(cursor - stack_);
+      assert(written <= max_size_ && "a formatter's bound for its record is too small");
+      out_.append(stack_, written);
+    } else {
+      const auto written = static_cast<std::size_t>(cursor - out_.data());
+      assert(written <= out_.size() && "a formatter's bound for its record is too small");
+      out_.resize(written);
+    }
   }
   RecordSpace(const RecordSpace&) = delete;
   RecordSpace& operator=(const RecordSpace&) = delete;
@@ -55,6 +69,8 @@ class RecordSpace {
 
  private:
   std::string& out_;
+  const std::size_t max_size_;
+  char stack_[kStackRoom];  // deliberately not initialised
 };
 
 // The bytes of a record's variable fields, before escaping: what a
