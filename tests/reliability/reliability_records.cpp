@@ -31,7 +31,7 @@ std::vector<std::string> rotated_set(const std::string& base, int max_index) {
   return files;
 }
 
-Parsed parse_files(const std::vector<std::string>& files) {
+Parsed parse_files(const std::vector<std::string>& files, bool copies_may_end_cut) {
   Parsed parsed;
   for (const std::string& file : files) {
     std::ifstream in(file, std::ios::binary);
@@ -53,6 +53,8 @@ Parsed parse_files(const std::vector<std::string>& files) {
           parse_text(line.substr(origin_end + 2), pid, thread, seq)) {
         parsed.found[{pid, thread}].push_back(seq);
         ++parsed.records;
+      } else if (!whole && copies_may_end_cut) {
+        ++parsed.cut_copies;
       } else {
         ++parsed.bad_lines;
         if (parsed.bad_samples.size() < 5) parsed.bad_samples.push_back(file + ": " + line);

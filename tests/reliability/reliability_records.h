@@ -39,10 +39,15 @@ struct Parsed {
   long bad_lines = 0;  // neither a whole record nor a header/trailer
   std::vector<std::string> bad_samples;
   long nul_bytes = 0;
+  long cut_copies = 0;  // see parse_files
 };
 
-// Reads the files in order (oldest first) and checks every line.
-Parsed parse_files(const std::vector<std::string>& files);
+// Reads the files in order (oldest first) and checks every line.  With
+// copies_may_end_cut, a file's last line without its newline is a record
+// that was being written while the file was copied (logrotate's
+// copytruncate reads while writers append): counted in cut_copies, not as
+// a bad line.
+Parsed parse_files(const std::vector<std::string>& files, bool copies_may_end_cut = false);
 
 // base.N ... base.1, base: those that exist, oldest first.
 std::vector<std::string> rotated_set(const std::string& base, int max_index);
