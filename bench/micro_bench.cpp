@@ -18,6 +18,7 @@
 #include <string>
 
 #include "bench_config.h"
+#include "call_floor.h"
 #include "counting_allocator.h"
 #include "eklogger/eklevel.h"
 #include "eklogger/eklogger.h"
@@ -119,6 +120,16 @@ void BM_GwIsLoggable(benchmark::State& state) {
   set_level(Log::kTraceLogger, kFinest);
 }
 BENCHMARK(BM_GwIsLoggable);
+
+// The floor: a virtual call into a shared library and one call from there
+// into another, with nothing else.
+void BM_CallFloor(benchmark::State& state) {
+  static bench::FloorLogger* floor = bench::make_floor_logger();
+  bench::FloorLogger* logger = floor;
+  benchmark::DoNotOptimize(logger);
+  for (auto _ : state) logger->finer(text.c_str(), "orders.cpp", "submit", 42);
+}
+BENCHMARK(BM_CallFloor);
 
 // The peers' disabled calls, measured in the same run.
 void BM_SpdlogDisabled(benchmark::State& state) {

@@ -105,29 +105,28 @@ EkLogger::~EkLogger() {
   if (toolkit_logger != nullptr) GwReleaseObject(toolkit_logger);
 }
 
-bool EkLogger::is_loggable(const EkLevel& level) {
-  if (toolkit_logger == nullptr) return false;
-  return GwIsLoggable(toolkit_logger, level.value) > 0;
-}
+bool EkLogger::is_loggable(const EkLevel& level) { return passes(level.value); }
 
 void EkLogger::severe(const char* text, int message_number, const char* catalog, int set) {
-  if (text == nullptr || !is_loggable(EkLevel(kSevere))) return;
+  if (text == nullptr || !passes(kSevere)) return;
   GwLogError(toolkit_logger, catalog, set, message_number, text, nullptr);
 }
 
 void EkLogger::warning(const char* text, int message_number, const char* catalog, int set) {
-  if (text == nullptr || !is_loggable(EkLevel(kWarning))) return;
+  if (text == nullptr || !passes(kWarning)) return;
   GwLogWarn(toolkit_logger, catalog, set, message_number, text, nullptr);
 }
 
 void EkLogger::info(const char* text, int message_number, const char* catalog, int set) {
-  if (text == nullptr || !is_loggable(EkLevel(kInfo))) return;
+  if (text == nullptr || !passes(kInfo)) return;
   GwLogInfo(toolkit_logger, catalog, set, message_number, text, nullptr);
 }
 
-void EkLogger::trace(DebugCall call, int level, const char* text, const char* file,
-                     const char* function, int line) {
-  if (!is_loggable(EkLevel(level))) return;
+// Out of line and kept out of its callers, so that their level test needs
+// no stack frame for the composed text.
+__attribute__((noinline)) void EkLogger::write_trace(DebugCall call, const char* text,
+                                                     const char* file, const char* function,
+                                                     int line) {
   ComposedText product;
   if (!compose_decoration(product)) {
     call(toolkit_logger, file, function, line, text, nullptr);
@@ -141,15 +140,15 @@ void EkLogger::trace(DebugCall call, int level, const char* text, const char* fi
 }
 
 void EkLogger::fine(const char* text, const char* file, const char* function, int line) {
-  trace(GwLogDebugMin, kFine, text, file, function, line);
+  if (passes(kFine)) write_trace(GwLogDebugMin, text, file, function, line);
 }
 
 void EkLogger::finer(const char* text, const char* file, const char* function, int line) {
-  trace(GwLogDebugMid, kFiner, text, file, function, line);
+  if (passes(kFiner)) write_trace(GwLogDebugMid, text, file, function, line);
 }
 
 void EkLogger::finest(const char* text, const char* file, const char* function, int line) {
-  trace(GwLogDebugMax, kFinest, text, file, function, line);
+  if (passes(kFinest)) write_trace(GwLogDebugMax, text, file, function, line);
 }
 
 void EkLogger::entry(const char* detail, const char* function, ...) {

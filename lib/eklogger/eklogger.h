@@ -74,8 +74,14 @@ class EKLOGGER_EXPORT EkLogger : public Logger {
 
  private:
   using DebugCall = int (*)(GwHandle, const char*, const char*, int, const char*, ...);
-  void trace(DebugCall call, int level, const char* text, const char* file, const char* function,
-             int line);
+  // The level test that every record operation starts with, inline so that
+  // a record below its level costs the GwIsLoggable call and little more.
+  bool passes(int level_value) const {
+    return toolkit_logger != nullptr && GwIsLoggable(toolkit_logger, level_value) > 0;
+  }
+  // A trace record that passed its level test: decoration, then the record.
+  void write_trace(DebugCall call, const char* text, const char* file, const char* function,
+                   int line);
   // The decorated product text, or false when no decoration applies (no
   // handler, no formatter, not the basic formatter, no "prod_port").
   bool compose_decoration(ComposedText& product);

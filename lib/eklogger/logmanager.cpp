@@ -21,8 +21,6 @@ const char* const kDefaultHandlerNames[LogManager::kRoleCount] = {
     "handler.file.dc.msg", "handler.file.dc.err", "handler.file.dc.trace"};
 const char kDefaultFormatterName[] = "formatter.xml";
 const char kPropertiesFileName[] = "eklogger.properties";
-const char kCatalogName[] = "eklogger";
-const int kCatalogSet = 1;
 
 // Fills empty strings of `to` from `from`.
 void merge_string(std::string& to, const std::string& from) {
@@ -174,9 +172,5 @@ std::string LogManager::get_file_leaf_name(const std::string& path, bool strip_e
   }
   return leaf;
 }
-
-const char* LogManager::get_catalog_name() const { return kCatalogName; }
-
-int LogManager::get_catalog_set() const { return kCatalogSet; }
 
 }  // namespace Log

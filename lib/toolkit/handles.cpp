@@ -8,7 +8,7 @@ HandleTable::~HandleTable() {
   for (std::atomic<Chunk*>& chunk : chunks_) delete chunk.load();
 }
 
-std::uintptr_t HandleTable::acquire(std::uint32_t object_index, void* target) {
+std::uintptr_t HandleTable::acquire(std::uint32_t object_index, void* target, int threshold) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::uint32_t index;
   if (!free_.empty()) {
@@ -22,10 +22,10 @@ std::uintptr_t HandleTable::acquire(std::uint32_t object_index, void* target) {
       chunk.store(new Chunk, std::memory_order_release);
     }
   }
-  Slot& slot =
-      chunks_[index / kChunkSize].load(std::memory_order_relaxed)->slots[index % kChunkSize];
+  Slot& slot = slot_at(index);
   const std::uint64_t generation = slot.state.load() >> 32;
   slot.target.store(target, std::memory_order_release);
+  slot.gate.store(gate_of(generation, threshold), std::memory_order_relaxed);
   slot.state.store(generation << 32 | (static_cast<std::uint64_t>(object_index) + 1),
                    std::memory_order_release);
   return static_cast<std::uintptr_t>(generation << 32 | (static_cast<std::uint64_t>(index) + 1));
@@ -42,6 +42,7 @@ bool HandleTable::release(std::uintptr_t handle) {
   // Only one of two racing releases of the same handle wins.
   if (!slot->state.compare_exchange_strong(state, next_generation << 32)) return false;
   std::lock_guard<std::mutex> lock(mutex_);
+  slot->gate.store(0, std::memory_order_relaxed);
   free_.push_back(static_cast<std::uint32_t>((value & 0xFFFFFFFFu) - 1));
   return true;
 }

@@ -90,7 +90,9 @@ int GwGetLevelFromString(const char* text) {
 }
 
 int GwIsLoggable(GwHandle logger, int level) {
-  return gw::Toolkit::instance().is_loggable(to_handle(logger), level);
+  // No handle exists before the toolkit does.
+  const gw::Toolkit* toolkit = gw::Toolkit::existing();
+  return toolkit == nullptr ? 0 : toolkit->is_loggable(to_handle(logger), level);
 }
 
 int GwLogText(GwHandle logger, const char* text) {

@@ -489,6 +489,7 @@ void Toolkit::rebuild_locked(std::shared_ptr<const ConfigFile> config, bool open
     }
     object.threshold.store(threshold, std::memory_order_relaxed);
   }
+  handles_.set_gates([this](std::uint32_t index) { return gate_threshold(*object_at(index)); });
   retire_global(old_world);
   reclaim_global();
 }
@@ -560,7 +561,8 @@ std::uintptr_t Toolkit::get_object(const char* name, const char* class_name) {
     report(std::string(name) + ": is a " + kind_text(object->kind) + ", not of class " +
            quoted(class_name));
   }
-  const std::uintptr_t handle = handles_.acquire(object->index, object);
+  const std::uintptr_t handle =
+      handles_.acquire(object->index, object, gate_threshold(*object));
   if (handle == 0) report(std::string(name) + ": too many handles");
   return handle;
 }

@@ -80,11 +80,14 @@ class Toolkit {
   std::uintptr_t handler_formatter(std::uintptr_t handler);
   int set_handler_formatter(std::uintptr_t handler, std::uintptr_t formatter);
   const char* handler_frame(std::uintptr_t handler, bool trailer);
+  // The gate of a logger's handle holds the logger's threshold (closed for
+  // every other kind), kept in step by rebuild_locked.
   int is_loggable(std::uintptr_t handle, int level) const {
-    const Object* logger = object_of(handle);
-    if (logger == nullptr || logger->kind != ObjectKind::kLogger) return 0;
-    return level_passes(logger->threshold.load(std::memory_order_relaxed), level) ? 1 : 0;
+    return handles_.passes(handle, level) ? 1 : 0;
   }
+  // The toolkit if it was ever used, else null; for the calls that have
+  // nothing to do before then.
+  static const Toolkit* existing() { return instance_.load(std::memory_order_acquire); }
   // Writes the record (time, logger and labels filled in here) to the
   // logger's handlers; level_test false for a plain text record.
   int log(std::uintptr_t logger, Record& record, bool level_test);
@@ -95,6 +98,13 @@ class Toolkit {
 
   Object* object_of(std::uintptr_t handle) const {
     return static_cast<Object*>(handles_.lookup_target(handle));
+  }
+  // What the gates of an object's handles hold: a logger's threshold;
+  // closed for an OFF logger and for every other kind.
+  static int gate_threshold(const Object& object) {
+    if (object.kind != ObjectKind::kLogger) return HandleTable::kClosed;
+    const int threshold = object.threshold.load(std::memory_order_relaxed);
+    return threshold == kLevelOff ? HandleTable::kClosed : threshold;
   }
   Object* object_at(std::uint32_t index) const {
     const std::atomic<Object*>* entry = objects_.entry(index);
