@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <thread>
 #include <vector>
 
@@ -83,6 +84,30 @@ TEST(HandlesTest, StaleHandleNeverReachesTheSlotsNextOwner) {
   stop.store(true);
   for (std::thread& reader : readers) reader.join();
   EXPECT_EQ(wrong.load(), 0);
+}
+
+TEST(HandlesTest, GateFollowsThresholdsAndDiesWithItsHandle) {
+  HandleTable table;
+  const std::uintptr_t closed = table.acquire(0);
+  const std::uintptr_t open = table.acquire(1, nullptr, 500);
+  EXPECT_FALSE(table.passes(closed, INT_MAX - 1)) << "a new handle is closed by default";
+  EXPECT_TRUE(table.passes(open, 500));
+  EXPECT_FALSE(table.passes(open, 499));
+
+  // Thresholds come from the object index; negative ones survive the packing.
+  table.set_gates([](std::uint32_t object) { return object == 0 ? -100 : 900; });
+  EXPECT_TRUE(table.passes(closed, -100));
+  EXPECT_FALSE(table.passes(closed, -101));
+  EXPECT_FALSE(table.passes(open, 800));
+
+  // A released handle fails even after its slot is handed out again open.
+  ASSERT_TRUE(table.release(open));
+  EXPECT_FALSE(table.passes(open, 1000));
+  const std::uintptr_t reused = table.acquire(2, nullptr, 0);
+  EXPECT_TRUE(table.passes(reused, 0));
+  EXPECT_FALSE(table.passes(open, 1000)) << "stale handle must not see the new owner's gate";
+  EXPECT_FALSE(table.passes(0, 1000));
+  EXPECT_FALSE(table.passes(~std::uintptr_t{0}, 1000));
 }
 
 }  // namespace
