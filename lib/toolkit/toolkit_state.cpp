@@ -561,8 +561,7 @@ std::uintptr_t Toolkit::get_object(const char* name, const char* class_name) {
     report(std::string(name) + ": is a " + kind_text(object->kind) + ", not of class " +
            quoted(class_name));
   }
-  const std::uintptr_t handle =
-      handles_.acquire(object->index, object, gate_threshold(*object));
+  const std::uintptr_t handle = handles_.acquire(object->index, object, gate_threshold(*object));
   if (handle == 0) report(std::string(name) + ": too many handles");
   return handle;
 }

@@ -22,6 +22,7 @@
 
 #include "config.h"
 #include "handles.h"
+#include "levels.h"
 #include "objects.h"
 #include "record.h"
 
@@ -99,12 +100,12 @@ class Toolkit {
   Object* object_of(std::uintptr_t handle) const {
     return static_cast<Object*>(handles_.lookup_target(handle));
   }
-  // What the gates of an object's handles hold: a logger's threshold;
-  // closed for an OFF logger and for every other kind.
+  // What the gates of an object's handles hold: a logger's threshold (OFF
+  // is the gate's closed value); closed for every other kind.
   static int gate_threshold(const Object& object) {
-    if (object.kind != ObjectKind::kLogger) return HandleTable::kClosed;
-    const int threshold = object.threshold.load(std::memory_order_relaxed);
-    return threshold == kLevelOff ? HandleTable::kClosed : threshold;
+    static_assert(kLevelOff == HandleTable::kClosed, "an OFF logger's gate must be closed");
+    return object.kind == ObjectKind::kLogger ? object.threshold.load(std::memory_order_relaxed)
+                                              : HandleTable::kClosed;
   }
   Object* object_at(std::uint32_t index) const {
     const std::atomic<Object*>* entry = objects_.entry(index);
