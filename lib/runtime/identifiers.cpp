@@ -1,5 +1,4 @@
-// Process and thread identifiers for trace records, and the release of texts
-// that the toolkit and the runtime allocate.
+// Process and thread identifiers for trace records.
 //
 // Both identifiers are cached (the kernel calls cost far more than a trace
 // record's other bookkeeping) and the caches are cleared in a forked child
@@ -10,7 +9,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cstdlib>
 
 #include "eklogger/platform/runtime.h"
 
@@ -52,8 +50,5 @@ uint64_t NxProcessGetCurrentID(void) {
   }
   return id;
 }
-
-// The toolkit and the runtime allocate every text they hand out with malloc.
-void OruMemoryFree(void* memory) { std::free(memory); }
 
 }  // extern "C"

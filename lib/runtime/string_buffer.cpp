@@ -4,11 +4,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "block_cache.h"
+
 namespace nxrt {
 
 namespace {
-// A first allocation big enough for a typical log message.
-constexpr size_t kInitialCapacity = 64;
+// A first allocation big enough for a typical log message, with the room a
+// conversion asks for before it knows its length.
+constexpr size_t kInitialCapacity = 128;
 }  // namespace
 
 bool buffer_reserve(NxStringBuff* buffer, size_t extra) {
@@ -18,7 +21,8 @@ bool buffer_reserve(NxStringBuff* buffer, size_t extra) {
   size_t capacity = buffer->capacity < kInitialCapacity ? kInitialCapacity : buffer->capacity;
   // Doubling keeps appending linear overall.
   while (capacity < needed) capacity = capacity > SIZE_MAX / 2 ? needed : capacity * 2;
-  char* text = static_cast<char*>(std::realloc(buffer->text, capacity));
+  char* text = static_cast<char*>(buffer->text == nullptr ? allocate_text(capacity)
+                                                          : std::realloc(buffer->text, capacity));
   if (text == nullptr) return false;
   if (buffer->text == nullptr) text[0] = '\0';
   buffer->text = text;
@@ -50,7 +54,7 @@ char* NxStringBuffTakeStr(NxStringBuff* buffer) {
   if (text == nullptr) {
     // An empty buffer still hands out a text the caller can free; null only
     // when not even one byte can be allocated.
-    text = static_cast<char*>(std::malloc(1));
+    text = static_cast<char*>(nxrt::allocate_text(1));
     if (text != nullptr) text[0] = '\0';
   }
   buffer->text = nullptr;

@@ -13,6 +13,7 @@
 #include "diagnostics.h"
 #include "epoch.h"
 #include "properties.h"
+#include "runtime/block_cache.h"
 #include "syslog/syslog_sink.h"
 
 namespace gw {
@@ -81,8 +82,9 @@ bool shapes_view(ObjectKind kind, std::string_view property) {
   return false;
 }
 
+// From the runtime's allocator, since OruMemoryFree gives it back there.
 char* copy_text(std::string_view text) {
-  char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+  char* copy = static_cast<char*>(nxrt::allocate_text(text.size() + 1));
   if (copy == nullptr) return nullptr;
   std::memcpy(copy, text.data(), text.size());
   copy[text.size()] = '\0';
