@@ -4,11 +4,13 @@
 // parsed here, every argument is taken from the array by index and checked
 // against its conversion, and each conversion is then rendered by the C
 // library's snprintf from a rebuilt single-conversion format with the one
-// argument of the type that format reads.  The output of a valid format is
-// therefore exactly snprintf's, and no format can make snprintf read an
-// argument it was not given or write through a pointer.
+// argument of the type that format reads, or, for the plain %d, %u, %x, %c
+// and %s, directly.  The output of a valid format is therefore exactly
+// snprintf's, and no format can make snprintf read an argument it was not
+// given or write through a pointer.
 #include "printf_args.h"
 
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -134,16 +136,39 @@ bool Formatter::resolve_int(int position, long long* value) {
 
 template <typename T>
 bool Formatter::render_one(const Conversion& spec, const char* length_modifier, T value) {
-  // "%" flags width "." precision length conversion: at most 42 bytes.
+  // The plain conversions a message mostly has are rendered here, with the
+  // same bytes as snprintf's (none of them depends on the locale).
+  if (spec.flag_count == 0 && !spec.has_width && !spec.has_precision) {
+    if constexpr (std::is_same_v<T, const char*>) {
+      if (spec.conversion == 's') return append(value, std::strlen(value));
+    } else if constexpr (std::is_integral_v<T>) {
+      const bool decimal = std::is_signed_v<T> ? spec.conversion == 'd' || spec.conversion == 'i'
+                                               : spec.conversion == 'u';
+      if (decimal || (std::is_unsigned_v<T> && spec.conversion == 'x')) {
+        char digits[24];
+        const std::to_chars_result end =
+            std::to_chars(digits, digits + sizeof digits, value, decimal ? 10 : 16);
+        return append(digits, static_cast<size_t>(end.ptr - digits));
+      }
+      if (spec.conversion == 'c') {
+        const char byte = static_cast<char>(value);
+        return append(&byte, 1);
+      }
+    }
+  }
+  // "%" flags width "." precision length conversion: at most 52 bytes.
   char format[64];
-  int used = std::snprintf(format, sizeof format, "%%%s", spec.flags);
-  if (spec.has_width) {
-    used += std::snprintf(format + used, sizeof format - used, "%lld", spec.width);
-  }
+  char* end = format;
+  *end++ = '%';
+  for (const char* flag = spec.flags; *flag != '\0'; ++flag) *end++ = *flag;
+  if (spec.has_width) end = std::to_chars(end, format + sizeof format, spec.width).ptr;
   if (spec.has_precision) {
-    used += std::snprintf(format + used, sizeof format - used, ".%lld", spec.precision);
+    *end++ = '.';
+    end = std::to_chars(end, format + sizeof format, spec.precision).ptr;
   }
-  std::snprintf(format + used, sizeof format - used, "%s%c", length_modifier, spec.conversion);
+  for (const char* letter = length_modifier; *letter != '\0'; ++letter) *end++ = *letter;
+  *end++ = spec.conversion;
+  *end = '\0';
 
   if (!buffer_reserve(buffer_, 32)) return false;
   size_t room = buffer_->capacity - buffer_->length;
