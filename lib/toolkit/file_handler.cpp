@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/uio.h>
 #include <time.h>
 #include <unistd.h>
@@ -33,6 +34,16 @@ bool make_parent_directories(const std::string& path) {
 
 // O_NONBLOCK: a FIFO planted at the path must not block the open.
 constexpr int kOpenFlags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+
+// This thread's writer slot: by kernel thread id, so that the threads of
+// one process and of several take different slots.  (A forked child keeps
+// its parent thread's slot; any slot is correct, a write only has to end in
+// the slot it began in.)
+int writer_slot() {
+  static thread_local int slot = -1;
+  if (slot < 0) slot = static_cast<int>(::syscall(SYS_gettid) % kWriterSlots);
+  return slot;
+}
 
 std::int64_t coarse_ms() {
   struct timespec now;
@@ -152,7 +163,7 @@ bool FileSink::write_framed(std::string_view record, const char* header, const c
       continue;
     }
     // Announce the write for this generation; a rotation waits for it.
-    std::atomic<std::int64_t>& in_flight = shared->in_flight[generation & 1];
+    std::atomic<std::int64_t>& in_flight = shared->writers[writer_slot()].in_flight[generation & 1];
     in_flight.fetch_add(1);
     if (shared->generation.load() != generation) {
       in_flight.fetch_sub(1);
@@ -398,16 +409,21 @@ FileSink::Room FileSink::make_room_locked(std::size_t size) {
 
 void FileSink::drain_locked(std::uint64_t old_generation) {
   SharedFileState* shared = shared_.load();
-  std::atomic<std::int64_t>& in_flight = shared->in_flight[old_generation & 1];
+  const auto writing = [shared, parity = old_generation & 1] {
+    for (const WriterSlot& slot : shared->writers) {
+      if (slot.in_flight[parity].load() > 0) return true;
+    }
+    return false;
+  };
   struct timespec pause = {0, 50000};
   std::int64_t waited_us = 0;
-  for (; in_flight.load() > 0 && waited_us < kDrainWaitMs * 1000; waited_us += 50) {
-    nanosleep(&pause, nullptr);
-  }
+  for (; writing() && waited_us < kDrainWaitMs * 1000; waited_us += 50) nanosleep(&pause, nullptr);
   // A writer killed during its write never ends it: forget it.  (Reset
   // only then: a writer that announces itself late, sees the new
   // generation and withdraws must not take the count below zero.)
-  if (waited_us >= kDrainWaitMs * 1000) in_flight.store(0);
+  if (waited_us >= kDrainWaitMs * 1000) {
+    for (WriterSlot& slot : shared->writers) slot.in_flight[old_generation & 1].store(0);
+  }
 }
 
 void FileSink::quiesce_locked() {

@@ -44,18 +44,28 @@ class ProcessLock {
   static std::unique_ptr<ProcessLock> local();
 };
 
+// Writers announce a write in a slot of their own (by thread), each on its
+// own cache line, so that processes and threads writing at once do not pass
+// one line back and forth twice a record; a rotation waits on every slot.
+struct alignas(64) WriterSlot {
+  std::atomic<std::int64_t> in_flight[2];  // writes under way, by generation parity
+};
+constexpr int kWriterSlots = 32;
+
 // Laid out in shared memory: every field is lock-free atomic, so processes
-// read and update it without a system call.
+// read and update it without a system call.  What every record reads and
+// only a change of file writes shares a cache line; the byte count, which
+// every record of a bounded file updates, has one of its own.
 struct SharedFileState {
-  static constexpr std::uint64_t kMagic = 0x67776b74666c3031ULL;  // "gwktfl01"
+  static constexpr std::uint64_t kMagic = 0x67776b74666c3032ULL;  // "gwktfl02"
   std::atomic<std::uint64_t> magic;
-  char path[1024];                         // the file this state is for
-  std::atomic<std::uint64_t> generation;   // bumped at every change of file
-  std::atomic<std::int64_t> size;          // bytes in or reserved for the file
-  std::atomic<std::int64_t> in_flight[2];  // writers, by generation parity
-  std::atomic<std::uint64_t> device;       // the file's identity
+  char path[1024];                                    // the file this state is for
+  alignas(64) std::atomic<std::uint64_t> generation;  // bumped at every change of file
+  std::atomic<std::uint64_t> device;                  // the file's identity
   std::atomic<std::uint64_t> inode;
   std::atomic<int> torn;  // a write was cut short: the next record starts a line
+  alignas(64) std::atomic<std::int64_t> size;  // bytes in or reserved for the file
+  WriterSlot writers[kWriterSlots];
 };
 
 class SharedSegment {
