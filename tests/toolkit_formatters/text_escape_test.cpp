@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <string>
+
 namespace gw::formatting {
 namespace {
 
@@ -81,6 +84,44 @@ TEST(EscapeScanTest, SpecialBytesFoundAtEveryOffset) {
         EXPECT_EQ(json != bytes, special.json);
       }
     }
+  }
+}
+
+// Fields mixing plain runs and escapes of every length, against a byte-by-
+// byte reading of the basic escapes: each run found must end exactly at the
+// next special, also where the scan tests a field's last bytes together
+// with bytes it has passed.
+TEST(EscapeScanTest, RunsEndExactlyAtEachSpecial) {
+  const char alphabet[] = {'a', ' ', '\\', '\n', '\t', '\x01', '\x7f', ']'};
+  std::uint32_t seed = 7;
+  for (int trial = 0; trial < 4000; ++trial) {
+    std::string bytes;
+    std::string expected;
+    seed = seed * 1664525u + 1013904223u;
+    const std::size_t length = seed % 41;
+    for (std::size_t i = 0; i < length; ++i) {
+      seed = seed * 1664525u + 1013904223u;
+      // Sparser specials in later trials, for long plain runs.
+      const unsigned pick = (seed >> 16) % (sizeof alphabet + trial % 60);
+      const char c = pick < sizeof alphabet ? alphabet[pick] : 'a';
+      bytes += c;
+      if (c == '\\') {
+        expected += "\\\\";
+      } else if (c == '\n') {
+        expected += "\\n";
+      } else if (c == '\t') {
+        expected += "\\t";
+      } else if (c == '\x01') {
+        expected += "\\x01";
+      } else if (c == '\x7f') {
+        expected += "\\x7f";
+      } else {
+        expected += c;
+      }
+    }
+    std::string basic;
+    append_basic_escaped(basic, bytes, BasicField::kText);
+    ASSERT_EQ(basic, expected) << "trial " << trial;
   }
 }
 

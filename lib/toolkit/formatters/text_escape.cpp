@@ -33,37 +33,117 @@ struct PlainBytes {
     return (matches - 0x0101010101010101) & ~matches;
   }
 
-  // The end of the run of plain bytes that starts at i: eight bytes at a
-  // time while none of them is a control, non-ASCII or special (exact tests
-  // from the "bit twiddling hacks" collection), then byte by byte.
+#ifdef __SSE2__
+  // One bit per byte of the sixteen at data, set where the byte stops a run.
+  static unsigned stops_in(const char* data) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data));
+    // Signed compares: 0x80..0xff are negative, so this keeps 0x20..0x7e.
+    __m128i plain = _mm_and_si128(_mm_cmpgt_epi8(chunk, _mm_set1_epi8(0x1f)),
+                                  _mm_cmplt_epi8(chunk, _mm_set1_epi8(0x7f)));
+    ((plain = _mm_andnot_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(kSpecial)), plain)), ...);
+    return ~static_cast<unsigned>(_mm_movemask_epi8(plain)) & 0xFFFFu;
+  }
+#endif
+
+  // Whether any of the eight bytes of word stops a run (exact tests from
+  // the "bit twiddling hacks" collection; which byte is not told).
+  static bool word_stops(std::uint64_t word) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101;
+    constexpr std::uint64_t kHighBits = 0x8080808080808080;
+    const std::uint64_t stop = ((word - kOnes * 0x20) & ~word) |  // a byte below 0x20
+                               (word + kOnes) | word |            // a byte above 0x7e
+                               (has_byte(word, kSpecial) | ...);
+    return (stop & kHighBits) != 0;
+  }
+
+  static std::uint64_t load_word(const char* data) {
+    std::uint64_t word;
+    std::memcpy(&word, data, sizeof word);
+    return word;
+  }
+
+  // Whether any byte of the sixteen in low and high stops a run.
+  static bool pair_stops(std::uint64_t low, std::uint64_t high) {
+#ifdef __SSE2__
+    const __m128i chunk = _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low));
+    __m128i plain = _mm_and_si128(_mm_cmpgt_epi8(chunk, _mm_set1_epi8(0x1f)),
+                                  _mm_cmplt_epi8(chunk, _mm_set1_epi8(0x7f)));
+    ((plain = _mm_andnot_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(kSpecial)), plain)), ...);
+    return _mm_movemask_epi8(plain) != 0xFFFF;
+#else
+    return word_stops(low) || word_stops(high);
+#endif
+  }
+
+  // A field of at most sixteen bytes none of which stops a run, copied
+  // whole and returned the end of; null for any other field.  Its bytes are
+  // read and written as two words that overlap where the field is shorter
+  // (a short field, a name or a label, would otherwise go byte by byte).
+  static char* copy_short(char* at, std::string_view bytes) {
+    constexpr std::uint64_t kFill = 0x6161616161616161;  // 'a', plain everywhere
+    const char* const data = bytes.data();
+    const std::size_t size = bytes.size();
+    if (size >= 8) {
+      if (size > 16) return nullptr;
+      const std::uint64_t head = load_word(data);
+      const std::uint64_t tail = load_word(data + size - 8);
+      if (pair_stops(head, tail)) return nullptr;
+      std::memcpy(at, &head, sizeof head);
+      std::memcpy(at + size - 8, &tail, sizeof tail);
+    } else if (size >= 4) {
+      std::uint32_t head, tail;
+      std::memcpy(&head, data, sizeof head);
+      std::memcpy(&tail, data + size - 4, sizeof tail);
+      if (pair_stops(head | static_cast<std::uint64_t>(tail) << 32, kFill)) return nullptr;
+      std::memcpy(at, &head, sizeof head);
+      std::memcpy(at + size - 4, &tail, sizeof tail);
+    } else if (size > 0) {
+      const char first = data[0], middle = data[size / 2], last = data[size - 1];
+      const std::uint64_t word = (kFill << 24) | static_cast<unsigned char>(first) |
+                                 static_cast<std::uint64_t>(static_cast<unsigned char>(middle))
+                                     << 8 |
+                                 static_cast<std::uint64_t>(static_cast<unsigned char>(last)) << 16;
+      if (pair_stops(word, kFill)) return nullptr;
+      at[0] = first;
+      at[size / 2] = middle;
+      at[size - 1] = last;
+    }
+    return at + size;
+  }
+
+  // The end of the run of plain bytes that starts at i.  The last bytes of
+  // a field are tested together with bytes already passed (a load that
+  // overlaps them) rather than one at a time; only a chunk that holds a
+  // stop is searched byte by byte, where the position is not known.
   static std::size_t run_end(std::string_view bytes, std::size_t i) {
+    const char* const data = bytes.data();
+    const std::size_t size = bytes.size();
 #ifdef __SSE2__
     // Sixteen bytes at a time (SSE2 is part of x86-64), which also gives
     // the exact offset of the first byte that stops the run.
-    while (i + 16 <= bytes.size()) {
-      const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + i));
-      // Signed compares: 0x80..0xff are negative, so this keeps 0x20..0x7e.
-      __m128i plain = _mm_and_si128(_mm_cmpgt_epi8(chunk, _mm_set1_epi8(0x1f)),
-                                    _mm_cmplt_epi8(chunk, _mm_set1_epi8(0x7f)));
-      ((plain = _mm_andnot_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(kSpecial)), plain)), ...);
-      const unsigned stops = ~static_cast<unsigned>(_mm_movemask_epi8(plain)) & 0xFFFFu;
+    while (i + 16 <= size) {
+      const unsigned stops = stops_in(data + i);
       if (stops != 0) return i + static_cast<std::size_t>(__builtin_ctz(stops));
       i += 16;
     }
-#endif
-    constexpr std::uint64_t kOnes = 0x0101010101010101;
-    constexpr std::uint64_t kHighBits = 0x8080808080808080;
-    while (i + 8 <= bytes.size()) {
-      std::uint64_t word;
-      std::memcpy(&word, bytes.data() + i, sizeof word);
-      const std::uint64_t stop = ((word - kOnes * 0x20) & ~word) |  // a byte below 0x20
-                                 (word + kOnes) | word |            // a byte above 0x7e
-                                 (has_byte(word, kSpecial) | ...);
-      if ((stop & kHighBits) != 0) break;
-      i += 8;
+    if (i == size) return i;
+    if (size >= 16) {
+      // The bytes before i in this last chunk are plain: shift them out.
+      const std::size_t from = size - 16;
+      const unsigned stops = stops_in(data + from) >> (i - from);
+      return stops != 0 ? i + static_cast<std::size_t>(__builtin_ctz(stops)) : size;
     }
-    while (i < bytes.size() && kTable[static_cast<unsigned char>(bytes[i])]) ++i;
-    return i;
+#endif
+    std::size_t checked = i;  // bytes below here are known plain
+    while (checked + 8 <= size && !word_stops(load_word(data + checked))) checked += 8;
+    // Fewer than eight left, none a stop so far: the last eight, which
+    // overlap bytes known plain.  (A field this short was copied whole.)
+    if (checked + 8 > size && size >= 8 && checked < size &&
+        !word_stops(load_word(data + size - 8))) {
+      return size;
+    }
+    while (checked < size && kTable[static_cast<unsigned char>(data[checked])]) ++checked;
+    return checked;
   }
 };
 
@@ -156,8 +236,10 @@ Utf8Step decode_utf8(std::string_view bytes) {
 namespace {
 
 // The basic escapes, with Plain the bytes that stay as they are.
+// Out of line, so that a short plain field, copied whole by the caller,
+// does not pay for this function's frame.
 template <typename Plain>
-char* write_basic_escaped_with(char* at, std::string_view bytes) {
+__attribute__((noinline)) char* write_basic_escaped_with(char* at, std::string_view bytes) {
   std::size_t i = 0;
   while (i < bytes.size()) {
     const std::size_t run_end = Plain::run_end(bytes, i);
@@ -204,16 +286,20 @@ char* write_basic_escaped_with(char* at, std::string_view bytes) {
 char* write_basic_escaped(char* at, std::string_view bytes, BasicField field) {
   switch (field) {
     case BasicField::kText:
+      if (char* end = BasicTextPlain::copy_short(at, bytes)) return end;
       return write_basic_escaped_with<BasicTextPlain>(at, bytes);
     case BasicField::kBracketed:
+      if (char* end = BasicBracketedPlain::copy_short(at, bytes)) return end;
       return write_basic_escaped_with<BasicBracketedPlain>(at, bytes);
     case BasicField::kName:
       break;
   }
+  if (char* end = BasicNamePlain::copy_short(at, bytes)) return end;
   return write_basic_escaped_with<BasicNamePlain>(at, bytes);
 }
 
 char* write_xml_escaped(char* at, std::string_view bytes) {
+  if (char* end = XmlPlain::copy_short(at, bytes)) return end;
   std::size_t i = 0;
   while (i < bytes.size()) {
     const std::size_t run_end = XmlPlain::run_end(bytes, i);
@@ -268,6 +354,7 @@ char* write_xml_escaped(char* at, std::string_view bytes) {
 }
 
 char* write_json_escaped(char* at, std::string_view bytes) {
+  if (char* end = JsonPlain::copy_short(at, bytes)) return end;
   std::size_t i = 0;
   while (i < bytes.size()) {
     const std::size_t run_end = JsonPlain::run_end(bytes, i);
