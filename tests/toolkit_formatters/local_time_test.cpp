@@ -42,6 +42,7 @@ TEST(LocalTimeTest, MicrosecondsAroundTheEpochAndClampedExtremes) {
   use_time_zone("UTC0");
   EXPECT_EQ(local_time(7), "1970-01-01T00:00:00.000007+00:00");
   EXPECT_EQ(local_time(kSecond), "1970-01-01T00:00:01.000000+00:00");
+  EXPECT_EQ(local_time(kSecond + 123456), "1970-01-01T00:00:01.123456+00:00");
   EXPECT_EQ(local_time(-1), "1969-12-31T23:59:59.999999+00:00");
   EXPECT_EQ(local_time(-kSecond), "1969-12-31T23:59:59.000000+00:00");
   EXPECT_EQ(local_time(INT64_MIN), "0001-01-02T00:00:00.000000+00:00");
