@@ -28,6 +28,12 @@ class ComposedText {
   }
   void append(const char* text) { append(text, std::strlen(text)); }
   const char* c_str() const { return heap_.empty() ? local_ : heap_.c_str(); }
+  std::size_t length() const { return heap_.empty() ? length_ : heap_.size(); }
+  void clear() {
+    heap_.clear();
+    length_ = 0;
+    local_[0] = '\0';
+  }
 
  private:
   char local_[256];  // not cleared: only the composed part is ever read
@@ -86,6 +92,28 @@ void append_identifier(const char* name, std::uint64_t id, ComposedText& text) {
   const std::to_chars_result end = std::to_chars(digits, digits + sizeof(digits), id);
   text.append(name);
   text.append(digits, static_cast<std::size_t>(end.ptr - digits));
+}
+
+// " pid=<process> tid=<thread>" as the calling thread last composed it:
+// the same on every trace record of a thread until a fork changes the
+// process id.
+struct IdentifierSuffix {
+  std::uint64_t process_id = 0;
+  std::uint64_t thread_id = 0;
+  ComposedText text;
+};
+
+void append_identifiers(std::uint64_t process_id, std::uint64_t thread_id, ComposedText& text) {
+  static thread_local IdentifierSuffix suffix;
+  if (suffix.text.length() == 0 || suffix.process_id != process_id ||
+      suffix.thread_id != thread_id) {
+    suffix.text.clear();
+    if (process_id != 0) append_identifier(" pid=", process_id, suffix.text);
+    if (thread_id != 0) append_identifier(" tid=", thread_id, suffix.text);
+    suffix.process_id = process_id;
+    suffix.thread_id = thread_id;
+  }
+  text.append(suffix.text.c_str(), suffix.text.length());
 }
 
 }  // namespace
@@ -197,8 +225,7 @@ bool EkLogger::compose_decoration(ComposedText& product) {
     if (!undecorated) return false;
     product.append(undecorated.get());
   }
-  if (process_id != 0) append_identifier(" pid=", process_id, product);
-  if (thread_id != 0) append_identifier(" tid=", thread_id, product);
+  append_identifiers(process_id, thread_id, product);
   return true;
 }
 

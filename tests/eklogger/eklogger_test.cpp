@@ -188,9 +188,13 @@ TEST_F(EkLoggerTest, DecorationAppendsProcessThenThreadIdentifier) {
                   "GwSetObjProp(@logger.dc.trace.g, \"product\", "
                   "\"srvport=9000 pid=123 tid=456\")",
                   "GwLogDebugMid(@logger.dc.trace.g, \"f\", \"fn\", 1, \"t\", null)"));
-  // Each decoration starts again from prod_port.
+  // Each decoration starts again from prod_port, with the ids of now (a
+  // forked child's own).
   logger->finer("t", "f", "fn", 1);
   EXPECT_EQ(fake::records().back().product, "srvport=9000 pid=123 tid=456");
+  fake::set_process_id(789);
+  logger->finer("t", "f", "fn", 1);
+  EXPECT_EQ(fake::records().back().product, "srvport=9000 pid=789 tid=456");
 }
 
 TEST_F(EkLoggerTest, ZeroIdentifiersAreLeftOut) {
