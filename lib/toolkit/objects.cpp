@@ -21,6 +21,22 @@ constexpr KnownClass kKnownClasses[] = {
 
 }  // namespace
 
+std::string& PropMap::operator[](std::string_view property) {
+  for (Entry& entry : entries_) {
+    if (entry.first == property) return entry.second;
+  }
+  return entries_.emplace_back(std::string(property), std::string()).second;
+}
+
+void PropMap::erase(std::string_view property) {
+  for (auto entry = entries_.begin(); entry != entries_.end(); ++entry) {
+    if (entry->first == property) {
+      entries_.erase(entry);
+      return;
+    }
+  }
+}
+
 bool kind_of_class(std::string_view class_name, ObjectKind& kind) {
   for (const KnownClass& known : kKnownClasses) {
     if (known.name == class_name) {

@@ -10,11 +10,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "file_handler.h"
 #include "formatters/formatter.h"
@@ -30,12 +33,32 @@ enum class ObjectKind { kLogger, kHandler, kFormatter };
 // every record carries ("product", "component") sit in it, so the record
 // path reads them with one load instead of two searches by name.  A map is
 // immutable once published; whoever builds one calls find_labels after its
-// last change (a copy starts with no labels found).
-class PropMap : public std::map<std::string, std::string, std::less<>> {
+// last change (a copy starts with no labels found).  An object has a
+// handful of run-time values, so they sit in a vector searched by length
+// first: most names are told apart without comparing a byte.
+class PropMap {
  public:
+  using Entry = std::pair<std::string, std::string>;
+  using const_iterator = std::vector<Entry>::const_iterator;
+
   PropMap() = default;
-  PropMap(const PropMap& other) : map(other) {}
+  PropMap(const PropMap& other) : entries_(other.entries_) {}
   PropMap& operator=(const PropMap&) = delete;
+
+  const_iterator begin() const { return entries_.begin(); }
+  const_iterator end() const { return entries_.end(); }
+  const_iterator find(std::string_view property) const {
+    for (auto entry = entries_.begin(); entry != entries_.end(); ++entry) {
+      if (entry->first.size() == property.size() &&
+          std::memcmp(entry->first.data(), property.data(), property.size()) == 0) {
+        return entry;
+      }
+    }
+    return entries_.end();
+  }
+  // The value of property, added empty when there is none.
+  std::string& operator[](std::string_view property);
+  void erase(std::string_view property);
 
   void find_labels() {
     const auto at = [this](std::string_view name) -> const std::string* {
@@ -49,6 +72,9 @@ class PropMap : public std::map<std::string, std::string, std::less<>> {
   // Into this map; null when not set at run time.
   const std::string* product = nullptr;
   const std::string* component = nullptr;
+
+ private:
+  std::vector<Entry> entries_;
 };
 
 // The class names the toolkit knows.
