@@ -28,12 +28,6 @@ class ComposedText {
   }
   void append(const char* text) { append(text, std::strlen(text)); }
   const char* c_str() const { return heap_.empty() ? local_ : heap_.c_str(); }
-  std::size_t length() const { return heap_.empty() ? length_ : heap_.size(); }
-  void clear() {
-    heap_.clear();
-    length_ = 0;
-    local_[0] = '\0';
-  }
 
  private:
   char local_[256];  // not cleared: only the composed part is ever read
@@ -86,34 +80,35 @@ void compose_function_record(const char* prefix, const char* detail, const char*
   }
 }
 
-// Appends " <name>=<id>" to text.
-void append_identifier(const char* name, std::uint64_t id, ComposedText& text) {
-  char digits[24];
-  const std::to_chars_result end = std::to_chars(digits, digits + sizeof(digits), id);
-  text.append(name);
-  text.append(digits, static_cast<std::size_t>(end.ptr - digits));
-}
-
 // " pid=<process> tid=<thread>" as the calling thread last composed it:
 // the same on every trace record of a thread until a fork changes the
-// process id.
+// process id.  Trivially destructible and in static TLS (initial-exec, as
+// the toolkit's per-thread state), so reaching it costs no call.
 struct IdentifierSuffix {
-  std::uint64_t process_id = 0;
-  std::uint64_t thread_id = 0;
-  ComposedText text;
+  std::uint64_t process_id;
+  std::uint64_t thread_id;
+  std::size_t length;  // 0: not composed yet
+  char text[56];       // two labels and two 20-digit numbers at most
 };
 
+__attribute__((tls_model("initial-exec"))) thread_local IdentifierSuffix t_suffix = {};
+
+char* put_identifier(char* at, const char* name, std::uint64_t id) {
+  std::memcpy(at, name, 5);
+  return std::to_chars(at + 5, at + 25, id).ptr;
+}
+
 void append_identifiers(std::uint64_t process_id, std::uint64_t thread_id, ComposedText& text) {
-  static thread_local IdentifierSuffix suffix;
-  if (suffix.text.length() == 0 || suffix.process_id != process_id ||
-      suffix.thread_id != thread_id) {
-    suffix.text.clear();
-    if (process_id != 0) append_identifier(" pid=", process_id, suffix.text);
-    if (thread_id != 0) append_identifier(" tid=", thread_id, suffix.text);
+  IdentifierSuffix& suffix = t_suffix;
+  if (suffix.length == 0 || suffix.process_id != process_id || suffix.thread_id != thread_id) {
+    char* at = suffix.text;
+    if (process_id != 0) at = put_identifier(at, " pid=", process_id);
+    if (thread_id != 0) at = put_identifier(at, " tid=", thread_id);
+    suffix.length = static_cast<std::size_t>(at - suffix.text);
     suffix.process_id = process_id;
     suffix.thread_id = thread_id;
   }
-  text.append(suffix.text.c_str(), suffix.text.length());
+  text.append(suffix.text, suffix.length);
 }
 
 }  // namespace
