@@ -3,7 +3,8 @@
 // global epoch was R can be freed once every slot is idle or shows an epoch
 // above R: a reader that announced a later epoch loaded the global counter
 // after the writer had swapped the pointer, so it saw the new object.  All
-// accesses to slots, the counter and the published pointers are seq_cst.
+// accesses to slots, the counter and the published pointers are seq_cst,
+// except a reader's leaving, a release store.
 #include "epoch.h"
 
 #include <sched.h>
@@ -117,7 +118,11 @@ EpochGuard::EpochGuard() {
 
 EpochGuard::~EpochGuard() {
   ThreadState& state = t_state;
-  if (--state.depth == 0) state.slot->epoch.store(0);
+  // Release is enough to leave: every read of the shared state comes before
+  // the store, for a reclaimer that loads the slot and sees 0.  (Entering
+  // needs seq_cst: the announcement must be seen before the reads that
+  // follow it.)  On x86 this is a plain store instead of a locked one.
+  if (--state.depth == 0) state.slot->epoch.store(0, std::memory_order_release);
 }
 
 void retire_local(void* object, Deleter deleter) {
