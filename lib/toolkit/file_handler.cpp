@@ -409,7 +409,9 @@ FileSink::Room FileSink::make_room_locked(std::size_t size) {
 
 void FileSink::drain_locked(std::uint64_t old_generation) {
   SharedFileState* shared = shared_.load();
-  const auto writing = [shared, parity = old_generation & 1] {
+  const std::uint64_t parity = old_generation & 1;
+  const auto writing = [shared, parity] {
+    if (shared->in_flight[parity].load() > 0) return true;  // writers of earlier builds
     for (const WriterSlot& slot : shared->writers) {
       if (slot.in_flight[parity].load() > 0) return true;
     }
@@ -422,7 +424,8 @@ void FileSink::drain_locked(std::uint64_t old_generation) {
   // only then: a writer that announces itself late, sees the new
   // generation and withdraws must not take the count below zero.)
   if (waited_us >= kDrainWaitMs * 1000) {
-    for (WriterSlot& slot : shared->writers) slot.in_flight[old_generation & 1].store(0);
+    shared->in_flight[parity].store(0);
+    for (WriterSlot& slot : shared->writers) slot.in_flight[parity].store(0);
   }
 }
 

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -273,6 +274,13 @@ std::string SharedSegment::name_for(key_t key, const std::string& path) {
 
 SharedSegment::SharedSegment(key_t key, const std::string& path) {
   static_assert(std::atomic<std::int64_t>::is_always_lock_free, "shared atomics");
+  // Processes of earlier builds read these fields at these offsets.
+  static_assert(
+      offsetof(SharedFileState, generation) == 1032 && offsetof(SharedFileState, size) == 1040 &&
+          offsetof(SharedFileState, in_flight) == 1048 &&
+          offsetof(SharedFileState, device) == 1064 && offsetof(SharedFileState, inode) == 1072 &&
+          offsetof(SharedFileState, torn) == 1080,
+      "the shared state's first layout");
   const std::string name = name_for(key, path);
   const int fd = ::shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd >= 0) {

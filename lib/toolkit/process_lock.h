@@ -53,18 +53,24 @@ struct alignas(64) WriterSlot {
 constexpr int kWriterSlots = 32;
 
 // Laid out in shared memory: every field is lock-free atomic, so processes
-// read and update it without a system call.  What every record reads and
-// only a change of file writes shares a cache line; the byte count, which
-// every record of a bounded file updates, has one of its own.
+// read and update it without a system call.  The fields up to `torn` keep
+// the layout of the first version, so that processes of builds from before
+// the writer slots still share a file's generation, size and rotation with
+// this one: they count their writes under way in `in_flight`, which a
+// rotation still waits on.  Writers of this build count in `writers`, after
+// them, so that an ordinary record writes no line that another writer reads
+// or writes (the byte count, updated by every record of a bounded file,
+// stays on the generation's line, as before).
 struct SharedFileState {
-  static constexpr std::uint64_t kMagic = 0x67776b74666c3032ULL;  // "gwktfl02"
+  static constexpr std::uint64_t kMagic = 0x67776b74666c3031ULL;  // "gwktfl01"
   std::atomic<std::uint64_t> magic;
-  char path[1024];                                    // the file this state is for
-  alignas(64) std::atomic<std::uint64_t> generation;  // bumped at every change of file
-  std::atomic<std::uint64_t> device;                  // the file's identity
+  char path[1024];                         // the file this state is for
+  std::atomic<std::uint64_t> generation;   // bumped at every change of file
+  std::atomic<std::int64_t> size;          // bytes in or reserved for the file
+  std::atomic<std::int64_t> in_flight[2];  // writes under way of earlier builds
+  std::atomic<std::uint64_t> device;       // the file's identity
   std::atomic<std::uint64_t> inode;
   std::atomic<int> torn;  // a write was cut short: the next record starts a line
-  alignas(64) std::atomic<std::int64_t> size;  // bytes in or reserved for the file
   WriterSlot writers[kWriterSlots];
 };
 

@@ -4,9 +4,11 @@
 // key.
 #include "process_lock.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/ipc.h>
+#include <sys/mman.h>
 #include <sys/sem.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -178,6 +180,39 @@ TEST(ProcessLockTest, RotationKeepsCountBackupsAndTheTrailerClosesEach) {
             "<log>\n<r>record</r>\n<r>record</r>\n<r>record</r>\n</log>\n");
   EXPECT_EQ(read_file(options.path), "<log>\n<r>record</r>\n<r>record</r>\n<r>record</r>\n");
   EXPECT_FALSE(exists(options.path + ".2"));
+}
+
+// A rotation waits for the writes under way of every writer: those of this
+// build, each in its thread's slot, and those of earlier builds, counted
+// where they always were.  Two writes that never end (their writers killed)
+// hold it until the wait gives up and forgets them.
+TEST(ProcessLockTest, RotationWaitsOnEveryWriterSlotAndOnEarlierBuilds) {
+  TempDir dir;
+  FileSinkOptions options;
+  options.path = dir.file("a.log");
+  options.key = key_in(dir);
+  options.limit = 40;
+  options.count = 1;
+  FileSink sink(options);
+  ASSERT_TRUE(sink.write("a record of twenty.\n", nullptr));
+  const std::string name = gw::SharedSegment::name_for(options.key, options.path);
+  const int fd = ::shm_open(name.c_str(), O_RDWR, 0);
+  ASSERT_GE(fd, 0);
+  void* memory =
+      ::mmap(nullptr, sizeof(gw::SharedFileState), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  ::close(fd);
+  ASSERT_NE(memory, MAP_FAILED);
+  auto* shared = static_cast<gw::SharedFileState*>(memory);
+  const std::uint64_t parity = shared->generation.load() & 1;
+  shared->in_flight[parity].store(1);
+  shared->writers[gw::kWriterSlots - 1].in_flight[parity].store(1);
+
+  ASSERT_TRUE(sink.write("a record of twenty.\n", nullptr));
+  ASSERT_TRUE(sink.write("a record of twenty.\n", nullptr));  // rotates first
+  EXPECT_TRUE(exists(options.path + ".1"));
+  EXPECT_EQ(shared->in_flight[parity].load(), 0) << "the rotation did not wait on it";
+  EXPECT_EQ(shared->writers[gw::kWriterSlots - 1].in_flight[parity].load(), 0);
+  ::munmap(memory, sizeof(gw::SharedFileState));
 }
 
 }  // namespace
