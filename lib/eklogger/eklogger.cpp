@@ -82,8 +82,9 @@ void compose_function_record(const char* prefix, const char* detail, const char*
 
 // " pid=<process> tid=<thread>" as the calling thread last composed it:
 // the same on every trace record of a thread until a fork changes the
-// process id.  Trivially destructible and in static TLS (initial-exec, as
-// the toolkit's per-thread state), so reaching it costs no call.
+// process id.  Trivially destructible, and in the default TLS model: this
+// library takes no room in the static TLS block that a late dlopen of it
+// would have to find.
 struct IdentifierSuffix {
   std::uint64_t process_id;
   std::uint64_t thread_id;
@@ -91,7 +92,7 @@ struct IdentifierSuffix {
   char text[56];       // two labels and two 20-digit numbers at most
 };
 
-__attribute__((tls_model("initial-exec"))) thread_local IdentifierSuffix t_suffix = {};
+thread_local IdentifierSuffix t_suffix = {};
 
 char* put_identifier(char* at, const char* name, std::uint64_t id) {
   std::memcpy(at, name, 5);

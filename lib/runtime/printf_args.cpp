@@ -4,8 +4,8 @@
 // parsed here, every argument is taken from the array by index and checked
 // against its conversion, and each conversion is then rendered by the C
 // library's snprintf from a rebuilt single-conversion format with the one
-// argument of the type that format reads, or, for the plain %d, %u, %x, %c
-// and %s, directly.  The output of a valid format is therefore exactly
+// argument of the type that format reads, or, for the plain %d, %i, %u, %x,
+// %c and %s, directly.  The output of a valid format is therefore exactly
 // snprintf's, and no format can make snprintf read an argument it was not
 // given or write through a pointer.
 #include "printf_args.h"
@@ -140,7 +140,12 @@ bool Formatter::render_one(const Conversion& spec, const char* length_modifier, 
   // same bytes as snprintf's (none of them depends on the locale).
   if (spec.flag_count == 0 && !spec.has_width && !spec.has_precision) {
     if constexpr (std::is_same_v<T, const char*>) {
-      if (spec.conversion == 's') return append(value, std::strlen(value));
+      if (spec.conversion == 's') {
+        // Beyond INT_MAX snprintf fails, and the conversion shows the marker.
+        const size_t length = std::strlen(value);
+        if (length > static_cast<size_t>(std::numeric_limits<int>::max())) return append_marker();
+        return append(value, length);
+      }
     } else if constexpr (std::is_integral_v<T>) {
       const bool decimal = std::is_signed_v<T> ? spec.conversion == 'd' || spec.conversion == 'i'
                                                : spec.conversion == 'u';

@@ -128,7 +128,8 @@ struct PlainBytes {
     }
     if (i == size) return i;
     if (size >= 16) {
-      // The bytes before i in this last chunk are plain: shift them out.
+      // The bytes before i in this last chunk were passed already (one may
+      // be the stop just escaped): shift them out.
       const std::size_t from = size - 16;
       const unsigned stops = stops_in(data + from) >> (i - from);
       return stops != 0 ? i + static_cast<std::size_t>(__builtin_ctz(stops)) : size;
@@ -136,8 +137,9 @@ struct PlainBytes {
 #endif
     std::size_t checked = i;  // bytes below here are known plain
     while (checked + 8 <= size && !word_stops(load_word(data + checked))) checked += 8;
-    // Fewer than eight left, none a stop so far: the last eight, which
-    // overlap bytes known plain.  (A field this short was copied whole.)
+    // Fewer than eight left, none a stop so far: the last eight, which may
+    // reach back over bytes already passed; a stop among those only sends
+    // the search on byte by byte.
     if (checked + 8 > size && size >= 8 && checked < size &&
         !word_stops(load_word(data + size - 8))) {
       return size;
