@@ -29,12 +29,8 @@ std::string& PropMap::operator[](std::string_view property) {
 }
 
 void PropMap::erase(std::string_view property) {
-  for (auto entry = entries_.begin(); entry != entries_.end(); ++entry) {
-    if (entry->first == property) {
-      entries_.erase(entry);
-      return;
-    }
-  }
+  const auto found = find(property);
+  if (found != entries_.end()) entries_.erase(found);
 }
 
 bool kind_of_class(std::string_view class_name, ObjectKind& kind) {

@@ -10,7 +10,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -49,10 +48,7 @@ class PropMap {
   const_iterator end() const { return entries_.end(); }
   const_iterator find(std::string_view property) const {
     for (auto entry = entries_.begin(); entry != entries_.end(); ++entry) {
-      if (entry->first.size() == property.size() &&
-          std::memcmp(entry->first.data(), property.data(), property.size()) == 0) {
-        return entry;
-      }
+      if (entry->first == property) return entry;  // lengths first, then bytes
     }
     return entries_.end();
   }

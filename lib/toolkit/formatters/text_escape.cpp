@@ -34,14 +34,18 @@ struct PlainBytes {
   }
 
 #ifdef __SSE2__
-  // One bit per byte of the sixteen at data, set where the byte stops a run.
-  static unsigned stops_in(const char* data) {
-    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data));
+  // One bit per byte of chunk, set where the byte stops a run.
+  static unsigned stops_of(__m128i chunk) {
     // Signed compares: 0x80..0xff are negative, so this keeps 0x20..0x7e.
     __m128i plain = _mm_and_si128(_mm_cmpgt_epi8(chunk, _mm_set1_epi8(0x1f)),
                                   _mm_cmplt_epi8(chunk, _mm_set1_epi8(0x7f)));
     ((plain = _mm_andnot_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(kSpecial)), plain)), ...);
     return ~static_cast<unsigned>(_mm_movemask_epi8(plain)) & 0xFFFFu;
+  }
+
+  // The same for the sixteen bytes at data.
+  static unsigned stops_in(const char* data) {
+    return stops_of(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data)));
   }
 #endif
 
@@ -65,11 +69,7 @@ struct PlainBytes {
   // Whether any byte of the sixteen in low and high stops a run.
   static bool pair_stops(std::uint64_t low, std::uint64_t high) {
 #ifdef __SSE2__
-    const __m128i chunk = _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low));
-    __m128i plain = _mm_and_si128(_mm_cmpgt_epi8(chunk, _mm_set1_epi8(0x1f)),
-                                  _mm_cmplt_epi8(chunk, _mm_set1_epi8(0x7f)));
-    ((plain = _mm_andnot_si128(_mm_cmpeq_epi8(chunk, _mm_set1_epi8(kSpecial)), plain)), ...);
-    return _mm_movemask_epi8(plain) != 0xFFFF;
+    return stops_of(_mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low))) != 0;
 #else
     return word_stops(low) || word_stops(high);
 #endif
