@@ -28,8 +28,10 @@ class EKLOGGER_EXPORT Handler {
   virtual void add_formatter(const std::string& name, const std::string& class_name) = 0;
   // The log file name as the output knows it now.
   virtual std::string get_file_name() = 0;
-  // A name holding "/" is taken as it is; a bare name is placed in location
-  // (location + "/" + name, not normalised).
+  // An absolute name, or a relative one with "/" and a ".." component
+  // ("../x.log"), is taken as it is; any other name, bare or with
+  // directories ("sub/app.log"), is placed in location (location + "/" +
+  // name, not normalised).
   virtual void set_file_name(const std::string& name, const std::string& location);
   virtual void append_logfile_name_suffix(const std::string& suffix) = 0;
   // Moves the file into location, keeping its leaf name.

@@ -100,6 +100,12 @@ TEST_F(EkHandlerTest, EmptyNameTakesTheToolkitsFileName) {
   fake::set_property("handler.file.dc.msg", "fileName", "/abs/msg.log");
   handler->set_file_name("", "/logs");
   EXPECT_EQ(handler->get_cached_file_name(), "/abs/msg.log");
+
+  // The toolkit's relative name with a directory goes into the location too.
+  fake::set_property("handler.file.dc.msg", "fileName", "sub/msg.log");
+  handler->set_file_name("", "/logs");
+  EXPECT_EQ(handler->get_cached_file_name(), "/logs/sub/msg.log");
+  EXPECT_EQ(fake::property("handler.file.dc.msg", "fileName"), "/logs/sub/msg.log");
 }
 
 TEST_F(EkHandlerTest, SuffixAndRelocationWorkFromTheCachedName) {

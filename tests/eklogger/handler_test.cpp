@@ -30,9 +30,20 @@ TEST_F(HandlerTest, BareNamesArePlacedInTheLocation) {
   EXPECT_EQ(file_name_for("app.log", "/var/log/x/"), "/var/log/x//app.log");
 }
 
-TEST_F(HandlerTest, NamesWithASlashAreKeptAsTheyAre) {
+TEST_F(HandlerTest, RelativeNamesWithDirectoriesArePlacedInTheLocation) {
+  EXPECT_EQ(file_name_for("sub/app.log", "/var/log/x"), "/var/log/x/sub/app.log");
+  EXPECT_EQ(file_name_for("./app.log", "/var/log/x"), "/var/log/x/./app.log");
+  EXPECT_EQ(file_name_for("a..b/..c", "/opt/p/bin/../logs"), "/opt/p/bin/../logs/a..b/..c");
+}
+
+TEST_F(HandlerTest, AbsoluteAndClimbingNamesAreKeptAsTheyAre) {
   EXPECT_EQ(file_name_for("/tmp/app.log", "/var/log/x"), "/tmp/app.log");
-  EXPECT_EQ(file_name_for("sub/app.log", "/var/log/x"), "sub/app.log");
+  EXPECT_EQ(file_name_for("/tmp/../app.log", "/var/log/x"), "/tmp/../app.log");
+  EXPECT_EQ(file_name_for("../../escape/err.log", "/var/log/x"), "../../escape/err.log");
+  EXPECT_EQ(file_name_for("sub/../../err.log", "/var/log/x"), "sub/../../err.log");
+  EXPECT_EQ(file_name_for("sub/..", "/var/log/x"), "sub/..");
+  // A bare ".." has no "/": placed like any bare name.
+  EXPECT_EQ(file_name_for("..", "/var/log/x"), "/var/log/x/..");
 }
 
 TEST_F(HandlerTest, StartsWithNoFormatterAndNoFileName) {
