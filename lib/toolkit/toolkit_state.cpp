@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -66,6 +67,82 @@ bool parse_unsigned(std::string_view text, int base, unsigned long long max,
   return errno == 0 && end == copy.c_str() + copy.size() && value <= max;
 }
 
+// The bounds of a file handler's numbers.  A rotation renames every kept
+// file, so count bounds its cost; the limit's bound (1 PiB, far beyond any
+// file) keeps sums of sizes far from overflowing.  A larger number is
+// taken at the bound, with a report, since what was meant is plainly "many"
+// or "huge".
+constexpr unsigned long long kMostRotatedFiles = 10000;
+constexpr unsigned long long kMostFileLimit = 1ULL << 50;
+// A log file is data: its execute bits are never set.
+constexpr unsigned long long kLogFileModeBits = 0666;
+
+// A decimal number of digits alone; false for anything else.  A number
+// above most, however long, gives most, with above set.
+bool parse_bounded(std::string_view text, unsigned long long most, unsigned long long& value,
+                   bool& above) {
+  if (text.empty()) return false;
+  value = 0;
+  above = false;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    const unsigned digit = static_cast<unsigned>(c - '0');
+    if (above || value > (most - digit) / 10) {
+      above = true;
+    } else {
+      value = value * 10 + digit;
+    }
+  }
+  if (above) value = most;
+  return true;
+}
+
+std::optional<std::int64_t> parse_limit(std::string_view text) {
+  unsigned long long value = 0;
+  bool above = false;
+  if (!parse_bounded(text, kMostFileLimit, value, above)) return std::nullopt;
+  return static_cast<std::int64_t>(value);
+}
+
+std::optional<int> parse_count(std::string_view text) {
+  unsigned long long value = 0;
+  bool above = false;
+  if (!parse_bounded(text, kMostRotatedFiles, value, above)) return std::nullopt;
+  return static_cast<int>(value);
+}
+
+std::optional<mode_t> parse_permissions(std::string_view text) {
+  unsigned long long value = 0;
+  if (!parse_unsigned(text, 8, 0777, value)) return std::nullopt;
+  return static_cast<mode_t>(value & kLogFileModeBits);
+}
+
+// The first control character (a byte below 0x20, or 0x7f) of text, or -1.
+// Such a byte in a file name makes a name that no listing shows as it is
+// and that splits any line reporting it.
+int control_character(std::string_view text) {
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) return byte;
+  }
+  return -1;
+}
+
+// True when a relative name has a ".." component, so that it would climb
+// out of whatever directory it is placed in.
+bool climbs(std::string_view name) {
+  if (name.empty() || name.front() == '/') return false;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t slash = name.find('/', start);
+    const std::string_view component = name.substr(
+        start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
+    if (component == "..") return true;
+    if (slash == std::string_view::npos) return false;
+    start = slash + 1;
+  }
+}
+
 // Properties whose change alters a View; the others are only stored.
 bool shapes_view(ObjectKind kind, std::string_view property) {
   if (property == "className") return true;
@@ -121,31 +198,41 @@ bool holds_value(const Object& object, const char* property, const char* value) 
   return found != props.end() && found->second == value;
 }
 
-bool read_file(const char* path, std::string& text, int& error) {
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+// Reads a regular file whole; false with the reason why not.  Opened
+// without blocking, so that a FIFO or device put in place of the file is
+// refused at once instead of being waited on.  Symbolic links are followed:
+// configuration files often are links.
+bool read_file(const char* path, std::string& text, std::string& reason) {
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    error = errno;
+    reason = error_text(errno);
     return false;
   }
   struct stat status;
-  if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
-    error = S_ISDIR(status.st_mode) ? EISDIR : errno;
+  if (::fstat(fd, &status) != 0) {
+    reason = error_text(errno);
     ::close(fd);
     return false;
   }
+  if (!S_ISREG(status.st_mode)) {
+    reason = S_ISDIR(status.st_mode) ? error_text(EISDIR) : "it is not a regular file";
+    ::close(fd);
+    return false;
+  }
+  // O_NONBLOCK means nothing to a regular file's reads: it can stay set.
   char buffer[65536];
   for (;;) {
     const ssize_t got = ::read(fd, buffer, sizeof buffer);
     if (got < 0) {
       if (errno == EINTR) continue;
-      error = errno;
+      reason = error_text(errno);
       ::close(fd);
       return false;
     }
     if (got == 0) break;
     text.append(buffer, static_cast<std::size_t>(got));
     if (text.size() > kMaxConfigSize) {
-      error = EFBIG;
+      reason = error_text(EFBIG);
       ::close(fd);
       return false;
     }
@@ -160,11 +247,38 @@ std::int64_t now_us() {
   return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
+// The text in quotes, its control characters written \xHH, so that a
+// report stays one line whatever the value holds.
 std::string quoted(std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
   std::string out = "\"";
-  out.append(text);
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) {
+      out.append("\\x");
+      out.push_back(kHex[byte >> 4]);
+      out.push_back(kHex[byte & 0xf]);
+    } else {
+      out.push_back(c);
+    }
+  }
   out.push_back('"');
   return out;
+}
+
+// The run-time value of property when parse takes it, else the configured
+// (own or inherited) one when parse takes that: a wrong run-time value is
+// kept, but without effect.
+template <typename Parse>
+auto first_parsed(const Object& object, const PropMap& props, const ConfigFile& config,
+                  std::string_view property, Parse parse) -> decltype(parse(std::string_view())) {
+  if (const std::string* own = find_prop(props, property)) {
+    if (auto parsed = parse(std::string_view(*own))) return parsed;
+  }
+  if (const ConfigFile::Entry* entry = config.lookup(object.name, property)) {
+    if (auto parsed = parse(std::string_view(entry->value))) return parsed;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -225,20 +339,28 @@ Object* Toolkit::resolve_locked(std::string_view name, ObjectKind kind, const Co
   return create_locked(name, kind);
 }
 
-std::string Toolkit::check_value_locked(std::string_view property, std::string_view value,
-                                        const ConfigFile& config) const {
+Toolkit::ValueCheck Toolkit::check_value_locked(std::string_view property, std::string_view value,
+                                                const ConfigFile& config, bool from_file) const {
+  const auto wrong = [](std::string problem) {
+    return ValueCheck{ValueCheck::kWrong, std::move(problem)};
+  };
+  const auto adjusted = [&](const std::string& why, const std::string& applied) {
+    return ValueCheck{ValueCheck::kAdjusted,
+                      why + ": " + quoted(value) + " is taken as " + applied};
+  };
   unsigned long long number = 0;
+  bool above = false;
   ObjectKind kind;
   if (property == "level") {
-    if (!parse_level(value)) return "unknown level " + quoted(value);
+    if (!parse_level(value)) return wrong("unknown level " + quoted(value));
   } else if (property == "className") {
-    if (!kind_of_class(value, kind)) return "unknown class " + quoted(value);
+    if (!kind_of_class(value, kind)) return wrong("unknown class " + quoted(value));
   } else if (property == "handlers" || property == "formatter") {
     const ObjectKind wanted =
         property == "handlers" ? ObjectKind::kHandler : ObjectKind::kFormatter;
     std::string problems;
     const std::vector<std::string_view> names = split_names(value);
-    if (property == "formatter" && names.size() > 1) return "names more than one formatter";
+    if (property == "formatter" && names.size() > 1) return wrong("names more than one formatter");
     for (std::string_view name : names) {
       std::string problem;
       if (!find_locked(name) && !config.configures(name)) {
@@ -248,17 +370,45 @@ std::string Toolkit::check_value_locked(std::string_view property, std::string_v
       }
       if (!problem.empty()) problems += (problems.empty() ? "" : "; ") + problem;
     }
-    return problems;
+    if (!problems.empty()) return wrong(problems);
   } else if (property == "limit" || property == "count") {
-    if (!parse_unsigned(value, 10, property == "limit" ? INT64_MAX : INT32_MAX, number)) {
-      return "not a non-negative decimal number: " + quoted(value);
+    const bool limit = property == "limit";
+    const unsigned long long most = limit ? kMostFileLimit : kMostRotatedFiles;
+    if (!parse_bounded(value, most, number, above)) {
+      return wrong("not a non-negative decimal number: " + quoted(value));
+    }
+    if (above) {
+      return adjusted(std::string(limit ? "more than " : "more rotated files than ") +
+                          std::to_string(most) + (limit ? " bytes" : ""),
+                      std::to_string(most));
     }
   } else if (property == "permissions") {
     if (!parse_unsigned(value, 8, 0777, number)) {
-      return "not octal permissions from 0 to 0777: " + quoted(value);
+      return wrong("not octal permissions from 0 to 0777: " + quoted(value));
+    }
+    if ((number & ~kLogFileModeBits) != 0) {
+      char applied[8];
+      std::snprintf(applied, sizeof applied, "0%03llo", number & kLogFileModeBits);
+      return adjusted("execute bits are never set on a log file", applied);
+    }
+  } else if (property == "fileName") {
+    const int control = control_character(value);
+    if (control >= 0) {
+      char code[8];
+      std::snprintf(code, sizeof code, "0x%02x", control);
+      return wrong(std::string("a file name cannot hold a control character (") + code +
+                   "): " + quoted(value));
+    }
+    // Only the file's names: the library's own, set at run time, start with
+    // its log directory, which is relative ("bin/../logs/...") when the
+    // program's directory was given so.
+    if (from_file && climbs(value)) {
+      return wrong("a relative file name cannot have a \"..\" component: " + quoted(value));
     }
   } else if (is_syslog_property(property)) {
-    return check_syslog_property(property, value);
+    if (std::string problem = check_syslog_property(property, value); !problem.empty()) {
+      return wrong(std::move(problem));
+    }
   }
   return {};
 }
@@ -270,11 +420,11 @@ void Toolkit::check_config_locked(ConfigFile& config, std::vector<PropertyError>
   for (const auto& [object, properties] : config.objects()) {
     for (const auto& [property, entry] : properties) {
       if (property == "handlers" || property == "formatter") continue;
-      const std::string problem = check_value_locked(property, entry.value, config);
-      if (!problem.empty()) {
-        errors.push_back({entry.line, object + "." + property + ": " + problem});
-        wrong.emplace_back(object, property);
-      }
+      const ValueCheck check = check_value_locked(property, entry.value, config, true);
+      if (check.outcome == ValueCheck::kRight) continue;
+      errors.push_back({entry.line, object + "." + property + ": " + check.problem});
+      // An adjusted value stays: it is adjusted again where it is applied.
+      if (check.outcome == ValueCheck::kWrong) wrong.emplace_back(object, property);
     }
   }
   for (const auto& [object, property] : wrong) config.remove(object, property);
@@ -283,9 +433,9 @@ void Toolkit::check_config_locked(ConfigFile& config, std::vector<PropertyError>
   for (const auto& [object, properties] : config.objects()) {
     for (const auto& [property, entry] : properties) {
       if (property != "handlers" && property != "formatter") continue;
-      const std::string problem = check_value_locked(property, entry.value, config);
-      if (!problem.empty())
-        errors.push_back({entry.line, object + "." + property + ": " + problem});
+      const ValueCheck check = check_value_locked(property, entry.value, config, true);
+      if (check.outcome != ValueCheck::kRight)
+        errors.push_back({entry.line, object + "." + property + ": " + check.problem});
     }
   }
 }
@@ -336,13 +486,7 @@ std::shared_ptr<const View> Toolkit::build_view_locked(Object& object, const Con
   };
   // A run-time value that does not parse gives way to the configured one.
   const auto level_or = [&](int fallback) {
-    if (const std::string* own = find_prop(props, "level")) {
-      if (const std::optional<int> level = parse_level(*own)) return *level;
-    }
-    if (const ConfigFile::Entry* entry = config.lookup(object.name, "level")) {
-      if (const std::optional<int> level = parse_level(entry->value)) return *level;
-    }
-    return fallback;
+    return first_parsed(object, props, config, "level", parse_level).value_or(fallback);
   };
   switch (object.kind) {
     case ObjectKind::kLogger: {
@@ -395,23 +539,18 @@ std::shared_ptr<const View> Toolkit::build_view_locked(Object& object, const Con
         object.sink_key.clear();
         break;
       }
-      unsigned long long permissions = kDefaultFilePermissions;
-      if (const std::optional<std::string_view> text = value("permissions")) {
-        if (!parse_unsigned(*text, 8, 0777, permissions)) permissions = kDefaultFilePermissions;
-      }
+      const mode_t permissions =
+          first_parsed(object, props, config, "permissions", parse_permissions)
+              .value_or(kDefaultFilePermissions);
       FileSinkOptions options;
       options.owner = object.name;
+      // A refused name (the file's were dropped when it was read) leaves
+      // the handler without a file, not with the configured one.
       options.path = std::string(value("fileName").value_or(std::string_view()));
-      options.permissions = static_cast<mode_t>(permissions);
-      unsigned long long number = 0;
-      if (const std::optional<std::string_view> text = value("limit")) {
-        if (parse_unsigned(*text, 10, INT64_MAX, number)) {
-          options.limit = static_cast<std::int64_t>(number);
-        }
-      }
-      if (const std::optional<std::string_view> text = value("count")) {
-        if (parse_unsigned(*text, 10, INT32_MAX, number)) options.count = static_cast<int>(number);
-      }
+      if (control_character(options.path) >= 0) options.path.clear();
+      options.permissions = permissions;
+      options.limit = first_parsed(object, props, config, "limit", parse_limit).value_or(0);
+      options.count = first_parsed(object, props, config, "count", parse_count).value_or(0);
       if (const std::optional<std::string_view> text = value("MPFileSemKey")) {
         // Set by the library as a signed int; -1 is ftok's failure.
         char* end = nullptr;
@@ -503,9 +642,9 @@ int Toolkit::open(const char* path) {
     return 0;
   }
   std::string text;
-  int error = 0;
-  if (!read_file(path, text, error)) {
-    report(std::string("cannot read ") + path + ": " + error_text(error));
+  std::string reason;
+  if (!read_file(path, text, reason)) {
+    report(std::string("cannot read ") + path + ": " + reason);
     return 0;
   }
   const ParsedProperties parsed = parse_properties(text);
@@ -613,15 +752,21 @@ int Toolkit::set_property(std::uintptr_t handle, const char* property, const cha
   std::lock_guard<std::mutex> lock(config_mutex_);
   const ConfigFile& config = *world()->config;
   if (value != nullptr) {
-    std::string problem = check_value_locked(property, value, config);
+    ValueCheck check = check_value_locked(property, value, config, false);
     ObjectKind kind;
-    if (problem.empty() && std::strcmp(property, "className") == 0 && kind_of_class(value, kind) &&
-        kind != object->kind) {
-      problem =
-          std::string("class ") + quoted(value) + " is not a " + kind_text(object->kind) + " class";
+    if (check.outcome == ValueCheck::kRight && std::strcmp(property, "className") == 0 &&
+        kind_of_class(value, kind) && kind != object->kind) {
+      check = {ValueCheck::kWrong, std::string("class ") + quoted(value) + " is not a " +
+                                       kind_text(object->kind) + " class"};
     }
-    if (!problem.empty()) {
-      report(object->name + "." + property + ": " + problem + " (kept, but without effect)");
+    if (check.outcome == ValueCheck::kAdjusted) {
+      report(object->name + "." + property + ": " + check.problem);
+    } else if (check.outcome == ValueCheck::kWrong) {
+      // A wrong file name is not replaced by the configured one, which
+      // would put the records somewhere the caller did not mean.
+      report(object->name + "." + property + ": " + check.problem +
+             (std::strcmp(property, "fileName") == 0 ? " (kept, but the handler has no file)"
+                                                     : " (kept, but without effect)"));
     }
   }
   edit_props(*object, store);

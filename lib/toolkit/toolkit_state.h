@@ -120,10 +120,19 @@ class Toolkit {
   Object* resolve_locked(std::string_view name, ObjectKind kind, const ConfigFile& config);
   // The kind an object of that name has or would get.
   ObjectKind kind_for_name_locked(std::string_view name, const ConfigFile& config) const;
-  // What is wrong with that value of that property; empty when nothing.
-  std::string check_value_locked(std::string_view property, std::string_view value,
-                                 const ConfigFile& config) const;
-  // Reports wrong values into errors and removes them from config.
+  // What a value of a property comes to: right; adjusted, when it applies
+  // in the changed form problem names (a number above its bound, execute
+  // bits); or wrong, when it does not apply at all.  from_file: a value of
+  // the configuration file, held to its stricter rules.
+  struct ValueCheck {
+    enum Outcome { kRight, kAdjusted, kWrong };
+    Outcome outcome = kRight;
+    std::string problem;  // empty when right
+  };
+  ValueCheck check_value_locked(std::string_view property, std::string_view value,
+                                const ConfigFile& config, bool from_file) const;
+  // Reports wrong and adjusted values into errors and removes the wrong
+  // ones from config.
   void check_config_locked(ConfigFile& config, std::vector<PropertyError>& errors) const;
   void drop_changed_overrides_locked(const ConfigFile& before, const ConfigFile& after);
   const RecordFormatter* implementation_locked(Object& formatter, std::string_view class_name);

@@ -5,14 +5,22 @@
 // files, one per formatter, so that each record is checked in all formats:
 // the basic file holds one line per record, the XML file validates against
 // the schema (xmllint) once "</log>" is appended, and the JSON file is JSON
-// Lines (jq), whose fields give back what was logged.
+// Lines (jq), whose fields give back what was logged.  The last two tests
+// put hostile settings, and a FIFO, in place of that file.
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <climits>
 #include <cstdio>
 #include <fstream>
+#include <future>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -27,6 +35,19 @@ std::string read_file(const std::string& path) {
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+// The names in a directory, without "." and "..".
+std::set<std::string> entries(const std::string& dir) {
+  std::set<std::string> names;
+  if (DIR* listing = ::opendir(dir.c_str())) {
+    while (const dirent* entry = ::readdir(listing)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.insert(name);
+    }
+    ::closedir(listing);
+  }
+  return names;
 }
 
 std::vector<std::string> split_lines(const std::string& text) {
@@ -324,6 +345,86 @@ TEST_F(BadInputTest, LongAndOddNamesAreWrittenAsGiven) {
   }
   // Nothing was written outside the test's directory for a name with "..".
   EXPECT_NE(access((dir_ + "/../escape").c_str(), F_OK), 0);
+}
+
+// Mistaken or hostile settings in the properties file: each is reported
+// with its line, and none puts a file outside the log directory, gives it
+// execute bits or makes rotation walk numbers without end.
+TEST_F(BadInputTest, HostileConfigurationIsReportedAndKeptInTheLogDirectory) {
+  const std::string properties = bin_ + "/eklogger.properties";
+  std::ofstream(properties) << "logger.dc.level = ALL\n"                                // 1
+                               "logger.dc.msg.handlers = handler.file.dc.msg\n"         // 2
+                               "logger.dc.err.handlers = handler.file.dc.err\n"         // 3
+                               "logger.dc.trace.handlers = handler.file.dc.trace\n"     // 4
+                               "handler.file.dc.msg.className = gw_filehandler\n"       // 5
+                               "handler.file.dc.msg.fileName = sub/msg.log\n"           // 6
+                               "handler.file.dc.msg.permissions = 0777\n"               // 7
+                               "handler.file.dc.msg.limit = 1000\n"                     // 8
+                               "handler.file.dc.msg.count = 2147483647\n"               // 9
+                               "handler.file.dc.err.className = gw_filehandler\n"       // 10
+                               "handler.file.dc.err.fileName = ../../escape/err.log\n"  // 11
+                               "handler.file.dc.trace.className = gw_filehandler\n"     // 12
+                               "handler.file.dc.trace.fileName = trace\\r\\n.log\n"     // 13
+                               "formatter.xml.className = gw_xmlformatter\n";
+  // From a working directory where "../../escape" is still the test's own.
+  const std::string work = bin_ + "/work";
+  ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
+  char previous[PATH_MAX];
+  ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+  ASSERT_EQ(chdir(work.c_str()), 0);
+  ::testing::internal::CaptureStderr();
+  start();
+  Log::LoggerGroup* main = group("main");
+  for (int i = 0; i < 20; ++i) {
+    main->info("a message long enough to fill the small file in a few records", i);
+    main->severe("to a refused file", i);
+    main->fine("to a refused file", "f.cpp", "g", i);
+  }
+  delete Log::LogManager::g_log_manager;
+  Log::LogManager::g_log_manager = nullptr;
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  ASSERT_EQ(chdir(previous), 0);
+
+  const std::string at = properties + ":";
+  for (const std::string& line :
+       {at + "7: handler.file.dc.msg.permissions: execute bits are never set on a log file: "
+             "\"0777\" is taken as 0666",
+        at + "9: handler.file.dc.msg.count: more rotated files than 10000: \"2147483647\" is "
+             "taken as 10000",
+        at + "11: handler.file.dc.err.fileName: a relative file name cannot have a \"..\" "
+             "component: \"../../escape/err.log\"",
+        at + "13: handler.file.dc.trace.fileName: a file name cannot hold a control character "
+             "(0x0d): \"trace\\x0d\\x0a.log\""}) {
+    EXPECT_NE(errors.find(line + "\n"), std::string::npos) << line << "\nin:\n" << errors;
+  }
+  // The relative name with a directory is placed in the log directory.
+  const std::string sub = dir_ + "/logs/sub";
+  const std::set<std::string> written = entries(sub);
+  EXPECT_EQ(written.count("msg.log"), 1u);
+  EXPECT_EQ(written.count("msg.log.1"), 1u) << "rotated at 1000 bytes";
+  struct stat status;
+  ASSERT_EQ(stat((sub + "/msg.log").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0666u);
+  EXPECT_EQ(entries(dir_ + "/logs"), std::set<std::string>{"sub"});
+  EXPECT_EQ(entries(work), std::set<std::string>{});
+  EXPECT_EQ(access((dir_ + "/escape").c_str(), F_OK), -1) << "no file outside the log directory";
+}
+
+TEST_F(BadInputTest, FifoInPlaceOfThePropertiesFileDoesNotHoldUpInitialize) {
+  const std::string properties = bin_ + "/eklogger.properties";
+  ASSERT_EQ(unlink(properties.c_str()), 0);
+  ASSERT_EQ(mkfifo(properties.c_str(), 0600), 0);
+  ::testing::internal::CaptureStderr();
+  auto started = std::async(std::launch::async, [this] { return start(); });
+  if (started.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    close(open(properties.c_str(), O_WRONLY));  // lets the waiting open go
+    ADD_FAILURE() << "initialize waited for a writer of the FIFO";
+  }
+  Log::LogManager* manager = started.get();
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(errors, "gwtoolkit: cannot read " + properties + ": it is not a regular file\n");
+  ASSERT_NE(manager, nullptr);
+  EXPECT_EQ(manager->get_logger("main"), nullptr) << "the toolkit did not open";
 }
 
 }  // namespace

@@ -1,12 +1,17 @@
 // The toolkit through its C functions, with real files.  Records are
 // rendered by the tests' formatter (test_formatter.cpp):
 //   <level>|<logger>|<product>|<component>|<kind fields>|<text>
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstdint>
+#include <future>
 #include <set>
 #include <thread>
 #include <vector>
@@ -312,6 +317,191 @@ TEST_F(ToolkitTest, UnreadableFileGivesZeroAndOneLine) {
                         "gwtoolkit: cannot read " + dir_.path() + ": Is a directory\n");
   Ref logger("logger.app");
   EXPECT_EQ(GwLogText(logger, "not open"), 0);
+}
+
+TEST_F(ToolkitTest, FifoOrDeviceInPlaceOfTheFileIsRefusedWithoutWaiting) {
+  const std::string fifo = file("fifo.properties");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ::testing::internal::CaptureStderr();
+  // Nobody writes to the FIFO: an open that waits for a writer never returns.
+  auto opened = std::async(std::launch::async, [&] { return GwOpenToolkit(fifo.c_str()); });
+  if (opened.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    ::close(::open(fifo.c_str(), O_WRONLY));  // lets the waiting open go
+    ADD_FAILURE() << "GwOpenToolkit waited for a writer of the FIFO";
+  }
+  EXPECT_EQ(opened.get(), 0);
+  EXPECT_EQ(GwOpenToolkit("/dev/null"), 0);
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(errors, "gwtoolkit: cannot read " + fifo + ": it is not a regular file\n" +
+                        "gwtoolkit: cannot read /dev/null: it is not a regular file\n");
+  // A symbolic link to a regular file is followed.
+  write_file(file("real.properties"), "logger.l.level = FINE\n");
+  ASSERT_EQ(::symlink(file("real.properties").c_str(), file("link.properties").c_str()), 0);
+  EXPECT_EQ(GwOpenToolkit(file("link.properties").c_str()), 1);
+  Ref logger("logger.l");
+  EXPECT_EQ(property(logger, "level"), "FINE");
+}
+
+// A file's permission bits, or -1 when it is missing.
+int file_mode(const std::string& path) {
+  struct stat status;
+  return ::stat(path.c_str(), &status) == 0 ? static_cast<int>(status.st_mode & 07777) : -1;
+}
+
+TEST_F(ToolkitTest, HostileFileHandlerNumbersAreTakenAtTheirBounds) {
+  int opened = 0;
+  const std::string errors = open_capturing(
+      "logger.b.handlers = handler.big\n"  // 1
+      "handler.big.fileName = " +
+          file("big.log") +
+          "\n"                                               // 2
+          "handler.big.count = 2147483647\n"                 // 3
+          "handler.big.limit = 60\n"                         // 4
+          "handler.big.permissions = 0777\n"                 // 5
+          "handler.other.limit = 99999999999999999999999\n"  // 6
+          "handler.other.count = 10000\n",                   // 7
+      &opened);
+  EXPECT_EQ(opened, 1);
+  const std::string path = config_path();
+  EXPECT_EQ(errors,
+            path +
+                ":3: handler.big.count: more rotated files than 10000: \"2147483647\" is taken "
+                "as 10000\n" +
+                path +
+                ":5: handler.big.permissions: execute bits are never set on a log file: \"0777\" "
+                "is taken as 0666\n" +
+                path +
+                ":6: handler.other.limit: more than 1125899906842624 bytes: "
+                "\"99999999999999999999999\" is taken as 1125899906842624\n");
+  Ref logger("logger.b");
+  Ref handler("handler.big");
+  EXPECT_EQ(property(handler, "count"), "2147483647") << "read back as written";
+  // Each record fills the file: every one after the first rotates, which
+  // must not walk two thousand million numbers.
+  for (int i = 0; i < 3; ++i) GwLogInfo(logger, "c", 1, i, "twenty bytes or so", nullptr);
+  EXPECT_THAT(read_lines(file("big.log")), ElementsAre("4000|logger.b|||c,1,2|twenty bytes or so"));
+  EXPECT_THAT(read_lines(file("big.log.2")),
+              ElementsAre("4000|logger.b|||c,1,0|twenty bytes or so"));
+  EXPECT_EQ(file_mode(file("big.log")), 0666);
+  EXPECT_EQ(file_mode(file("big.log.2")), 0666);
+
+  // Run-time values are held to the same bounds, reported without the file.
+  ::testing::internal::CaptureStderr();
+  GwSetObjProp(handler, "permissions", "4755");
+  GwSetObjProp(handler, "permissions", "0751");
+  GwSetObjProp(handler, "fileName", file("run.log").c_str());
+  GwSetObjProp(handler, "count", "10001");
+  GwSetObjProp(handler, "limit", "1125899906842625");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "gwtoolkit: handler.big.permissions: not octal permissions from 0 to 0777: \"4755\" "
+            "(kept, but without effect)\n"
+            "gwtoolkit: handler.big.permissions: execute bits are never set on a log file: "
+            "\"0751\" is taken as 0640\n"
+            "gwtoolkit: handler.big.count: more rotated files than 10000: \"10001\" is taken as "
+            "10000\n"
+            "gwtoolkit: handler.big.limit: more than 1125899906842624 bytes: "
+            "\"1125899906842625\" is taken as 1125899906842624\n");
+  GwLogInfo(logger, "c", 1, 9, "at run time", nullptr);
+  EXPECT_EQ(file_mode(file("run.log")), 0640);
+}
+
+TEST_F(ToolkitTest, WrongRunTimeFileNumbersLeaveTheConfiguredOnesInEffect) {
+  ASSERT_EQ(open_with("logger.s.handlers = handler.small\n"
+                      "handler.small.fileName = " +
+                      file("small.log") +
+                      "\n"
+                      "handler.small.limit = 60\n"
+                      "handler.small.count = 1\n"
+                      "handler.small.permissions = 0600\n"),
+            1);
+  Ref logger("logger.s");
+  Ref handler("handler.small");
+  ::testing::internal::CaptureStderr();
+  GwSetObjProp(handler, "limit", "-1");
+  GwSetObjProp(handler, "count", "many");
+  GwSetObjProp(handler, "permissions", "rw");
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_THAT(errors, HasSubstr("handler.small.limit: not a non-negative decimal number: \"-1\" "
+                                "(kept, but without effect)\n"));
+  EXPECT_EQ(property(handler, "limit"), "-1");
+  for (int i = 0; i < 3; ++i) GwLogInfo(logger, "c", 1, i, "twenty bytes or so", nullptr);
+  EXPECT_THAT(read_lines(file("small.log")),
+              ElementsAre("4000|logger.s|||c,1,2|twenty bytes or so"));
+  EXPECT_THAT(read_lines(file("small.log.1")),
+              ElementsAre("4000|logger.s|||c,1,1|twenty bytes or so"));
+  EXPECT_FALSE(exists(file("small.log.2"))) << "count 1 stays in effect";
+  EXPECT_EQ(file_mode(file("small.log")), 0600);
+}
+
+TEST_F(ToolkitTest, FileNamesWithControlCharactersOrClimbingAreRefused) {
+  const std::string leaf = dir_.path().substr(dir_.path().rfind('/') + 1);
+  const std::string climbing_absolute = dir_.path() + "/../" + leaf + "/abs.log";
+  // Each handler has a level line too: one named by no valid line would
+  // not count as configured.
+  int opened = 0;
+  const std::string errors = open_capturing(
+      "logger.n.handlers = handler.nl handler.up handler.del handler.abs\n"  // 1
+      "handler.nl.level = ALL\n"                                             // 2
+      "handler.nl.fileName = " +
+          file("a\\nb.log") +
+          "\n"                                        // 3
+          "handler.up.level = ALL\n"                  // 4
+          "handler.up.fileName = ../escape/up.log\n"  // 5
+          "handler.del.level = ALL\n"                 // 6
+          "handler.del.fileName = " +
+          file("del\\u007f.log") +
+          "\n"  // 7
+          "handler.abs.fileName = " +
+          climbing_absolute +
+          "\n"                                         // 8
+          "handler.dots.fileName = a..b/..c/x.log\n",  // 9
+      &opened);
+  EXPECT_EQ(opened, 1);
+  const std::string path = config_path();
+  EXPECT_EQ(errors, path + ":3: handler.nl.fileName: a file name cannot hold a control character " +
+                        "(0x0a): \"" + file("a\\x0ab.log") + "\"\n" + path +
+                        ":5: handler.up.fileName: a relative file name cannot have a \"..\" " +
+                        "component: \"../escape/up.log\"\n" + path +
+                        ":7: handler.del.fileName: a file name cannot hold a control character " +
+                        "(0x7f): \"" + file("del\\x7f.log") + "\"\n");
+  Ref logger("logger.n");
+  Ref up("handler.up");
+  EXPECT_EQ(property(up, "fileName"), "<none>");
+  ::testing::internal::CaptureStderr();
+  GwLogInfo(logger, "c", 1, 1, "only to abs.log", nullptr);
+  const std::string dropped = ::testing::internal::GetCapturedStderr();
+  for (const char* name : {"handler.nl", "handler.up", "handler.del"}) {
+    EXPECT_THAT(dropped, HasSubstr(std::string("gwtoolkit: ") + name +
+                                   ": no fileName is configured: records are dropped\n"));
+  }
+  EXPECT_THAT(read_lines(file("abs.log")), ElementsAre("4000|logger.n|||c,1,1|only to abs.log"));
+
+  // At run time: refused, and the handler has no file rather than the
+  // configured one.
+  Ref abs("handler.abs");
+  ::testing::internal::CaptureStderr();
+  GwSetObjProp(abs, "fileName", file("r\r.log").c_str());
+  GwLogInfo(logger, "c", 1, 2, "dropped", nullptr);
+  const std::string refused = ::testing::internal::GetCapturedStderr();
+  EXPECT_THAT(refused, StartsWith("gwtoolkit: handler.abs.fileName: a file name cannot hold a "
+                                  "control character (0x0d): \"" +
+                                  file("r\\x0d.log") + "\" (kept, but the handler has no file)\n"));
+  EXPECT_THAT(refused, HasSubstr("handler.abs: no fileName is configured"));
+  EXPECT_FALSE(exists(file("r\r.log")));
+  EXPECT_EQ(read_lines(file("abs.log")).size(), 1u);
+
+  // A relative name that climbs is the caller's own choice at run time: the
+  // library's names start so when its program directory is relative.
+  ASSERT_EQ(::mkdir(file("bin").c_str(), 0700), 0);
+  char previous[PATH_MAX];
+  ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
+  ASSERT_EQ(::chdir(file("bin").c_str()), 0);
+  ::testing::internal::CaptureStderr();
+  GwSetObjProp(abs, "fileName", "../logs/run.log");
+  GwLogInfo(logger, "c", 1, 3, "relative", nullptr);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr().find("handler.abs"), std::string::npos);
+  ASSERT_EQ(::chdir(previous), 0);
+  EXPECT_THAT(read_lines(file("logs/run.log")), ElementsAre("4000|logger.n|||c,1,3|relative"));
 }
 
 TEST_F(ToolkitTest, ReloadAppliesChangedConfigurationAndKeepsRunTimeValues) {
