@@ -24,12 +24,6 @@ struct Slot {
   Slot* next = nullptr;  // immutable once the slot is on the list
 };
 
-struct Retired {
-  void* object;
-  Deleter deleter;
-  std::uint64_t epoch;
-};
-
 // Slots are never freed: a thread that ends gives its slot back for reuse.
 std::atomic<Slot*> g_slots{nullptr};
 std::atomic<std::uint64_t> g_epoch{1};
@@ -107,6 +101,35 @@ Retired make_retired(void* object, Deleter deleter) {
 }
 
 }  // namespace
+
+RetiredList::~RetiredList() {
+  for (const Retired& entry : retired_) entry.deleter(entry.object);
+}
+
+void RetiredList::retire(void* object, Deleter deleter) {
+  retired_.push_back(make_retired(object, deleter));
+}
+
+bool RetiredList::reclaim() {
+  gw::reclaim(retired_);
+  return !retired_.empty();
+}
+
+void epoch_before_fork() { global_list().mutex.lock(); }
+
+void epoch_after_fork_in_parent() { global_list().mutex.unlock(); }
+
+void epoch_after_fork_in_child() {
+  // The parent's other threads do not exist here: their slots would keep
+  // every later retirement from being freed.
+  const Slot* own = t_state.slot;
+  for (Slot* slot = g_slots.load(); slot != nullptr; slot = slot->next) {
+    if (slot == own) continue;
+    slot->epoch.store(0);
+    slot->used.store(false);
+  }
+  global_list().mutex.unlock();
+}
 
 EpochGuard::EpochGuard() {
   ThreadState& state = t_state;

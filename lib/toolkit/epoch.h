@@ -7,6 +7,9 @@
 #ifndef EKLOGGER_TOOLKIT_EPOCH_H_
 #define EKLOGGER_TOOLKIT_EPOCH_H_
 
+#include <cstdint>
+#include <vector>
+
 namespace gw {
 
 using Deleter = void (*)(void*);
@@ -19,6 +22,35 @@ class EpochGuard {
   ~EpochGuard();
   EpochGuard(const EpochGuard&) = delete;
   EpochGuard& operator=(const EpochGuard&) = delete;
+};
+
+// An object retired while the global epoch was `epoch`.
+struct Retired {
+  void* object;
+  Deleter deleter;
+  std::uint64_t epoch;
+};
+
+// Objects one owner retires (a file handler's closed files), kept on the
+// owner's own list so that they are freed as soon as no reader can hold
+// them, by whichever thread next calls reclaim(), inside an EpochGuard or
+// not (an object retired while the caller's own guard is open waits for a
+// later call).  Thread-compatible: the owner serialises the calls.
+class RetiredList {
+ public:
+  RetiredList() = default;
+  // Frees everything: the owner guarantees that no reader is left.
+  ~RetiredList();
+  RetiredList(const RetiredList&) = delete;
+  RetiredList& operator=(const RetiredList&) = delete;
+
+  void retire(void* object, Deleter deleter);
+  // Frees what no reader can hold any more; answers whether any is left.
+  bool reclaim();
+  bool empty() const { return retired_.empty(); }
+
+ private:
+  std::vector<Retired> retired_;
 };
 
 // Frees object with deleter once every reader that might hold it has left.
@@ -37,6 +69,14 @@ void reclaim_global();
 // Waits until every reader has left and frees the whole process-wide list.
 // Must not be called while holding an EpochGuard.
 void synchronize_and_reclaim();
+
+// Around fork(): the process-wide list's lock is held across it, and the
+// child, whose only thread is the one that forked, forgets what the
+// parent's other threads were reading.  Called by the toolkit's fork
+// handlers (fork_handlers.h), in that order.
+void epoch_before_fork();
+void epoch_after_fork_in_parent();
+void epoch_after_fork_in_child();
 
 template <typename T>
 void retire_local(const T* object) {

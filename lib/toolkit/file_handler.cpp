@@ -1,6 +1,7 @@
 #include "file_handler.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -13,27 +14,21 @@
 
 #include "diagnostics.h"
 #include "epoch.h"
+#include "fork_handlers.h"
 #include "process_lock.h"
 
 namespace gw {
 
 namespace {
 
-constexpr std::int64_t kCheckIntervalMs = 1000;  // path check, open retry
-constexpr std::int64_t kDrainWaitMs = 200;       // for writes of a generation to end
-
-// Creates every missing directory above path; false with errno set.
-bool make_parent_directories(const std::string& path) {
-  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
-       slash = path.find('/', slash + 1)) {
-    const std::string directory = path.substr(0, slash);
-    if (::mkdir(directory.c_str(), kDirectoryPermissions) != 0 && errno != EEXIST) return false;
-  }
-  return true;
-}
+constexpr std::int64_t kCheckIntervalMs = 1000;  // path check, retries after a failure
+constexpr std::int64_t kDrainWaitMs = 50;        // for writes of a generation to end
+constexpr std::int64_t kLockReportAfterMs = 2000;  // without the lock, before a report
 
 // O_NONBLOCK: a FIFO planted at the path must not block the open.
 constexpr int kOpenFlags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+// A log file is never executable, whatever the configuration says.
+constexpr mode_t kFileModeMask = 0666;
 
 // This thread's writer slot: by kernel thread id, so that the threads of
 // one process and of several take different slots.  (A forked child keeps
@@ -61,6 +56,100 @@ std::int64_t file_size_limit() {
 }
 
 std::size_t text_length(const char* text) { return text == nullptr ? 0 : std::strlen(text); }
+
+// Files, links and directories of anyone else are not ours to write into,
+// follow or replace.
+bool trusted_owner(uid_t owner) { return owner == ::geteuid() || owner == 0; }
+
+std::string owner_text(uid_t owner) {
+  return "it belongs to user " + std::to_string(owner) + ", not to this process's user or root";
+}
+
+// Closes a descriptor when the scope ends.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  void reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
+// Opens (O_PATH) the directory that holds path and names the last
+// component in leaf, making missing directories on the way when create is
+// set.  Walks one component at a time, so that nothing can swap a part of
+// the path between a check and its use, and follows a symbolic link only
+// when it belongs to this process's user or root, as the kernel's
+// protected_symlinks does in sticky directories.  -1 with why set when it
+// cannot.
+int open_directory_of(const std::string& path, bool create, std::string& leaf,
+                      std::string& why) {
+  const std::size_t last = path.rfind('/');
+  leaf = last == std::string::npos ? path : path.substr(last + 1);
+  if (leaf.empty() || leaf == "." || leaf == "..") {
+    why = error_text(EISDIR);
+    return -1;
+  }
+  Descriptor directory(
+      ::open(!path.empty() && path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (directory.get() < 0 || last == std::string::npos) {
+    if (directory.get() < 0) why = error_text(errno);
+    return directory.release();
+  }
+  std::size_t begin = 0;
+  while (begin < last) {
+    std::size_t end = path.find('/', begin);
+    if (end == std::string::npos || end > last) end = last;
+    const std::string part = path.substr(begin, end - begin);
+    begin = end + 1;
+    if (part.empty() || part == ".") continue;
+    int next = ::openat(directory.get(), part.c_str(),
+                        O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0 && errno == ENOENT && create) {
+      if (::mkdirat(directory.get(), part.c_str(), kDirectoryPermissions) != 0 &&
+          errno != EEXIST) {
+        why = error_text(errno);
+        return -1;
+      }
+      next = ::openat(directory.get(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    if (next < 0 && (errno == ELOOP || errno == ENOTDIR)) {
+      const int error = errno;
+      struct stat status;
+      if (::fstatat(directory.get(), part.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+          S_ISLNK(status.st_mode)) {
+        if (!trusted_owner(status.st_uid)) {
+          why = "the symbolic link " + path.substr(0, end) + " on its way: " +
+                owner_text(status.st_uid);
+          return -1;
+        }
+        next = ::openat(directory.get(), part.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      } else {
+        errno = error;
+      }
+    }
+    if (next < 0) {
+      why = error_text(errno);
+      return -1;
+    }
+    directory.reset(next);
+  }
+  return directory.release();
+}
 
 class ConsoleSink final : public Sink {
  public:
@@ -94,9 +183,12 @@ bool write_all(int fd, const char* data, std::size_t size) {
 }
 
 FileSink::FileSink(FileSinkOptions options)
-    : options_(std::move(options)), rotation_limit_(options_.limit) {}
+    : options_(std::move(options)), rotation_limit_(options_.limit) {
+  hold_across_fork(mutex_);
+}
 
 FileSink::~FileSink() {
+  withdraw_from_fork(mutex_);
   if (lock_ != nullptr && lock_->lock()) {
     if (lock_->detach_locked()) {
       if (segment_ != nullptr) segment_->unlink();
@@ -148,18 +240,7 @@ bool FileSink::write_framed(std::string_view record, const char* header, const c
     const std::uint64_t generation = shared->generation.load();
     if (generation != generation_.load(std::memory_order_acquire)) {
       std::lock_guard<std::mutex> hold(mutex_);
-      if (generation_.load() == shared->generation.load()) continue;
-      if (lock_->lock()) {
-        follow_locked();
-        lock_->unlock();
-      } else {
-        // Held too long by another: go on with the file held, unlocked.
-        if (!lock_reported_.exchange(true)) {
-          report(options_.owner + ": the lock of " + options_.path +
-                 " is held too long: writing without it");
-        }
-        generation_.store(shared->generation.load(), std::memory_order_release);
-      }
+      if (generation_.load() != shared->generation.load()) follow_or_go_on_locked(now);
       continue;
     }
     // Announce the write for this generation; a rotation waits for it.
@@ -178,21 +259,7 @@ bool FileSink::write_framed(std::string_view record, const char* header, const c
         Room room;
         {
           std::lock_guard<std::mutex> hold(mutex_);
-          if (!lock_->lock()) {
-            if (!lock_reported_.exchange(true)) {
-              report(options_.owner + ": the lock of " + options_.path +
-                     " is held too long: writing without it");
-            }
-            struct stat status;
-            const OpenFile* file = file_.load();
-            room = ::fstat(file->fd, &status) == 0 &&
-                           (file_size_limit() == 0 || status.st_size + size <= file_size_limit())
-                       ? Room::kWriteAnyway
-                       : Room::kDrop;
-          } else {
-            room = make_room_locked(record.size());
-            lock_->unlock();
-          }
+          room = make_room_locked(record.size(), now);
         }
         if (room == Room::kDrop) {
           note_failure(EFBIG, "write");
@@ -248,45 +315,33 @@ bool FileSink::ensure_open(std::int64_t now_ms) {
   };
   if (options_.path.empty()) return fail("no fileName is configured");
   if (lock_ == nullptr) {
-    if (!make_parent_directories(options_.path)) {
-      return fail("cannot open " + options_.path + ": " + error_text(errno));
-    }
+    std::string leaf, why;
+    const int directory = open_directory_of(options_.path, true, leaf, why);
+    if (directory < 0) return fail("cannot open " + options_.path + ": " + why);
+    ::close(directory);
     std::string problem;
     lock_ = ProcessLock::open(options_.key, options_.path, problem);
     if (lock_ == nullptr) {
-      // Whole records need no lock, only rotation does: a file that can be
-      // written is written, without rotation.  A missing one could not be
-      // made, for the reason the lock file could not.
-      const int lock_error = errno;
-      const int probe =
-          ::open(options_.path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-      if (probe < 0) {
-        const int error = errno == ENOENT ? lock_error : errno;
-        return fail("cannot open " + options_.path + ": " + error_text(error));
-      }
-      ::close(probe);
+      // Whole records need no lock, only rotation does: the file is
+      // written, without rotation.
       problem += ": writing without rotation";
       lock_ = ProcessLock::local();
       rotation_limit_ = 0;
     }
     if (!problem.empty()) report(options_.owner + ": " + problem);
   }
-  if (!lock_->lock()) return fail("cannot open " + options_.path + ": the lock is held too long");
+  if (!take_lock_locked(now_ms)) {
+    return fail("cannot open " + options_.path + ": its lock is held too long");
+  }
   if (segment_ == nullptr) {
     segment_ = std::make_unique<SharedSegment>(options_.key, options_.path);
     shared_.store(segment_->state(), std::memory_order_release);
   }
-  const int saved = errno;
-  const bool opened = follow_locked();
-  const int error = errno;
+  std::string why;
+  OpenFile* file = open_file_locked(why);
+  if (file != nullptr) switch_to_locked(file);
   lock_->unlock();
-  errno = saved;
-  if (!opened) {
-    std::string why = error_text(error);
-    if (error == ELOOP) why = "it is a symbolic link";
-    if (error == ENXIO || error == EINVAL) why = "it is not a regular file";
-    return fail("cannot open " + options_.path + ": " + why);
-  }
+  if (file == nullptr) return fail("cannot open " + options_.path + ": " + why);
   if (open_failing_.exchange(false))
     report(options_.owner + ": " + options_.path + " is open again");
   return true;
@@ -301,98 +356,220 @@ void FileSink::check_path(std::int64_t now_ms) {
   struct stat status;
   if (::stat(options_.path.c_str(), &status) == 0 && status.st_ino == file->inode &&
       status.st_dev == file->device) {
+    if (has_retired_.load()) {
+      // Files replaced a while ago: no writer can still hold them.
+      std::lock_guard<std::mutex> hold(mutex_);
+      has_retired_.store(retired_.reclaim());
+    }
     return;
   }
   std::lock_guard<std::mutex> hold(mutex_);
-  if (lock_->lock()) {
-    follow_locked();
+  if (take_lock_locked(now_ms)) {
+    follow_locked(now_ms);
     lock_->unlock();
   }
+  has_retired_.store(retired_.reclaim());
 }
 
-bool FileSink::follow_locked() {
-  SharedFileState* shared = shared_.load();
+bool FileSink::take_lock_locked(std::int64_t now_ms) {
+  if (now_ms < lock_retry_ms_) return false;
+  if (lock_->lock()) {
+    lock_failing_since_ms_ = 0;
+    lock_reported_ = false;
+    return true;
+  }
+  // A holder that is only slow (a busy machine) costs a record 100 ms and
+  // a late rotation; one that keeps it for seconds is worth a report.
+  lock_retry_ms_ = now_ms + kCheckIntervalMs;
+  if (lock_failing_since_ms_ == 0) lock_failing_since_ms_ = now_ms;
+  if (!lock_reported_ && now_ms - lock_failing_since_ms_ >= kLockReportAfterMs) {
+    lock_reported_ = true;
+    report(options_.owner + ": the lock of " + options_.path +
+           " is held too long: writing without it, without rotating, until it can be had");
+  }
+  return false;
+}
+
+void FileSink::follow_or_go_on_locked(std::int64_t now_ms) {
+  if (take_lock_locked(now_ms)) {
+    follow_locked(now_ms);
+    lock_->unlock();
+    return;
+  }
+  // Without the lock nothing is created or claimed, but the file at the
+  // path is taken when it is the one the shared state names: a file held
+  // past a few rotations would be removed under its writer.  Else go on
+  // with the file held.
+  std::string why;
+  OpenFile* opened = open_file_locked(why, false);
+  const SharedFileState* shared = shared_.load();
+  if (opened != nullptr && opened->inode == shared->inode.load() &&
+      opened->device == shared->device.load()) {
+    install_locked(opened);
+  } else {
+    delete opened;
+  }
+  publish_locked();
+}
+
+bool FileSink::follow_locked(std::int64_t now_ms) {
   const OpenFile* file = file_.load();
   struct stat status;
-  if (file == nullptr || ::stat(options_.path.c_str(), &status) != 0 ||
-      status.st_ino != file->inode || status.st_dev != file->device) {
-    if (!open_at_path_locked()) {
-      generation_.store(shared->generation.load());  // go on with the file held, if any
-      return false;
+  if (file != nullptr && ::stat(options_.path.c_str(), &status) == 0 &&
+      status.st_ino == file->inode && status.st_dev == file->device) {
+    switch_to_locked(nullptr);
+    return true;
+  }
+  if (file != nullptr && now_ms < reopen_retry_ms_) {
+    publish_locked();
+    return false;
+  }
+  std::string why;
+  OpenFile* opened = open_file_locked(why);
+  if (opened == nullptr) {
+    reopen_retry_ms_ = now_ms + kCheckIntervalMs;
+    if (file != nullptr && !reopen_failing_) {
+      reopen_failing_ = true;
+      report(options_.owner + ": cannot reopen " + options_.path + ": " + why +
+             ": writing on to the file held");
     }
-    file = file_.load();
+    publish_locked();  // go on with the file held, if any
+    return false;
   }
-  if (shared->inode.load() != file->inode || shared->device.load() != file->device) {
-    // This process is the first to see the file: the others follow.
-    struct stat now;
-    shared->device.store(file->device);
-    shared->inode.store(file->inode);
-    shared->size.store(::fstat(file->fd, &now) == 0 ? now.st_size : 0);
-    shared->generation.fetch_add(1);
+  if (reopen_failing_) {
+    reopen_failing_ = false;
+    report(options_.owner + ": " + options_.path + " is open again");
   }
-  const std::int64_t limit = file_size_limit();
-  std::int64_t bound = rotation_limit_;
-  if (limit > 0 && (bound == 0 || limit < bound)) bound = limit;
-  bound_.store(bound);
-  generation_.store(shared->generation.load(), std::memory_order_release);
+  switch_to_locked(opened);
   return true;
 }
 
-bool FileSink::open_at_path_locked() {
-  const char* path = options_.path.c_str();
-  int fd = ::open(path, kOpenFlags);
+FileSink::OpenFile* FileSink::open_file_locked(std::string& why, bool create) {
+  std::string leaf;
+  Descriptor directory(open_directory_of(options_.path, create, leaf, why));
+  if (directory.get() < 0) return nullptr;
+  struct stat status;
+  if (!directory_reported_ && ::fstat(directory.get(), &status) == 0 &&
+      (status.st_mode & S_IWOTH) != 0 && (status.st_mode & S_ISVTX) == 0) {
+    directory_reported_ = true;
+    report(options_.owner + ": the directory of " + options_.path +
+           " is writable by every user and not sticky: anyone can replace its log files");
+  }
+  const mode_t permissions = options_.permissions & kFileModeMask;
+  Descriptor fd(::openat(directory.get(), leaf.c_str(), kOpenFlags));
   bool created = false;
-  if (fd < 0 && errno == ENOENT && make_parent_directories(options_.path)) {
-    fd = ::open(path, kOpenFlags | O_CREAT | O_EXCL, options_.permissions);
-    if (fd >= 0) {
-      created = true;
-    } else if (errno == EEXIST) {
-      fd = ::open(path, kOpenFlags);
+  if (fd.get() < 0 && errno == ENOENT && create) {
+    fd.reset(::openat(directory.get(), leaf.c_str(), kOpenFlags | O_CREAT | O_EXCL, permissions));
+    created = fd.get() >= 0;
+    if (!created && errno == EEXIST) {
+      fd.reset(::openat(directory.get(), leaf.c_str(), kOpenFlags));
     }
   }
-  if (fd < 0) return false;
-  struct stat status;
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    ::close(fd);
-    errno = EINVAL;
-    return false;
+  if (fd.get() < 0) {
+    why = errno == ELOOP ? "it is a symbolic link"
+          : errno == ENXIO ? "it is not a regular file"
+                           : error_text(errno);
+    return nullptr;
   }
-  (void)::fcntl(fd, F_SETFL, O_APPEND);  // blocking from now on
+  if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    why = "it is not a regular file";
+    return nullptr;
+  }
+  if (!trusted_owner(status.st_uid)) {
+    why = owner_text(status.st_uid);
+    return nullptr;
+  }
+  (void)::fcntl(fd.get(), F_SETFL, O_APPEND);  // blocking from now on
   // The permissions are the configured ones, whatever the umask.
-  if (created) (void)::fchmod(fd, options_.permissions);
+  if (created) (void)::fchmod(fd.get(), permissions);
   const char* header = header_.load();
-  if (status.st_size == 0 && header != nullptr && *header != '\0') {
-    (void)write_all(fd, header, std::strlen(header));
+  // A new or empty file (logrotate's create) starts with the header; only
+  // under the lock, which create stands for.
+  if (create && status.st_size == 0 && header != nullptr && *header != '\0') {
+    (void)write_all(fd.get(), header, std::strlen(header));
   }
   auto file = new OpenFile;
-  file->fd = fd;
+  file->fd = fd.release();
   file->device = status.st_dev;
   file->inode = status.st_ino;
-  install_locked(file);
-  return true;
+  return file;
+}
+
+void FileSink::switch_to_locked(OpenFile* file) {
+  SharedFileState* shared = shared_.load();
+  const OpenFile* current = file != nullptr ? file : file_.load();
+  if (shared->inode.load() != current->inode || shared->device.load() != current->device) {
+    // This process is the first to see the file: every writer (of every
+    // process) is held off, and the writes under way land in the file they
+    // began in, before the count starts anew for this one.
+    drain_locked(shared->generation.fetch_add(1));
+    struct stat now;
+    shared->device.store(current->device);
+    shared->inode.store(current->inode);
+    shared->size.store(::fstat(current->fd, &now) == 0 ? now.st_size : 0);
+  }
+  if (file != nullptr) install_locked(file);
+  publish_locked();
 }
 
 void FileSink::install_locked(OpenFile* file) {
   OpenFile* old = file_.exchange(file);
-  if (old != nullptr) retire_local(old);  // other threads may still write through it
+  if (old != nullptr) {
+    // Other threads may still write through it: closed once none can.
+    retired_.retire(old, [](void* object) { delete static_cast<OpenFile*>(object); });
+  }
+  has_retired_.store(retired_.reclaim());
 }
 
-FileSink::Room FileSink::make_room_locked(std::size_t size) {
+void FileSink::publish_locked() {
+  const std::int64_t limit = file_size_limit();
+  std::int64_t bound = rotation_limit_;
+  if (limit > 0 && (bound == 0 || limit < bound)) bound = limit;
+  bound_.store(bound);
+  generation_.store(shared_.load()->generation.load(), std::memory_order_release);
+}
+
+FileSink::Room FileSink::past_limit_locked(std::size_t size) const {
+  const std::int64_t limit = file_size_limit();
+  if (limit == 0) return Room::kWriteAnyway;
+  struct stat status;
+  return ::fstat(file_.load()->fd, &status) == 0 &&
+                 status.st_size + static_cast<std::int64_t>(size) <= limit
+             ? Room::kWriteAnyway
+             : Room::kDrop;
+}
+
+FileSink::Room FileSink::make_room_locked(std::size_t size, std::int64_t now_ms) {
+  // While rotation fails, or the lock cannot be had, records go on past the
+  // limit into the file held, and rotation is tried again a second later.
+  if (now_ms < rotate_retry_ms_ || !take_lock_locked(now_ms)) return past_limit_locked(size);
+  const Room room = make_room_with_lock_locked(size, now_ms);
+  lock_->unlock();
+  return room;
+}
+
+FileSink::Room FileSink::make_room_with_lock_locked(std::size_t size, std::int64_t now_ms) {
   const std::uint64_t before = generation_.load();
-  follow_locked();
+  // Never rotate a file that is no longer at the path.
+  if (!follow_locked(now_ms)) return past_limit_locked(size);
   if (generation_.load() != before) return Room::kRetry;  // rotated meanwhile: try the new file
-  // Let every write under way land, so that the file's size is all there is.
-  quiesce_locked();
+  // Hold every writer off and let every write under way land, so that the
+  // file's size is all there is, and stays so until publish_locked.
+  SharedFileState* shared = shared_.load();
+  drain_locked(shared->generation.fetch_add(1));
   const OpenFile* file = file_.load();
   struct stat status;
-  if (::fstat(file->fd, &status) != 0) return Room::kWriteAnyway;
-  shared_.load()->size.store(status.st_size);
+  if (::fstat(file->fd, &status) != 0) {
+    publish_locked();
+    return Room::kWriteAnyway;
+  }
+  shared->size.store(status.st_size);
   const auto length = static_cast<std::int64_t>(size);
   const std::int64_t fsize_limit = file_size_limit();
   std::int64_t bound = rotation_limit_;
   if (fsize_limit > 0 && (bound == 0 || fsize_limit < bound)) bound = fsize_limit;
-  bound_.store(bound);
   if (bound == 0 || status.st_size + length + reserve_.load() <= bound) {
+    publish_locked();
     return Room::kRetry;  // the count had run ahead of the file
   }
   const bool fits_fsize = fsize_limit == 0 || status.st_size + length <= fsize_limit;
@@ -401,10 +578,25 @@ FileSink::Room FileSink::make_room_locked(std::size_t size) {
   // a file that holds no record yet: one record larger than the limit.
   // With both limits, the file rotates below RLIMIT_FSIZE.
   if (failing_.load() || status.st_size <= header || rotation_limit_ == 0) {
+    publish_locked();
     return fits_fsize ? Room::kWriteAnyway : Room::kDrop;
   }
-  rotate_locked();
-  return Room::kRetry;
+  std::string why;
+  if (rotate_locked(why)) {
+    if (rotate_failing_) {
+      rotate_failing_ = false;
+      report(options_.owner + ": " + options_.path + " rotates again");
+    }
+    return Room::kRetry;
+  }
+  publish_locked();
+  rotate_retry_ms_ = now_ms + kCheckIntervalMs;
+  if (!rotate_failing_) {
+    rotate_failing_ = true;
+    report(options_.owner + ": cannot rotate " + options_.path + ": " + why +
+           ": writing on past the limit, trying again each second");
+  }
+  return fits_fsize ? Room::kWriteAnyway : Room::kDrop;
 }
 
 void FileSink::drain_locked(std::uint64_t old_generation) {
@@ -429,31 +621,111 @@ void FileSink::drain_locked(std::uint64_t old_generation) {
   }
 }
 
-void FileSink::quiesce_locked() {
-  SharedFileState* shared = shared_.load();
-  const std::uint64_t old_generation = shared->generation.fetch_add(1);
-  drain_locked(old_generation);
-  generation_.store(old_generation + 1, std::memory_order_release);
-}
-
-void FileSink::rotate_locked() {
-  const OpenFile* file = file_.load();
+bool FileSink::rotate_locked(std::string& why) {
+  std::string leaf;
+  Descriptor directory(open_directory_of(options_.path, false, leaf, why));
+  if (directory.get() < 0) return false;
+  // The new file first, under a name of its own, so that a failure here
+  // (EMFILE, ENOSPC) leaves the set as it was.
+  const std::string fresh = "." + leaf + ".new";
+  const mode_t permissions = options_.permissions & kFileModeMask;
+  const int create = O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  Descriptor fd(::openat(directory.get(), fresh.c_str(), create, permissions));
+  struct stat status;
+  if (fd.get() < 0 && errno == EEXIST &&
+      ::fstatat(directory.get(), fresh.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISREG(status.st_mode) && trusted_owner(status.st_uid)) {
+    // Left by a rotation that died halfway.
+    (void)::unlinkat(directory.get(), fresh.c_str(), 0);
+    fd.reset(::openat(directory.get(), fresh.c_str(), create, permissions));
+  }
+  if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0) {
+    why = "cannot make its next file: " + error_text(errno);
+    return false;
+  }
+  (void)::fchmod(fd.get(), permissions);
+  const char* header = header_.load();
+  if (header != nullptr && *header != '\0' && !write_all(fd.get(), header, std::strlen(header))) {
+    why = "cannot make its next file: " + error_text(errno);
+    (void)::unlinkat(directory.get(), fresh.c_str(), 0);
+    return false;
+  }
+  if (!shift_locked(directory.get(), leaf, why)) {
+    (void)::unlinkat(directory.get(), fresh.c_str(), 0);
+    return false;
+  }
   const char* trailer = trailer_.load();
   if (trailer != nullptr && *trailer != '\0')
-    (void)write_all(file->fd, trailer, std::strlen(trailer));
-  const std::string& path = options_.path;
-  bool moved = true;
-  if (options_.count <= 0) {
-    moved = ::unlink(path.c_str()) == 0;
-  } else {
-    for (int index = options_.count - 1; index >= 1; --index) {
-      (void)::rename((path + "." + std::to_string(index)).c_str(),
-                     (path + "." + std::to_string(index + 1)).c_str());
-    }
-    moved = ::rename(path.c_str(), (path + ".1").c_str()) == 0;
+    (void)write_all(file_.load()->fd, trailer, std::strlen(trailer));
+  // Into place only if nobody has taken the name meanwhile.
+  int placed = ::renameat2(directory.get(), fresh.c_str(), directory.get(), leaf.c_str(),
+                           RENAME_NOREPLACE);
+  if (placed != 0 && errno == EINVAL) {  // a file system without RENAME_NOREPLACE
+    placed = ::linkat(directory.get(), fresh.c_str(), directory.get(), leaf.c_str(), 0);
+    if (placed == 0) (void)::unlinkat(directory.get(), fresh.c_str(), 0);
   }
-  if (!moved) report(options_.owner + ": cannot rotate " + path + ": " + error_text(errno));
-  follow_locked();  // opens the new file and publishes it
+  if (placed != 0) {
+    why = errno == EEXIST ? "another file took its name while it rotated, and is not written"
+                          : error_text(errno);
+    (void)::unlinkat(directory.get(), fresh.c_str(), 0);
+    return false;
+  }
+  auto file = new OpenFile;
+  file->fd = fd.release();
+  file->device = status.st_dev;
+  file->inode = status.st_ino;
+  switch_to_locked(file);
+  return true;
+}
+
+bool FileSink::shift_locked(int directory, const std::string& leaf, std::string& why) {
+  const auto name = [&leaf](int index) { return leaf + "." + std::to_string(index); };
+  const auto failed = [&](const std::string& what) {
+    why = what + ": " + error_text(errno);
+    return false;
+  };
+  if (options_.count <= 0) {
+    return ::unlinkat(directory, leaf.c_str(), 0) == 0 || failed("cannot remove it");
+  }
+  // Only the rotated files that exist move, so a rotation costs what is
+  // there, whatever the count.
+  int existing = 0;
+  struct stat status;
+  while (existing < options_.count &&
+         ::fstatat(directory, name(existing + 1).c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+    ++existing;
+  }
+  if (existing == options_.count) {
+    // The oldest goes.
+    if (::unlinkat(directory, name(existing).c_str(), 0) != 0) {
+      return failed("cannot remove " + name(existing));
+    }
+    --existing;
+  }
+  const auto undo = [&](int from) {
+    const int error = errno;
+    for (int index = from; index <= existing; ++index) {
+      (void)::renameat(directory, name(index + 1).c_str(), directory, name(index).c_str());
+    }
+    errno = error;
+  };
+  for (int index = existing; index >= 1; --index) {
+    if (::renameat2(directory, name(index).c_str(), directory, name(index + 1).c_str(),
+                    RENAME_NOREPLACE) != 0 &&
+        (errno != EINVAL ||
+         ::renameat(directory, name(index).c_str(), directory, name(index + 1).c_str()) != 0)) {
+      const std::string what = "cannot rename " + name(index) + " to " + name(index + 1);
+      undo(index + 1);
+      return failed(what);
+    }
+  }
+  if (::renameat2(directory, leaf.c_str(), directory, name(1).c_str(), RENAME_NOREPLACE) != 0 &&
+      (errno != EINVAL || ::renameat(directory, leaf.c_str(), directory, name(1).c_str()) != 0)) {
+    const std::string what = "cannot rename it to " + name(1);
+    undo(1);
+    return failed(what);
+  }
+  return true;
 }
 
 std::shared_ptr<Sink> console_sink() {

@@ -6,7 +6,9 @@
 // interleave.  The processes that write one file agree through a
 // ProcessLock and a SharedSegment (process_lock.h) on its header, its
 // rotation at "limit" bytes and on following it when it is renamed or
-// removed from outside.  write is safe from any thread; the sink is
+// removed from outside.  It trusts only files, links and directories of
+// the process's own user or root, and no record waits on another process
+// for more than about 100 ms.  write is safe from any thread; the sink is
 // destroyed only once no thread can still be writing through it.
 #ifndef EKLOGGER_TOOLKIT_FILE_HANDLER_H_
 #define EKLOGGER_TOOLKIT_FILE_HANDLER_H_
@@ -20,6 +22,7 @@
 #include <string>
 #include <string_view>
 
+#include "epoch.h"
 #include "record.h"
 
 namespace gw {
@@ -85,16 +88,40 @@ class FileSink final : public Sink {
 
   bool ensure_open(std::int64_t now_ms);
   void check_path(std::int64_t now_ms);
-  // The rest need mutex_ and the process lock held.
-  bool follow_locked();
-  bool open_at_path_locked();
-  Room make_room_locked(std::size_t size);
-  // Bumps the generation and waits for the writes of the old one.
-  void quiesce_locked();
-  // With the writers quiesced: trailer, renames, the new file.
-  void rotate_locked();
-  void drain_locked(std::uint64_t old_generation);
+  // The rest need mutex_ held.
+  // Takes the process lock unless it failed less than a second ago; a
+  // failure is reported once an episode.
+  bool take_lock_locked(std::int64_t now_ms);
+  // What a writer does that finds a new generation: follows it under the
+  // process lock, or without the lock goes on with the file it holds.
+  void follow_or_go_on_locked(std::int64_t now_ms);
+  // With the process lock held from here on.
+  // Brings file_ in line with the path; false when the file at the path
+  // cannot be opened (file_ then stays as it was).
+  bool follow_locked(std::int64_t now_ms);
+  // Opens the file at the path, or with create set makes it (and its
+  // directories) when missing; null with why set when it cannot be, or
+  // must not be, used.
+  OpenFile* open_file_locked(std::string& why, bool create = true);
+  // Makes file the one written: when the shared state still names another
+  // file, holds every writer off and lets the writes under way land first.
+  void switch_to_locked(OpenFile* file);
+  // Replaces file_, retiring the old one.
   void install_locked(OpenFile* file);
+  // Lets writers through again, on file_, with the bound of this moment.
+  void publish_locked();
+  Room make_room_locked(std::size_t size, std::int64_t now_ms);
+  Room make_room_with_lock_locked(std::size_t size, std::int64_t now_ms);
+  // Waits (bounded) for the writes of a generation to end.
+  void drain_locked(std::uint64_t old_generation);
+  // With the writers held off: the renames and the new file.  False, with
+  // why set, when nothing of the set changed.
+  bool rotate_locked(std::string& why);
+  // Renames name.N ... name.1 and the file one up; false, with why set and
+  // every rename undone, at the first that fails.
+  bool shift_locked(int directory, const std::string& leaf, std::string& why);
+  // Room::kWriteAnyway when the record fits RLIMIT_FSIZE, else kDrop.
+  Room past_limit_locked(std::size_t size) const;
   void note_failure(int error, const char* what);
 
   const FileSinkOptions options_;
@@ -106,6 +133,8 @@ class FileSink final : public Sink {
   std::unique_ptr<SharedSegment> segment_;         // guarded by mutex_
   std::atomic<SharedFileState*> shared_{nullptr};  // set once under mutex_
   std::atomic<OpenFile*> file_{nullptr};           // replaced under mutex_, old ones retired
+  RetiredList retired_;                            // files replaced; guarded by mutex_
+  std::atomic<bool> has_retired_{false};           // retired_ is not empty
   std::atomic<std::uint64_t> generation_{0};       // the shared generation file_ is of
   std::atomic<std::int64_t> bound_{0};             // min(limit, RLIMIT_FSIZE); 0 none
   std::atomic<std::int64_t> reserve_{0};           // the trailer's length
@@ -114,7 +143,18 @@ class FileSink final : public Sink {
   std::atomic<std::int64_t> next_check_ms_{0};  // of the path, or of a failed open
   std::atomic<bool> open_failing_{false};
   std::atomic<bool> failing_{false};  // a failure episode is under way (reported)
-  std::atomic<bool> lock_reported_{false};
+  // Episodes of the lock, of reopening and of rotation failing: each is
+  // reported once (the lock's only when it lasts), and tried again a second
+  // later at the earliest.
+  // Guarded by mutex_.
+  std::int64_t lock_retry_ms_ = 0;
+  std::int64_t lock_failing_since_ms_ = 0;  // 0: the last attempt had it
+  std::int64_t reopen_retry_ms_ = 0;
+  std::int64_t rotate_retry_ms_ = 0;
+  bool lock_reported_ = false;
+  bool reopen_failing_ = false;
+  bool rotate_failing_ = false;
+  bool directory_reported_ = false;
 };
 
 // The process's standard error, shared by every console handler.

@@ -101,6 +101,9 @@ class HandleTable {
       slot.gate.store(gate_of(state >> 32, threshold), std::memory_order_relaxed);
     }
   }
+  // Hold the table's lock across fork() (fork_handlers.h).
+  void lock_for_fork() { mutex_.lock(); }
+  void unlock_after_fork() { mutex_.unlock(); }
   // The object of a live handle, or kNoObject.
   std::uint32_t lookup(std::uintptr_t handle) const {
     const Slot* slot = slot_of(handle);

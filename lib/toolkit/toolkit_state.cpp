@@ -13,6 +13,7 @@
 
 #include "diagnostics.h"
 #include "epoch.h"
+#include "fork_handlers.h"
 #include "properties.h"
 #include "runtime/block_cache.h"
 #include "syslog/syslog_sink.h"
@@ -306,7 +307,7 @@ Toolkit& Toolkit::create_instance() {
   return *toolkit;
 }
 
-Toolkit::Toolkit() : world_(new World) {}
+Toolkit::Toolkit() : world_(new World) { install_fork_handlers(config_mutex_, handles_); }
 
 Object* Toolkit::find_locked(std::string_view name) const {
   const auto found = names_.find(name);

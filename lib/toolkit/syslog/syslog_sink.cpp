@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "diagnostics.h"
+#include "fork_handlers.h"
 #include "syslog/rfc5424.h"
 
 namespace gw {
@@ -136,6 +137,7 @@ SyslogSink::SyslogSink(std::string owner, SyslogSettings settings)
   static std::once_flag fork_handler;
   std::call_once(fork_handler,
                  [] { pthread_atfork(nullptr, nullptr, refresh_identifiers_in_child); });
+  hold_across_fork(connect_mutex_);  // else a child could never connect again
   char name[HOST_NAME_MAX + 1] = {};
   if (::gethostname(name, sizeof name - 1) == 0) hostname_ = name;
   fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -145,6 +147,7 @@ SyslogSink::SyslogSink(std::string owner, SyslogSettings settings)
 }
 
 SyslogSink::~SyslogSink() {
+  withdraw_from_fork(connect_mutex_);
   if (fd_ >= 0) ::close(fd_);
 }
 

@@ -1,0 +1,71 @@
+#include "fork_handlers.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "epoch.h"
+#include "handles.h"
+
+namespace gw {
+
+namespace {
+
+struct ForkLocks {
+  std::mutex* config = nullptr;  // set once, before any fork handler runs
+  HandleTable* handles = nullptr;
+  std::mutex registry_mutex;     // taken after config and handles, before the objects'
+  std::vector<std::mutex*> objects;  // guarded by registry_mutex
+};
+
+// Leaked on purpose: handlers may run while the process exits.
+ForkLocks& fork_locks() {
+  static ForkLocks* locks = new ForkLocks;
+  return *locks;
+}
+
+void before_fork() {
+  ForkLocks& locks = fork_locks();
+  locks.config->lock();
+  locks.handles->lock_for_fork();
+  locks.registry_mutex.lock();
+  for (std::mutex* mutex : locks.objects) mutex->lock();
+  epoch_before_fork();
+}
+
+void after_fork(bool child) {
+  ForkLocks& locks = fork_locks();
+  child ? epoch_after_fork_in_child() : epoch_after_fork_in_parent();
+  for (auto it = locks.objects.rbegin(); it != locks.objects.rend(); ++it) (*it)->unlock();
+  locks.registry_mutex.unlock();
+  locks.handles->unlock_after_fork();
+  locks.config->unlock();
+}
+
+}  // namespace
+
+void install_fork_handlers(std::mutex& config_mutex, HandleTable& handles) {
+  static const bool installed = [&] {
+    ForkLocks& locks = fork_locks();
+    locks.config = &config_mutex;
+    locks.handles = &handles;
+    return pthread_atfork(before_fork, [] { after_fork(false); }, [] { after_fork(true); }) == 0;
+  }();
+  (void)installed;
+}
+
+void hold_across_fork(std::mutex& mutex) {
+  ForkLocks& locks = fork_locks();
+  std::lock_guard<std::mutex> hold(locks.registry_mutex);
+  locks.objects.push_back(&mutex);
+}
+
+void withdraw_from_fork(std::mutex& mutex) {
+  ForkLocks& locks = fork_locks();
+  std::lock_guard<std::mutex> hold(locks.registry_mutex);
+  const auto found = std::find(locks.objects.begin(), locks.objects.end(), &mutex);
+  if (found != locks.objects.end()) locks.objects.erase(found);
+}
+
+}  // namespace gw

@@ -1,0 +1,31 @@
+// What the toolkit does around fork(), so that a child can log at once,
+// through its own state, whatever the parent's other threads held: every
+// lock of the toolkit is taken before the fork and released after it in
+// parent and child alike, always in one order (the configuration, the
+// handle table, each file handler's, the reclamation list), and the child
+// forgets what the parent's other threads were reading.  Safe from any
+// thread.
+#ifndef EKLOGGER_TOOLKIT_FORK_HANDLERS_H_
+#define EKLOGGER_TOOLKIT_FORK_HANDLERS_H_
+
+#include <mutex>
+
+namespace gw {
+
+class HandleTable;
+
+// Registers the handlers, once, with the toolkit's two process-wide locks;
+// the Toolkit calls it when it is made.  Neither lock may be held by a
+// thread that waits for a file handler's lock.
+void install_fork_handlers(std::mutex& config_mutex, HandleTable& handles);
+
+// A lock of one object (a file handler's), held across every fork() from
+// now until it is withdrawn, which must happen before it is destroyed.
+// The owner never takes the configuration or handle-table lock while it
+// holds this one.
+void hold_across_fork(std::mutex& mutex);
+void withdraw_from_fork(std::mutex& mutex);
+
+}  // namespace gw
+
+#endif  // EKLOGGER_TOOLKIT_FORK_HANDLERS_H_
