@@ -335,6 +335,7 @@ bool FileSink::ensure_open(std::int64_t now_ms) {
   }
   if (segment_ == nullptr) {
     segment_ = std::make_unique<SharedSegment>(options_.key, options_.path);
+    if (!segment_->problem().empty()) report(options_.owner + ": " + segment_->problem());
     shared_.store(segment_->state(), std::memory_order_release);
   }
   std::string why;
