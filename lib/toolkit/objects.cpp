@@ -14,6 +14,7 @@ constexpr KnownClass kKnownClasses[] = {
     {kFileHandlerClass, ObjectKind::kHandler},
     {kConsoleHandlerClass, ObjectKind::kHandler},
     {kSyslogHandlerClass, ObjectKind::kHandler},
+    {kJournalHandlerClass, ObjectKind::kHandler},
     {kBasicFormatterClass, ObjectKind::kFormatter},
     {kXmlFormatterClass, ObjectKind::kFormatter},
     {kJsonFormatterClass, ObjectKind::kFormatter},

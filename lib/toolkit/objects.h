@@ -24,6 +24,7 @@
 
 namespace gw {
 
+class JournalSink;
 class SyslogSink;
 
 enum class ObjectKind { kLogger, kHandler, kFormatter };
@@ -78,6 +79,7 @@ constexpr std::string_view kLoggerClass = "gw_logger";
 constexpr std::string_view kFileHandlerClass = "gw_filehandler";
 constexpr std::string_view kConsoleHandlerClass = "gw_consolehandler";
 constexpr std::string_view kSyslogHandlerClass = "gw_sysloghandler";
+constexpr std::string_view kJournalHandlerClass = "gw_journalhandler";
 constexpr std::string_view kBasicFormatterClass = "gw_basicformatter";
 constexpr std::string_view kXmlFormatterClass = "gw_xmlformatter";
 constexpr std::string_view kJsonFormatterClass = "gw_jsonformatter";
@@ -114,6 +116,7 @@ struct Object {
   std::shared_ptr<FileSink> sink;           // a file handler's current output
   std::string sink_key;                     // the file name and permissions it was made for
   std::shared_ptr<SyslogSink> syslog_sink;  // a syslog handler's current output
+  std::shared_ptr<JournalSink> journal_sink;  // a journal handler's current output
   // A formatter's implementation for each class it has had: kept for the
   // life of the process, as the header and trailer texts handed out are.
   std::map<std::string, std::unique_ptr<RecordFormatter>, std::less<>> implementations;

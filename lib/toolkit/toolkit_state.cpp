@@ -14,6 +14,7 @@
 #include "diagnostics.h"
 #include "epoch.h"
 #include "fork_handlers.h"
+#include "journal/journal_sink.h"
 #include "properties.h"
 #include "runtime/block_cache.h"
 #include "syslog/syslog_sink.h"
@@ -534,6 +535,20 @@ std::shared_ptr<const View> Toolkit::build_view_locked(Object& object, const Con
         break;
       }
       object.syslog_sink.reset();
+      if (effective_class(object, props, config) == kJournalHandlerClass) {
+        // The journal handler (journal/journal_sink.h), kept as the syslog
+        // handler's socket is while its settings stay.
+        const JournalSettings settings = journal_settings(value);
+        if (object.journal_sink == nullptr || object.journal_sink->settings() != settings) {
+          object.journal_sink = std::make_shared<JournalSink>(object.name, settings);
+        }
+        handler.sink = object.journal_sink;
+        handler.default_formatter = journal_message_formatter();
+        object.sink.reset();
+        object.sink_key.clear();
+        break;
+      }
+      object.journal_sink.reset();
       if (effective_class(object, props, config) == kConsoleHandlerClass) {
         handler.sink = console_sink();
         object.sink.reset();
@@ -613,6 +628,7 @@ void Toolkit::rebuild_locked(std::shared_ptr<const ConfigFile> config, bool open
       object.sink.reset();
       object.sink_key.clear();
       object.syslog_sink.reset();
+      object.journal_sink.reset();
     }
   }
   world_.store(next);
