@@ -135,6 +135,7 @@ lcs_cs* lcs_cs_new(const char* codeset) {
     delete result;
     return nullptr;
   }
+  lcs::hold_across_fork(result->mutex);
   // A code set whose texts cannot be NUL-terminated C strings (UTF-16 and
   // the like) cannot carry a message.
   bool failed = false;
@@ -149,7 +150,10 @@ lcs_cs* lcs_cs_new(const char* codeset) {
 
 void lcs_cs_free(lcs_cs* codeset) {
   if (codeset == nullptr) return;
-  if (codeset->converter != reinterpret_cast<iconv_t>(-1)) iconv_close(codeset->converter);
+  if (codeset->converter != reinterpret_cast<iconv_t>(-1)) {
+    lcs::withdraw_from_fork(codeset->mutex);
+    iconv_close(codeset->converter);
+  }
   delete codeset;
 }
 

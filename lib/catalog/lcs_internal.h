@@ -52,6 +52,11 @@ std::string sanitize_utf8(const char* text);
 // Converts well-formed UTF-8 to the code set.
 std::string convert_text(lcs_cs* codeset, const std::string& utf8);
 
+// A lock held across every fork() from now until it is withdrawn, which
+// must happen before it is destroyed (fork_handlers.cpp).
+void hold_across_fork(std::mutex& mutex);
+void withdraw_from_fork(std::mutex& mutex);
+
 // The process's single copy of text: equal texts give the same pointer,
 // valid until the process ends.  Safe from several threads.
 const char* intern_text(const std::string& text);

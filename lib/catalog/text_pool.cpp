@@ -19,7 +19,11 @@ struct TextPool {
 TextPool& text_pool() {
   // Never destroyed: texts must stay valid in atexit handlers and in
   // threads still running while the process exits.
-  static TextPool* pool = new TextPool;
+  static TextPool* pool = [] {
+    auto made = new TextPool;
+    hold_across_fork(made->mutex);
+    return made;
+  }();
   return *pool;
 }
 

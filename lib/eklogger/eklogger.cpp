@@ -1,8 +1,12 @@
 #include "eklogger/eklogger.h"
 
+#include <pthread.h>
+
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "eklogger/ekformatter.h"
 #include "eklogger/ekhandler.h"
@@ -10,6 +14,39 @@
 #include "eklogger/platform/runtime.h"
 
 namespace Log {
+
+namespace {
+
+// Every logger's decoration lock, held across fork() so that a child can
+// write a trace record at once whatever the parent's threads held.  The
+// handlers are registered when the first logger is made, after its toolkit
+// object, so after the toolkit's own: they run first before a fork, taking
+// these locks before the toolkit's, which a decorating thread may wait for.
+struct DecorationLocks {
+  std::mutex mutex;
+  std::vector<std::mutex*> held;  // guarded by mutex
+};
+
+// Leaked on purpose: loggers may outlive static destruction.
+DecorationLocks& decoration_locks() {
+  static DecorationLocks* locks = [] {
+    auto made = new DecorationLocks;
+    const auto release = [] {
+      for (std::mutex* mutex : decoration_locks().held) mutex->unlock();
+      decoration_locks().mutex.unlock();
+    };
+    pthread_atfork(
+        [] {
+          decoration_locks().mutex.lock();
+          for (std::mutex* mutex : decoration_locks().held) mutex->lock();
+        },
+        release, release);
+    return made;
+  }();
+  return *locks;
+}
+
+}  // namespace
 
 // A text composed on the stack when it is short, on the heap otherwise.
 class ComposedText {
@@ -123,9 +160,18 @@ EkLogger::EkLogger(const std::string& component, const std::string& logger_name,
                    const std::string& class_name)
     : Logger(component, logger_name, class_name),
       toolkit_logger(GwGetObject(name.c_str(),
-                                 this->class_name.empty() ? nullptr : this->class_name.c_str())) {}
+                                 this->class_name.empty() ? nullptr : this->class_name.c_str())) {
+  DecorationLocks& locks = decoration_locks();
+  std::lock_guard<std::mutex> hold(locks.mutex);
+  locks.held.push_back(&decoration_mutex);
+}
 
 EkLogger::~EkLogger() {
+  {
+    DecorationLocks& locks = decoration_locks();
+    std::lock_guard<std::mutex> hold(locks.mutex);
+    locks.held.erase(std::find(locks.held.begin(), locks.held.end(), &decoration_mutex));
+  }
   if (toolkit_logger != nullptr) GwReleaseObject(toolkit_logger);
 }
 
