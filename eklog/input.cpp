@@ -1,0 +1,453 @@
+#include "input.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <simdjson.h>
+#include <utility>
+
+namespace eklog {
+
+namespace {
+
+constexpr std::size_t kChunk = 1u << 20;
+constexpr std::size_t kPadding = simdjson::SIMDJSON_PADDING;
+// A renamed-away file is read until it has not grown for this long: a
+// writer that has not yet seen the rotation may still append to it.
+constexpr std::int64_t kRetiredQuietUs = 2000000;
+
+bool ends_with(const std::string& text, const char* suffix) {
+  const std::size_t n = std::strlen(suffix);
+  return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
+}
+
+// "name.N" or "name.N.gz": N, and the base in base.
+bool rotation_index(const std::string& name, std::string& base, long& index) {
+  std::string rest = name;
+  if (ends_with(rest, ".gz")) rest.resize(rest.size() - 3);
+  const std::size_t dot = rest.rfind('.');
+  if (dot == std::string::npos || dot == 0 || dot + 1 == rest.size() || rest.size() - dot > 10)
+    return false;
+  index = 0;
+  for (std::size_t i = dot + 1; i < rest.size(); ++i) {
+    if (rest[i] < '0' || rest[i] > '9') return false;
+    index = index * 10 + (rest[i] - '0');
+  }
+  base = rest.substr(0, dot);
+  return true;
+}
+
+void split_path(const std::string& path, std::string& dir, std::string& name) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) {
+    dir = ".";
+    name = path;
+  } else {
+    dir = slash == 0 ? "/" : path.substr(0, slash);
+    name = path.substr(slash + 1);
+  }
+}
+
+std::string join(const std::string& dir, const std::string& name) {
+  if (dir == ".") return name;
+  return dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+// The format of a file's first non-empty line, from its first bytes.
+Format sniff(const std::string& path) {
+  LineFile file;
+  std::string reason;
+  if (!file.open(path, reason)) return Format::kUnknown;
+  std::string_view line;
+  std::size_t readable;
+  bool torn;
+  for (int i = 0; i < 8 && file.next_line(line, readable, true, torn); ++i) {
+    if (line.size() > 4096) line = line.substr(0, 4096);
+    const Format format = detect_format(line);
+    if (format != Format::kUnknown || !line.empty()) return format;
+  }
+  return Format::kUnknown;
+}
+
+}  // namespace
+
+std::int64_t now_us() {
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+LineFile::~LineFile() {
+  if (gz_ != nullptr) gzclose(gz_);
+  else if (fd_ >= 0) ::close(fd_);
+}
+
+bool LineFile::open(const std::string& path, std::string& reason) {
+  path_ = path;
+  // O_NONBLOCK so that a FIFO named by mistake cannot hang the reading.
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd_ < 0) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  struct stat status;
+  if (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) {
+    reason = S_ISDIR(status.st_mode) ? "is a directory" : "not a regular file";
+    ::close(fd_);
+    fd_ = -1;
+    return false;
+  }
+  device_ = status.st_dev;
+  inode_ = status.st_ino;
+  unsigned char magic[2] = {0, 0};
+  const bool gzip = ::pread(fd_, magic, 2, 0) == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
+  if (gzip || ends_with(path, ".gz")) {
+    gz_ = gzdopen(fd_, "rb");
+    if (gz_ == nullptr) {
+      reason = "cannot read it as gzip";
+      ::close(fd_);
+      fd_ = -1;
+      return false;
+    }
+    gzbuffer(gz_, 256u << 10);
+  }
+  buffer_.assign(2 * kChunk + kPadding, 0);
+  return true;
+}
+
+void LineFile::rewind() {
+  if (gz_ != nullptr) return;
+  ::lseek(fd_, 0, SEEK_SET);
+  begin_ = end_ = 0;
+  offset_ = 0;
+}
+
+bool LineFile::fill() {
+  if (eof_) return false;
+  if (begin_ > 0) {
+    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+  }
+  if (buffer_.size() - end_ < kChunk + kPadding) buffer_.resize(end_ + kChunk + kPadding);
+  if (gz_ != nullptr) {
+    const int got = gzread(gz_, buffer_.data() + end_, static_cast<unsigned>(kChunk));
+    int code = Z_OK;
+    const char* message = gzerror(gz_, &code);
+    if (got > 0) end_ += static_cast<std::size_t>(got);
+    if (code != Z_OK && code != Z_STREAM_END) {
+      damage_ = code == Z_BUF_ERROR ? "the compressed data ends early" : message;
+      eof_ = true;
+    }
+    if (got <= 0) eof_ = true;
+    return got > 0;
+  }
+  for (;;) {
+    const ssize_t got = ::read(fd_, buffer_.data() + end_, kChunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      damage_ = std::strerror(errno);
+      return false;
+    }
+    end_ += static_cast<std::size_t>(got);
+    offset_ += got;
+    return got > 0;
+  }
+}
+
+bool LineFile::next_line(std::string_view& line, std::size_t& readable, bool final, bool& torn) {
+  std::size_t scanned = begin_;
+  for (;;) {
+    const void* found = std::memchr(buffer_.data() + scanned, '\n', end_ - scanned);
+    if (found != nullptr) {
+      const std::size_t at = static_cast<const char*>(found) - buffer_.data();
+      line = std::string_view(buffer_.data() + begin_, at - begin_);
+      readable = buffer_.size() - begin_;
+      begin_ = at + 1;
+      ++line_number_;
+      torn = false;
+      return true;
+    }
+    scanned = end_;
+    const bool too_long = end_ - begin_ >= kMaxLine;
+    if (!too_long) {
+      const std::size_t kept = begin_;
+      if (fill()) {
+        scanned -= kept;
+        continue;
+      }
+    }
+    if ((final || too_long) && end_ > begin_) {
+      line = std::string_view(buffer_.data() + begin_, end_ - begin_);
+      readable = buffer_.size() - begin_;
+      begin_ = end_;
+      ++line_number_;
+      torn = true;
+      return true;
+    }
+    return false;
+  }
+}
+
+std::string base_of(const std::string& name) {
+  std::string base;
+  long index;
+  if (rotation_index(name, base, index)) return base;
+  return ends_with(name, ".gz") ? name.substr(0, name.size() - 3) : name;
+}
+
+std::vector<std::string> set_members(const std::string& base) {
+  std::string dir, name;
+  split_path(base, dir, name);
+  std::vector<std::pair<long, std::string>> rotated;
+  if (DIR* listing = opendir(dir.c_str())) {
+    while (const dirent* entry = readdir(listing)) {
+      const std::string entry_name = entry->d_name;
+      std::string entry_base;
+      long index;
+      if (rotation_index(entry_name, entry_base, index) && entry_base == name) {
+        // Older first: higher numbers; a .gz before the plain one of its number.
+        rotated.emplace_back(index * 2 + (ends_with(entry_name, ".gz") ? 1 : 0), entry_name);
+      }
+    }
+    closedir(listing);
+  }
+  std::sort(rotated.begin(), rotated.end(),
+            [](const auto& a, const auto& b) { return a.first > b.first; });
+  std::vector<std::string> members;
+  for (const auto& member : rotated) members.push_back(join(dir, member.second));
+  struct stat status;
+  if (::stat(base.c_str(), &status) == 0) members.push_back(base);
+  return members;
+}
+
+std::vector<LogSet> find_sets(const std::vector<std::string>& paths,
+                              std::vector<std::string>& missing) {
+  std::vector<LogSet> sets;
+  std::map<std::string, bool> seen;
+  auto add = [&](LogSet set) {
+    if (seen.emplace(set.base, true).second) sets.push_back(std::move(set));
+  };
+  for (const std::string& path : paths) {
+    struct stat status;
+    if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+      std::map<std::string, bool> bases;
+      if (DIR* listing = opendir(path.c_str())) {
+        while (const dirent* entry = readdir(listing)) {
+          const std::string name = entry->d_name;
+          if (name[0] == '.') continue;
+          struct stat file_status;
+          const std::string full = join(path, name);
+          if (::stat(full.c_str(), &file_status) != 0 || !S_ISREG(file_status.st_mode)) continue;
+          bases[base_of(name)] = true;
+        }
+        closedir(listing);
+      }
+      for (const auto& base : bases) {
+        LogSet set;
+        set.base = join(path, base.first);
+        set.members = set_members(set.base);
+        // Lock files and the like: only sets whose newest non-empty file is a log.
+        bool log = false;
+        for (auto member = set.members.rbegin(); member != set.members.rend(); ++member) {
+          struct stat member_status;
+          if (::stat(member->c_str(), &member_status) == 0 && member_status.st_size == 0)
+            continue;
+          log = sniff(*member) != Format::kUnknown;
+          break;
+        }
+        if (log) add(std::move(set));
+      }
+      continue;
+    }
+    std::string dir, name, rotated_base;
+    split_path(path, dir, name);
+    long index;
+    LogSet set;
+    set.base = path;
+    if (::stat(path.c_str(), &status) == 0 && rotation_index(name, rotated_base, index)) {
+      set.members = {path};
+      set.explicit_file = true;
+    } else {
+      set.members = set_members(path);
+      if (set.members.empty()) missing.push_back(path);
+    }
+    add(std::move(set));
+  }
+  return sets;
+}
+
+SetReader::SetReader(LogSet set, int index, const Filter& filter, const ReadOptions& options,
+                     ReadStats& stats)
+    : set_(std::move(set)), index_(index), filter_(filter), options_(options), stats_(stats) {}
+
+std::unique_ptr<SetReader::Open> SetReader::open_member(const std::string& path) {
+  std::unique_ptr<Open> open(new Open);
+  std::string reason;
+  if (!open->file.open(path, reason)) {
+    std::fprintf(stderr, "eklog: %s: %s\n", path.c_str(), reason.c_str());
+    ++stats_.file_errors;
+    return nullptr;
+  }
+  return open;
+}
+
+void SetReader::report_end(Open& open) {
+  if (open.file.damage().empty()) return;
+  std::fprintf(stderr, "eklog: %s: %s after line %ld; the records before it are shown\n",
+               open.file.path().c_str(), open.file.damage().c_str(), open.file.line_number());
+  ++stats_.file_errors;
+}
+
+void SetReader::push(Record&& record, std::vector<Record>* out) {
+  if (out != nullptr) {
+    out->push_back(std::move(record));
+    return;
+  }
+  window_.push_back(Held{std::move(record), sequence_++});
+  std::push_heap(window_.begin(), window_.end(), [](const Held& a, const Held& b) {
+    return a.record.time_us != b.record.time_us ? a.record.time_us > b.record.time_us
+                                                : a.sequence > b.sequence;
+  });
+}
+
+bool SetReader::take_line(Open& open, std::string_view line, std::size_t readable, bool torn,
+                          std::vector<Record>* out) {
+  if (line.empty() && !torn) return true;
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  if (open.format == Format::kUnknown) open.format = detect_format(line);
+  bool parsed = false;
+  if (!torn && open.format != Format::kUnknown) {
+    if (open.format == Format::kXml && is_xml_frame(line)) return true;
+    if (open.format == Format::kJson && filter_.has_min_level()) {
+      // Most records of a level filter are below it: skip them unparsed.
+      // Lines that are no record are not shown under a filter anyway; only
+      // --strict must look at every line.
+      int level;
+      if (!options_.strict && RecordParser::quick_json_level(line, level) &&
+          level < filter_.min_level())
+        return true;
+    }
+    if (!parsed) parsed = parser_.parse(open.format, line, view_, readable);
+  }
+  if (parsed) {
+    open.last_time_us = view_.time_us;
+    if (!filter_.accepts(view_)) return true;
+    Record record;
+    record.assign(view_);
+    if (options_.keep_json_line && open.format == Format::kJson) record.json_line.assign(line);
+    push(std::move(record), out);
+    return true;
+  }
+  ++stats_.bad_lines;
+  const std::string source = open.file.path() + ":" + std::to_string(open.file.line_number());
+  if (options_.strict) {
+    std::fprintf(stderr, "eklog: %s: %s\n", source.c_str(),
+                 torn ? "a torn record (no line end)" : "not a record of this file's format");
+    stats_.strict_failed = true;
+    return false;
+  }
+  if (!options_.show_bad || filter_.any()) {
+    ++stats_.skipped_bad;
+    return true;
+  }
+  Record record;
+  record.bad = true;
+  record.time_us = open.last_time_us;
+  record.unparsed.assign(line);
+  record.source = source + (torn ? " (torn)" : "");
+  push(std::move(record), out);
+  return true;
+}
+
+bool SetReader::read_some(Open& open, bool final, std::vector<Record>* out) {
+  std::string_view line;
+  std::size_t readable;
+  bool torn;
+  bool any = false;
+  while (!stopped_ && open.file.next_line(line, readable, final, torn)) {
+    any = true;
+    if (!take_line(open, line, readable, torn, out)) stopped_ = true;
+  }
+  return any;
+}
+
+bool SetReader::advance() {
+  while (!stopped_) {
+    if (!current_) {
+      if (member_ >= set_.members.size()) return false;
+      const std::string& path = set_.members[member_++];
+      current_ = open_member(path);
+      current_is_base_ = path == set_.base;
+      continue;
+    }
+    std::string_view line;
+    std::size_t readable;
+    bool torn;
+    const bool keep_open = options_.follow && current_is_base_ && !current_->file.compressed();
+    if (current_->file.next_line(line, readable, !keep_open, torn)) {
+      if (!take_line(*current_, line, readable, torn, nullptr)) stopped_ = true;
+      return true;
+    }
+    report_end(*current_);
+    if (keep_open && member_ >= set_.members.size()) return false;
+    current_.reset();
+  }
+  return false;
+}
+
+bool SetReader::next(Record& record) {
+  while (window_.size() <= kReorderWindow && advance()) {
+  }
+  if (window_.empty()) return false;
+  std::pop_heap(window_.begin(), window_.end(), [](const Held& a, const Held& b) {
+    return a.record.time_us != b.record.time_us ? a.record.time_us > b.record.time_us
+                                                : a.sequence > b.sequence;
+  });
+  record = std::move(window_.back().record);
+  window_.pop_back();
+  return true;
+}
+
+void SetReader::follow(std::vector<Record>& out) {
+  if (stopped_) return;
+  struct stat status;
+  const bool exists = ::stat(set_.base.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+  if (current_ && current_is_base_) {
+    if (exists &&
+        (status.st_ino != current_->file.inode() || status.st_dev != current_->file.device())) {
+      // Renamed away by a rotation: what it holds comes before the new file.
+      read_some(*current_, false, &out);
+      current_->quiet_since_us = now_us();
+      retired_.push_back(std::move(current_));
+    } else if (exists && status.st_size < current_->file.offset()) {
+      // Copied and truncated: the new records start at the beginning.
+      current_->file.rewind();
+    }
+  }
+  if (!current_ && exists) {
+    current_ = open_member(set_.base);
+    current_is_base_ = true;
+  }
+  const std::int64_t now = now_us();
+  for (auto retired = retired_.begin(); retired != retired_.end();) {
+    if (read_some(**retired, false, &out)) (*retired)->quiet_since_us = now;
+    if (now - (*retired)->quiet_since_us > kRetiredQuietUs) {
+      read_some(**retired, true, &out);
+      retired = retired_.erase(retired);
+    } else {
+      ++retired;
+    }
+  }
+  if (current_) read_some(*current_, false, &out);
+}
+
+}  // namespace eklog

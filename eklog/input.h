@@ -1,0 +1,165 @@
+// eklog's input side: a log file read line by line (plain or gzip), the
+// rotated sets named on the command line (name.N ... name.1, name, with .gz
+// members), and a set read as one stream of records in time order through
+// a bounded reorder window.  Single-threaded; a SetReader owns its files.
+#ifndef EKLOG_INPUT_H_
+#define EKLOG_INPUT_H_
+
+#include <sys/types.h>
+#include <zlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "filters.h"
+#include "record.h"
+#include "record_parser.h"
+
+namespace eklog {
+
+// How many records of one set may come before an earlier one: records of
+// several processes reach a file in batches, each process's in its own
+// order, so a record is never further from its place than the others
+// written meanwhile.  4096 covers tens of writers with long batches; the
+// memory is bounded by that many records per set.
+constexpr std::size_t kReorderWindow = 4096;
+// A line longer than this is cut and reported as no record.
+constexpr std::size_t kMaxLine = 16u << 20;
+
+class LineFile {
+ public:
+  LineFile() = default;
+  ~LineFile();
+  LineFile(const LineFile&) = delete;
+  LineFile& operator=(const LineFile&) = delete;
+
+  // False, with the reason, if the file cannot be read.  A .gz name or the
+  // gzip magic bytes make it read through zlib.
+  bool open(const std::string& path, std::string& reason);
+  // The next whole line, without its line feed, and how many bytes from its
+  // start may be read (for simdjson's padding).  False at the end of what
+  // the file holds now; with final, a last line that has no line feed is
+  // returned first, with torn set.
+  bool next_line(std::string_view& line, std::size_t& readable, bool final, bool& torn);
+  // Damage found on the way (a cut or corrupt gzip stream); empty if none.
+  const std::string& damage() const { return damage_; }
+  long line_number() const { return line_number_; }
+  const std::string& path() const { return path_; }
+  bool compressed() const { return gz_ != nullptr; }
+  dev_t device() const { return device_; }
+  ino_t inode() const { return inode_; }
+  // Bytes of the file consumed so far (plain files).
+  off_t offset() const { return offset_; }
+  // Starts again at the file's beginning (a copytruncate emptied it).
+  void rewind();
+
+ private:
+  bool fill();
+
+  std::string path_;
+  int fd_ = -1;
+  gzFile gz_ = nullptr;
+  std::vector<char> buffer_;
+  std::size_t begin_ = 0, end_ = 0;
+  bool eof_ = false;
+  off_t offset_ = 0;
+  long line_number_ = 0;
+  std::string damage_;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+};
+
+// One rotated set: its members oldest first; the base name last when it
+// exists.
+struct LogSet {
+  std::string base;
+  std::vector<std::string> members;
+  bool explicit_file = false;  // a member named on its own: read just that
+};
+
+// The sets named by files and directories.  A directory gives one set per
+// base name found in it (files whose first line is no log format are left
+// out); a file gives its set.  Names that do not exist are reported in
+// missing.
+std::vector<LogSet> find_sets(const std::vector<std::string>& paths,
+                              std::vector<std::string>& missing);
+// The members of base's set that exist now, oldest first.
+std::vector<std::string> set_members(const std::string& base);
+// base name of a rotated member: "msg.log.3.gz" -> "msg.log".
+std::string base_of(const std::string& name);
+
+// What the reading found, for the summary on standard error and the exit status.
+struct ReadStats {
+  long bad_lines = 0;     // lines that are no record
+  long skipped_bad = 0;   // of those, not shown
+  long file_errors = 0;   // files that could not be read, or were damaged
+  bool strict_failed = false;
+};
+
+struct ReadOptions {
+  bool show_bad = true;     // a line that is no record is passed on as such
+  bool strict = false;      // a line that is no record stops the reading
+  bool keep_json_line = false;  // keep a JSON Lines record's line for -o json
+  bool follow = false;      // keep the base file open at its end
+};
+
+class SetReader {
+ public:
+  SetReader(LogSet set, int index, const Filter& filter, const ReadOptions& options,
+            ReadStats& stats);
+
+  // The set's next record in time order; false when all are read.
+  bool next(Record& record);
+  // Following: reads what was added since, across a rename or a copy and
+  // truncate of the base file, into out (in file order).
+  void follow(std::vector<Record>& out);
+  const LogSet& set() const { return set_; }
+  int index() const { return index_; }
+
+ private:
+  struct Open {
+    LineFile file;
+    Format format = Format::kUnknown;
+    std::int64_t last_time_us = 0;
+    std::int64_t quiet_since_us = 0;  // retired: last time it grew
+  };
+  std::unique_ptr<Open> open_member(const std::string& path);
+  // Reads one line into the window; false when every member is read.
+  bool advance();
+  // Reads what the file holds now into out; true if there was any.
+  bool read_some(Open& open, bool final, std::vector<Record>* out);
+  // False when --strict stops the reading.
+  bool take_line(Open& open, std::string_view line, std::size_t readable, bool torn,
+                 std::vector<Record>* out);
+  void push(Record&& record, std::vector<Record>* out);
+  void report_end(Open& open);
+
+  LogSet set_;
+  int index_;
+  const Filter& filter_;
+  ReadOptions options_;
+  ReadStats& stats_;
+  RecordParser parser_;
+  RecordView view_;
+  std::size_t member_ = 0;
+  bool stopped_ = false;
+  std::unique_ptr<Open> current_;
+  bool current_is_base_ = false;
+  std::vector<std::unique_ptr<Open>> retired_;  // renamed away, still read a while
+  struct Held {
+    Record record;
+    std::uint64_t sequence;
+  };
+  std::vector<Held> window_;  // a min-heap by time, then file order
+  std::uint64_t sequence_ = 0;
+};
+
+std::int64_t now_us();
+
+}  // namespace eklog
+
+#endif  // EKLOG_INPUT_H_

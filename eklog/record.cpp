@@ -1,0 +1,163 @@
+#include "record.h"
+
+#include <cstring>
+
+namespace eklog {
+
+const char* format_name(Format format) {
+  switch (format) {
+    case Format::kBasic: return "basic";
+    case Format::kXml: return "XML";
+    case Format::kJson: return "JSON Lines";
+    case Format::kUnknown: break;
+  }
+  return "unknown";
+}
+
+void Record::assign(const RecordView& view) {
+  time_us = view.time_us;
+  time.assign(view.time);
+  level.assign(view.level);
+  level_value = view.level_value;
+  has_logger = view.has_logger;
+  logger.assign(view.logger);
+  product.assign(view.product);
+  component.assign(view.component);
+  origin = view.origin;
+  catalog.assign(view.catalog);
+  set = view.set;
+  number = view.number;
+  file.assign(view.file);
+  function.assign(view.function);
+  line = view.line;
+  text.assign(view.text);
+  pid = view.pid;
+  tid = view.tid;
+  bad = false;
+  unparsed.clear();
+  source.clear();
+  json_line.clear();
+}
+
+namespace {
+
+struct LevelName {
+  const char* name;
+  int value;
+};
+constexpr LevelName kLevels[] = {{"SEVERE", 6000}, {"WARNING", 5000}, {"INFO", 4000},
+                                 {"FINE", 3000},   {"FINER", 2000},   {"FINEST", 1000}};
+
+bool digits(std::string_view text, std::size_t at, std::size_t count, unsigned& value) {
+  value = 0;
+  for (std::size_t i = at; i < at + count; ++i) {
+    const unsigned digit = static_cast<unsigned char>(text[i]) - '0';
+    if (digit > 9) return false;
+    value = value * 10 + digit;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool level_from_text(std::string_view text, int& value) {
+  for (const LevelName& level : kLevels) {
+    if (text == level.name) {
+      value = level.value;
+      return true;
+    }
+  }
+  if (text == "OFF") {
+    value = 2147483647;
+    return true;
+  }
+  if (text == "ALL") {
+    value = -2147483647 - 1;
+    return true;
+  }
+  std::size_t at = 0;
+  bool negative = false;
+  if (!text.empty() && text[0] == '-') {
+    negative = true;
+    at = 1;
+  }
+  if (at == text.size() || text.size() - at > 10) return false;
+  long long number = 0;
+  for (; at < text.size(); ++at) {
+    const unsigned digit = static_cast<unsigned char>(text[at]) - '0';
+    if (digit > 9) return false;
+    number = number * 10 + digit;
+  }
+  if (negative) number = -number;
+  if (number > 2147483647LL || number < -2147483648LL) return false;
+  value = static_cast<int>(number);
+  return true;
+}
+
+const char* level_name(int value) {
+  for (const LevelName& level : kLevels) {
+    if (level.value == value) return level.name;
+  }
+  return nullptr;
+}
+
+std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day) {
+  year -= month <= 2;
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const unsigned year_of_era = static_cast<unsigned>(year - era * 400);
+  const unsigned day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const unsigned day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  return era * 146097 + static_cast<std::int64_t>(day_of_era) - 719468;
+}
+
+bool parse_record_time(std::string_view text, std::int64_t& time_us) {
+  // 2026-12-08T11:42:07.123456+01:00
+  if (text.size() != 32 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
+      text[13] != ':' || text[16] != ':' || text[19] != '.' || text[29] != ':' ||
+      (text[26] != '+' && text[26] != '-')) {
+    return false;
+  }
+  unsigned year, month, day, hour, minute, second, fraction, offset_hours, offset_minutes;
+  if (!digits(text, 0, 4, year) || !digits(text, 5, 2, month) || !digits(text, 8, 2, day) ||
+      !digits(text, 11, 2, hour) || !digits(text, 14, 2, minute) ||
+      !digits(text, 17, 2, second) || !digits(text, 20, 6, fraction) ||
+      !digits(text, 27, 2, offset_hours) || !digits(text, 30, 2, offset_minutes)) {
+    return false;
+  }
+  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
+      second > 60 || offset_minutes > 59) {
+    return false;
+  }
+  std::int64_t offset = (offset_hours * 60 + offset_minutes) * 60;
+  if (text[26] == '-') offset = -offset;
+  const std::int64_t seconds = days_from_civil(year, month, day) * 86400 + hour * 3600 +
+                               minute * 60 + second - offset;
+  time_us = seconds * 1000000 + fraction;
+  return true;
+}
+
+void parse_process_ids(std::string_view product, std::int64_t& pid, std::int64_t& tid) {
+  auto number_after = [&](std::string_view key) -> std::int64_t {
+    for (std::size_t at = product.find(key); at != std::string_view::npos;
+         at = product.find(key, at + 1)) {
+      if (at != 0 && product[at - 1] != ' ') continue;
+      std::size_t end = at + key.size();
+      std::int64_t value = 0;
+      const std::size_t start = end;
+      while (end < product.size() && end - start < 18 && product[end] >= '0' &&
+             product[end] <= '9') {
+        value = value * 10 + (product[end] - '0');
+        ++end;
+      }
+      if (end > start && (end == product.size() || product[end] == ' ')) return value;
+    }
+    return -1;
+  };
+  pid = -1;
+  tid = -1;
+  if (product.find('=') == std::string_view::npos) return;
+  pid = number_after("pid=");
+  tid = number_after("tid=");
+}
+
+}  // namespace eklog

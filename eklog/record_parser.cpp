@@ -1,0 +1,376 @@
+#include "record_parser.h"
+
+#include <libxml/xmlreader.h>
+#include <simdjson.h>
+
+#include <cstring>
+#include <string>
+
+namespace eklog {
+
+namespace {
+
+void ignore_xml_error(void*, const char*, ...) {}
+void ignore_reader_error(void*, const char*, xmlParserSeverities, xmlTextReaderLocatorPtr) {}
+
+// Undoes the basic format's escapes (\n \r \t \\ \xHH); false on any other
+// backslash sequence, which the formatter never writes.
+bool unescape_basic(std::string_view field, std::string& scratch, std::string_view& out) {
+  if (field.find('\\') == std::string_view::npos) {
+    out = field;
+    return true;
+  }
+  scratch.clear();
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    const char c = field[i];
+    if (c != '\\') {
+      scratch.push_back(c);
+      continue;
+    }
+    if (++i == field.size()) return false;
+    switch (field[i]) {
+      case 'n': scratch.push_back('\n'); break;
+      case 'r': scratch.push_back('\r'); break;
+      case 't': scratch.push_back('\t'); break;
+      case '\\': scratch.push_back('\\'); break;
+      case 'x': {
+        if (i + 2 >= field.size()) return false;
+        auto hex = [](char h) -> int {
+          if (h >= '0' && h <= '9') return h - '0';
+          if (h >= 'a' && h <= 'f') return h - 'a' + 10;
+          return -1;
+        };
+        const int high = hex(field[i + 1]), low = hex(field[i + 2]);
+        if (high < 0 || low < 0) return false;
+        scratch.push_back(static_cast<char>(high * 16 + low));
+        i += 2;
+        break;
+      }
+      default: return false;
+    }
+  }
+  out = scratch;
+  return true;
+}
+
+bool parse_integer(std::string_view text, std::int64_t& value) {
+  std::size_t at = 0;
+  bool negative = false;
+  if (!text.empty() && text[0] == '-') {
+    negative = true;
+    at = 1;
+  }
+  if (at == text.size() || text.size() - at > 18) return false;
+  std::int64_t number = 0;
+  for (; at < text.size(); ++at) {
+    const unsigned digit = static_cast<unsigned char>(text[at]) - '0';
+    if (digit > 9) return false;
+    number = number * 10 + digit;
+  }
+  value = negative ? -number : number;
+  return true;
+}
+
+// "[field]" at `at`, the field holding no ']'; at moves past the ']'.
+bool bracketed(std::string_view line, std::size_t& at, std::string_view& field) {
+  if (at >= line.size() || line[at] != '[') return false;
+  const std::size_t close = line.find(']', at + 1);
+  if (close == std::string_view::npos) return false;
+  field = line.substr(at + 1, close - at - 1);
+  at = close + 1;
+  return true;
+}
+
+bool finish_levels(RecordView& record) {
+  if (record.level.empty()) return false;
+  int value;
+  if (!level_from_text(record.level, value)) return false;
+  if (record.level_value == 0) record.level_value = value;
+  return true;
+}
+
+}  // namespace
+
+Format detect_format(std::string_view line) {
+  while (!line.empty() && (line.front() == ' ' || line.front() == '\t' || line.front() == '\r'))
+    line.remove_prefix(1);
+  if (line.size() >= 3 && static_cast<unsigned char>(line[0]) == 0xef &&
+      static_cast<unsigned char>(line[1]) == 0xbb && static_cast<unsigned char>(line[2]) == 0xbf)
+    line.remove_prefix(3);  // a byte order mark
+  if (line.empty()) return Format::kUnknown;
+  if (line.compare(0, 5, "<?xml") == 0 || line.compare(0, 4, "<log") == 0 ||
+      line.compare(0, 7, "<record") == 0)
+    return Format::kXml;
+  if (line[0] == '{') return Format::kJson;
+  std::int64_t ignored;
+  if (line.size() > 32 && parse_record_time(line.substr(0, 32), ignored)) return Format::kBasic;
+  return Format::kUnknown;
+}
+
+bool is_xml_frame(std::string_view line) {
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.remove_suffix(1);
+  return line.compare(0, 5, "<?xml") == 0 || line == "<log>" || line == "</log>" ||
+         line == "<log/>";
+}
+
+struct RecordParser::Impl {
+  std::string product, component, catalog, file, function, text;
+  simdjson::dom::parser json;
+  std::string json_copy;
+  xmlTextReaderPtr xml = nullptr;
+  std::string time, level, logger, xml_number_text;
+
+  ~Impl() {
+    if (xml != nullptr) xmlFreeTextReader(xml);
+  }
+};
+
+RecordParser::RecordParser() : impl_(new Impl) {
+  xmlSetGenericErrorFunc(nullptr, ignore_xml_error);
+}
+
+RecordParser::~RecordParser() = default;
+
+bool RecordParser::parse(Format format, std::string_view line, RecordView& record,
+                         std::size_t readable) {
+  record = RecordView();
+  switch (format) {
+    case Format::kBasic: return parse_basic(line, record);
+    case Format::kJson: return parse_json(line, record, readable);
+    case Format::kXml: return parse_xml(line, record);
+    case Format::kUnknown: break;
+  }
+  return false;
+}
+
+bool RecordParser::parse_basic(std::string_view line, RecordView& record) {
+  // TIME SP LEVEL SP [PRODUCT] SP [COMPONENT] SP [ORIGIN] SP TEXT
+  if (line.size() < 32 + 1 + 1 + 1 + 2 + 1 + 2 + 1 + 2 + 1) return false;
+  if (!parse_record_time(line.substr(0, 32), record.time_us) || line[32] != ' ') return false;
+  record.time = line.substr(0, 32);
+  std::size_t at = 33;
+  const std::size_t space = line.find(' ', at);
+  if (space == std::string_view::npos || space == at) return false;
+  record.level = line.substr(at, space - at);
+  at = space + 1;
+  std::string_view product, component, origin;
+  if (!bracketed(line, at, product) || at >= line.size() || line[at++] != ' ') return false;
+  if (!bracketed(line, at, component) || at >= line.size() || line[at++] != ' ') return false;
+  if (!bracketed(line, at, origin) || at >= line.size() || line[at++] != ' ') return false;
+  Impl& s = *impl_;
+  if (!unescape_basic(product, s.product, record.product) ||
+      !unescape_basic(component, s.component, record.component) ||
+      !unescape_basic(line.substr(at), s.text, record.text)) {
+    return false;
+  }
+  if (!origin.empty()) {
+    // catalog:set:number or file:line function; neither name holds a raw ':'.
+    const std::size_t colon = origin.find(':');
+    if (colon == std::string_view::npos) return false;
+    std::size_t end = colon + 1;
+    if (end < origin.size() && origin[end] == '-') ++end;
+    while (end < origin.size() && origin[end] >= '0' && origin[end] <= '9') ++end;
+    std::int64_t first;
+    if (!parse_integer(origin.substr(colon + 1, end - colon - 1), first)) return false;
+    if (end < origin.size() && origin[end] == ':') {
+      record.origin = Origin::kMessage;
+      record.set = first;
+      if (!parse_integer(origin.substr(end + 1), record.number)) return false;
+      if (!unescape_basic(origin.substr(0, colon), s.catalog, record.catalog)) return false;
+    } else if (end < origin.size() && origin[end] == ' ') {
+      record.origin = Origin::kTrace;
+      record.line = first;
+      if (!unescape_basic(origin.substr(0, colon), s.file, record.file) ||
+          !unescape_basic(origin.substr(end + 1), s.function, record.function)) {
+        return false;
+      }
+    } else {
+      return false;
+    }
+  }
+  parse_process_ids(record.product, record.pid, record.tid);
+  return finish_levels(record);
+}
+
+bool RecordParser::quick_json_level(std::string_view line, int& level_value) {
+  static constexpr char kKey[] = "\"level_value\":";
+  const void* found = memmem(line.data(), line.size(), kKey, sizeof kKey - 1);
+  if (found == nullptr) return false;
+  std::size_t at = static_cast<const char*>(found) - line.data() + sizeof kKey - 1;
+  bool negative = false;
+  if (at < line.size() && line[at] == '-') {
+    negative = true;
+    ++at;
+  }
+  long long value = 0;
+  const std::size_t start = at;
+  while (at < line.size() && at - start < 11 && line[at] >= '0' && line[at] <= '9')
+    value = value * 10 + (line[at++] - '0');
+  if (at == start || at == line.size() || (line[at] != ',' && line[at] != '}')) return false;
+  if (negative) value = -value;
+  if (value > 2147483647LL || value < -2147483648LL) return false;
+  level_value = static_cast<int>(value);
+  return true;
+}
+
+bool RecordParser::parse_json(std::string_view line, RecordView& record, std::size_t readable) {
+  using namespace simdjson;
+  Impl& s = *impl_;
+  const char* data = line.data();
+  std::size_t capacity = readable;
+  if (capacity < line.size() + simdjson::SIMDJSON_PADDING) {
+    s.json_copy.assign(line.data(), line.size());
+    s.json_copy.append(simdjson::SIMDJSON_PADDING, ' ');
+    data = s.json_copy.data();
+    capacity = s.json_copy.size();
+  }
+  // The DOM parser picks the CPU's fastest kernel at run time (the
+  // on-demand one is fixed at compile time, to the portable fallback).
+  dom::element document;
+  if (s.json.parse(reinterpret_cast<const std::uint8_t*>(data), line.size(), false).get(document))
+    return false;
+  dom::object object;
+  if (document.get_object().get(object)) return false;
+  bool has_time = false, has_time_us = false, has_level = false;
+  bool has_catalog = false, has_file = false;
+  for (dom::key_value_pair member : object) {
+    const std::string_view key = member.key;
+    const dom::element value = member.value;
+    auto string_of = [&](std::string_view& out) { return !value.get_string().get(out); };
+    auto integer_of = [&](std::int64_t& out) { return !value.get_int64().get(out); };
+    bool ok = true;
+    if (key == "time") {
+      ok = string_of(record.time);
+      has_time = ok;
+    } else if (key == "time_us") {
+      ok = integer_of(record.time_us);
+      has_time_us = ok;
+    } else if (key == "level") {
+      ok = string_of(record.level);
+      has_level = ok;
+    } else if (key == "level_value") {
+      std::int64_t level = 0;
+      ok = integer_of(level) && level >= -2147483648LL && level <= 2147483647LL;
+      record.level_value = static_cast<int>(level);
+    } else if (key == "logger") {
+      ok = string_of(record.logger);
+      record.has_logger = true;
+    } else if (key == "product") {
+      ok = string_of(record.product);
+    } else if (key == "component") {
+      ok = string_of(record.component);
+    } else if (key == "catalog") {
+      ok = string_of(record.catalog);
+      has_catalog = true;
+    } else if (key == "set") {
+      ok = integer_of(record.set);
+    } else if (key == "number") {
+      ok = integer_of(record.number);
+    } else if (key == "file") {
+      ok = string_of(record.file);
+      has_file = true;
+    } else if (key == "function") {
+      ok = string_of(record.function);
+    } else if (key == "line") {
+      ok = integer_of(record.line);
+    } else if (key == "text") {
+      ok = string_of(record.text);
+    }
+    if (!ok) return false;
+  }
+  if (!has_time || !has_level) return false;
+  if (!has_time_us && !parse_record_time(record.time, record.time_us)) return false;
+  record.origin = has_catalog ? Origin::kMessage : has_file ? Origin::kTrace : Origin::kText;
+  parse_process_ids(record.product, record.pid, record.tid);
+  return finish_levels(record);
+}
+
+bool RecordParser::parse_xml(std::string_view line, RecordView& record) {
+  Impl& s = *impl_;
+  if (line.size() > 0x7fffffff) return false;
+  const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+  const int size = static_cast<int>(line.size());
+  if (s.xml == nullptr) {
+    s.xml = xmlReaderForMemory(line.data(), size, nullptr, "UTF-8", options);
+    if (s.xml == nullptr) return false;
+  } else if (xmlReaderNewMemory(s.xml, line.data(), size, nullptr, "UTF-8", options) != 0) {
+    return false;
+  }
+  xmlTextReaderSetErrorHandler(s.xml, ignore_reader_error, nullptr);
+  xmlTextReaderPtr reader = s.xml;
+  if (xmlTextReaderRead(reader) != 1 || xmlTextReaderNodeType(reader) != XML_READER_TYPE_ELEMENT)
+    return false;
+  const xmlChar* name = xmlTextReaderConstName(reader);
+  if (name == nullptr || std::strcmp(reinterpret_cast<const char*>(name), "record") != 0)
+    return false;
+  const bool empty = xmlTextReaderIsEmptyElement(reader) == 1;
+  bool has_time_us = false, has_catalog = false, has_file = false;
+  bool numbers_ok = true;
+  s.time.clear();
+  s.level.clear();
+  s.logger.clear();
+  s.product.clear();
+  s.component.clear();
+  s.catalog.clear();
+  s.file.clear();
+  s.function.clear();
+  s.text.clear();
+  while (xmlTextReaderMoveToNextAttribute(reader) == 1) {
+    const char* key = reinterpret_cast<const char*>(xmlTextReaderConstName(reader));
+    const char* value = reinterpret_cast<const char*>(xmlTextReaderConstValue(reader));
+    if (key == nullptr || value == nullptr) return false;
+    const std::string_view k(key);
+    auto integer = [&](std::int64_t& out) {
+      if (!parse_integer(value, out)) numbers_ok = false;
+    };
+    if (k == "time") s.time = value;
+    else if (k == "time_us") { integer(record.time_us); has_time_us = true; }
+    else if (k == "level") s.level = value;
+    else if (k == "level_value") {
+      std::int64_t level = 0;
+      integer(level);
+      if (level < -2147483648LL || level > 2147483647LL) numbers_ok = false;
+      record.level_value = static_cast<int>(level);
+    } else if (k == "logger") { s.logger = value; record.has_logger = true; }
+    else if (k == "product") s.product = value;
+    else if (k == "component") s.component = value;
+    else if (k == "catalog") { s.catalog = value; has_catalog = true; }
+    else if (k == "set") integer(record.set);
+    else if (k == "number") integer(record.number);
+    else if (k == "file") { s.file = value; has_file = true; }
+    else if (k == "function") s.function = value;
+    else if (k == "line") integer(record.line);
+  }
+  if (!numbers_ok) return false;
+  if (!empty) {
+    for (;;) {
+      if (xmlTextReaderRead(reader) != 1) return false;
+      const int type = xmlTextReaderNodeType(reader);
+      if (type == XML_READER_TYPE_END_ELEMENT) break;
+      if (type == XML_READER_TYPE_TEXT || type == XML_READER_TYPE_CDATA ||
+          type == XML_READER_TYPE_SIGNIFICANT_WHITESPACE || type == XML_READER_TYPE_WHITESPACE) {
+        const xmlChar* value = xmlTextReaderConstValue(reader);
+        if (value != nullptr) s.text += reinterpret_cast<const char*>(value);
+      } else {
+        return false;  // a record holds text only
+      }
+    }
+  }
+  if (xmlTextReaderRead(reader) != 0) return false;  // trailing content or a late error
+  record.time = s.time;
+  record.level = s.level;
+  record.logger = s.logger;
+  record.product = s.product;
+  record.component = s.component;
+  record.catalog = s.catalog;
+  record.file = s.file;
+  record.function = s.function;
+  record.text = s.text;
+  if (record.time.empty()) return false;
+  if (!has_time_us && !parse_record_time(record.time, record.time_us)) return false;
+  record.origin = has_catalog ? Origin::kMessage : has_file ? Origin::kTrace : Origin::kText;
+  parse_process_ids(record.product, record.pid, record.tid);
+  return finish_levels(record);
+}
+
+}  // namespace eklog
