@@ -8,7 +8,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ipc.h>
 #include <sys/resource.h>
+#include <sys/sem.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -284,6 +286,39 @@ TEST_F(HostileFilesTest, ForkedChildrenLogAtOnceWhileTheParentsThreadsLog) {
     children += lines_with(read_file(name), "|child");
   }
   EXPECT_EQ(children, 400);
+}
+
+TEST_F(HostileFilesTest, StoppedLockHolderDelaysARecordAtMostOnceASecond) {
+  open_rotating(1024, 3);
+  Ref logger("logger.f");
+  Ref handler("handler.f");
+  const key_t key = ::ftok(config_path().c_str(), 'a');
+  GwSetObjPropInt(handler, "MPFileSemKey", static_cast<int>(key));
+  log(logger, 0, 1);  // the set exists now
+  const pid_t holder = ::fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    struct sembuf take = {0, -1, SEM_UNDO};
+    const int id = ::semget(key, 2, 0600);
+    if (id < 0 || ::semop(id, &take, 1) != 0) _exit(1);
+    ::raise(SIGSTOP);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(holder, &status, WUNTRACED), holder);
+  ASSERT_TRUE(WIFSTOPPED(status));
+  ::testing::internal::CaptureStderr();
+  int slow = 0;
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 1; i < 3000; ++i) slow += log(logger, i, 1) >= 50;
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                           std::chrono::steady_clock::now() - start)
+                           .count();
+  ::kill(holder, SIGKILL);
+  ::waitpid(holder, &status, 0);
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_LE(slow, seconds + 2) << "records that waited on the stopped holder";
+  EXPECT_EQ(records_in_set(3), 3000) << "every record written, past the limit";
 }
 
 TEST_F(HostileFilesTest, DirectoryThatAnyoneCanWriteWithoutStickyBitIsReportedOnce) {
