@@ -389,14 +389,14 @@ Toolkit::ValueCheck Toolkit::check_value_locked(std::string_view property, std::
       return wrong("not octal permissions from 0 to 0777: " + quoted(value));
     }
     if ((number & ~kLogFileModeBits) != 0) {
-      char applied[8];
+      char applied[32];
       std::snprintf(applied, sizeof applied, "0%03llo", number & kLogFileModeBits);
       return adjusted("execute bits are never set on a log file", applied);
     }
   } else if (property == "fileName") {
     const int control = control_character(value);
     if (control >= 0) {
-      char code[8];
+      char code[16];
       std::snprintf(code, sizeof code, "0x%02x", control);
       return wrong(std::string("a file name cannot hold a control character (") + code +
                    "): " + quoted(value));
