@@ -387,6 +387,7 @@ bool SetReader::advance() {
       const std::string& path = set_.members[member_++];
       current_ = open_member(path);
       current_is_base_ = path == set_.base;
+      if (current_is_base_ && current_) followed_base_ = true;
       continue;
     }
     std::string_view line;
@@ -427,15 +428,51 @@ void SetReader::follow(std::vector<Record>& out) {
       // Renamed away by a rotation: what it holds comes before the new file.
       read_some(*current_, false, &out);
       current_->quiet_since_us = now_us();
+      const ino_t renamed = current_->file.inode();
       retired_.push_back(std::move(current_));
+      // Several rotations since the last look: the files between the one
+      // that was followed and the new one, oldest first.
+      const std::vector<std::string> members = set_members(set_.base);
+      std::vector<std::string> missed;
+      bool found = false;
+      for (auto member = members.rbegin(); member != members.rend(); ++member) {
+        if (*member == set_.base) continue;
+        struct stat member_status;
+        if (::stat(member->c_str(), &member_status) != 0) continue;
+        if (member_status.st_ino == renamed) {
+          found = true;
+          break;
+        }
+        missed.push_back(*member);
+      }
+      if (found) {
+        for (auto member = missed.rbegin(); member != missed.rend(); ++member) {
+          if (std::unique_ptr<Open> open = open_member(*member)) {
+            read_some(*open, true, &out);
+            report_end(*open);
+          }
+        }
+      }
     } else if (exists && status.st_size < current_->file.offset()) {
       // Copied and truncated: the new records start at the beginning.
       current_->file.rewind();
     }
   }
   if (!current_ && exists) {
+    if (!followed_base_) {
+      // The set appeared after the start: every file of it is new, the
+      // rotated ones oldest first.
+      for (const std::string& member : set_members(set_.base)) {
+        if (member == set_.base) continue;
+        if (std::unique_ptr<Open> open = open_member(member)) {
+          read_some(*open, true, &out);
+          report_end(*open);
+        }
+      }
+    }
     current_ = open_member(set_.base);
     current_is_base_ = true;
+    if (current_) followed_base_ = true;
   }
   const std::int64_t now = now_us();
   for (auto retired = retired_.begin(); retired != retired_.end();) {

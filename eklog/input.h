@@ -149,6 +149,7 @@ class SetReader {
   bool stopped_ = false;
   std::unique_ptr<Open> current_;
   bool current_is_base_ = false;
+  bool followed_base_ = false;  // the base file was open once
   std::vector<std::unique_ptr<Open>> retired_;  // renamed away, still read a while
   struct Held {
     Record record;

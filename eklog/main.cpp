@@ -154,21 +154,30 @@ void follow(std::vector<std::unique_ptr<SetReader>>& readers,
             const ReadOptions& options, ReadStats& stats, const Printer& printer,
             Output& output) {
   const int notify = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-  std::set<std::string> watched;
+  std::set<std::string> watched, wanted;
+  // A directory that is not there yet: its nearest parent, until it is.
   auto watch = [&](const std::string& dir) {
-    if (notify < 0 || !watched.insert(dir).second) return;
-    inotify_add_watch(notify, dir.c_str(),
-                      IN_MODIFY | IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE |
-                          IN_CLOSE_WRITE | IN_ATTRIB);
+    for (std::string at = dir; notify >= 0;) {
+      if (watched.count(at) != 0) return;
+      if (inotify_add_watch(notify, at.c_str(),
+                            IN_MODIFY | IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE |
+                                IN_CLOSE_WRITE | IN_ATTRIB) >= 0) {
+        watched.insert(at);
+        return;
+      }
+      if (at == "/" || at == ".") return;
+      at = directory_of(at);
+    }
   };
   std::set<std::string> bases;
   for (const auto& reader : readers) {
-    watch(directory_of(reader->set().base));
+    wanted.insert(directory_of(reader->set().base));
     bases.insert(reader->set().base);
   }
-  for (const std::string& dir : directories) watch(dir);
+  for (const std::string& dir : directories) wanted.insert(dir);
   std::vector<Record> batch;
   for (;;) {
+    for (const std::string& dir : wanted) watch(dir);
     struct pollfd wait = {notify, POLLIN, 0};
     // Without inotify (or on file systems it cannot see), a look each second.
     ::poll(&wait, notify < 0 ? 0 : 1, 1000);

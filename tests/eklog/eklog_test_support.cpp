@@ -1,0 +1,129 @@
+#include "eklog_test_support.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace eklog_test {
+
+namespace {
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace
+
+std::string eklog_program() { return EKLOG_PROGRAM; }
+
+std::string quoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') out += "'\\''";
+    else out.push_back(c);
+  }
+  return out + "'";
+}
+
+Result shell(const std::string& command) {
+  char pattern[] = "/tmp/eklog-run-XXXXXX";
+  const std::string dir = ::mkdtemp(pattern);
+  const std::string full = "( " + command + " ) >" + dir + "/out 2>" + dir + "/err";
+  Result result;
+  const int status = std::system(full.c_str());
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.out = slurp(dir + "/out");
+  result.err = slurp(dir + "/err");
+  (void)std::system(("rm -rf " + dir).c_str());
+  return result;
+}
+
+Result eklog(const std::string& arguments) {
+  return shell(eklog_program() + " " + arguments);
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+Scratch::Scratch() {
+  char pattern[] = "/tmp/eklog-test-XXXXXX";
+  dir_ = ::mkdtemp(pattern);
+}
+
+Scratch::~Scratch() {
+  if (std::getenv("EKLOG_TEST_KEEP") == nullptr) (void)std::system(("rm -rf " + dir_).c_str());
+}
+
+void Scratch::write(const std::string& name, const std::string& content) const {
+  std::ofstream(path(name), std::ios::binary) << content;
+}
+
+void write_mixed_properties(const Scratch& scratch, long limit, int count) {
+  ::mkdir(scratch.path("bin").c_str(), 0700);
+  ::mkdir(scratch.path("logs").c_str(), 0700);
+  std::ofstream(scratch.path("bin/server")) << "program\n";
+  std::ofstream properties(scratch.path("bin/eklogger.properties"));
+  properties << "logger.dc.msg.level = INFO\n"
+                "logger.dc.err.level = WARNING\n"
+                "logger.dc.trace.level = FINEST\n";
+  // The basic handler under the name of the library's trace handler, so
+  // that trace records carry the process and thread identifiers.
+  for (const char* role : {"msg", "err", "trace"}) {
+    properties << "logger.dc." << role << ".handlers = handler.file.dc.trace handler.xml handler.json\n";
+  }
+  const struct {
+    const char* name;
+    const char* file;
+    const char* formatter;
+  } handlers[] = {{"xml", "all.xml", "gw_xmlformatter"},
+                  {"json", "all.json", "gw_jsonformatter"},
+                  {"file.dc.trace", "all.log", "gw_basicformatter"}};
+  for (const auto& handler : handlers) {
+    properties << "handler." << handler.name << ".className = gw_filehandler\n"
+               << "handler." << handler.name << ".fileName = " << scratch.path("logs/") << handler.file
+               << "\n"
+               << "handler." << handler.name << ".formatter = formatter." << handler.name << "\n"
+               << "handler." << handler.name << ".limit = " << limit << "\n"
+               << "handler." << handler.name << ".count = " << count << "\n"
+               << "formatter." << handler.name << ".className = " << handler.formatter << "\n";
+  }
+}
+
+int start_mixed_writer(const Scratch& scratch, long records, long pause_us) {
+  const std::string bin = scratch.path("bin"), logs = scratch.path("logs");
+  const std::string records_text = std::to_string(records), pause_text = std::to_string(pause_us);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::execl(EKLOG_MIXED_WRITER, EKLOG_MIXED_WRITER, bin.c_str(), logs.c_str(),
+            records_text.c_str(), pause_text.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  return pid;
+}
+
+int wait_for(int pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace eklog_test
