@@ -330,9 +330,7 @@ bool FileSink::ensure_open(std::int64_t now_ms) {
     }
     if (!problem.empty()) report(options_.owner + ": " + problem);
   }
-  if (!take_lock_locked(now_ms)) {
-    return fail("cannot open " + options_.path + ": its lock is held too long");
-  }
+  if (!take_lock_locked(now_ms)) return join_unlocked_locked(now_ms, fail);
   if (segment_ == nullptr) {
     segment_ = std::make_unique<SharedSegment>(options_.key, options_.path);
     if (!segment_->problem().empty()) report(options_.owner + ": " + segment_->problem());
@@ -346,6 +344,32 @@ bool FileSink::ensure_open(std::int64_t now_ms) {
   if (open_failing_.exchange(false))
     report(options_.owner + ": " + options_.path + " is open again");
   return true;
+}
+
+template <typename Fail>
+bool FileSink::join_unlocked_locked(std::int64_t now_ms, Fail fail) {
+  // Another process holds the lock (most often rotating).  Nothing may be
+  // created or claimed without it, but the file it keeps, with its shared
+  // state, can be joined at once: the records of a process that starts
+  // while another rotates are not dropped.
+  if (segment_ == nullptr) {
+    segment_ = SharedSegment::existing(options_.key, options_.path);
+    if (segment_ != nullptr) shared_.store(segment_->state(), std::memory_order_release);
+  }
+  std::string why;
+  OpenFile* file = segment_ == nullptr ? nullptr : open_file_locked(why, false);
+  const SharedFileState* shared = shared_.load();
+  if (file != nullptr && file->inode == shared->inode.load() &&
+      file->device == shared->device.load()) {
+    install_locked(file);
+    publish_locked();
+    if (open_failing_.exchange(false))
+      report(options_.owner + ": " + options_.path + " is open again");
+    return true;
+  }
+  delete file;
+  next_check_ms_.store(now_ms);  // the next record tries again, without waiting for the lock
+  return fail("cannot open " + options_.path + ": its lock is held too long");
 }
 
 void FileSink::check_path(std::int64_t now_ms) {

@@ -87,6 +87,10 @@ class FileSink final : public Sink {
   enum class Room { kRetry, kWriteAnyway, kDrop };
 
   bool ensure_open(std::int64_t now_ms);
+  // With mutex_ held and the process lock busy: takes the file at the path
+  // when it is the one the shared state names.
+  template <typename Fail>
+  bool join_unlocked_locked(std::int64_t now_ms, Fail fail);
   void check_path(std::int64_t now_ms);
   // The rest need mutex_ held.
   // Takes the process lock unless it failed less than a second ago; a

@@ -436,7 +436,9 @@ SharedFileState* map_segment(const std::string& name, const std::string& path, b
   if (memory == MAP_FAILED) return nullptr;
   auto state = static_cast<SharedFileState*>(memory);
   const std::uint64_t magic = state->magic.load();
-  if (magic == 0) {
+  if (magic == 0 && !create) {
+    why = "it is not set up yet";
+  } else if (magic == 0) {
     // New, or its creator died before setting it up; the lock is held, so
     // nobody else sets it up meanwhile.
     std::strncpy(state->path, path.c_str(), sizeof state->path - 1);
@@ -488,6 +490,18 @@ SharedSegment::SharedSegment(key_t key, const std::string& path) {
   state_ = private_.get();
   state_->generation.store(1);
   std::strncpy(state_->path, path.c_str(), sizeof state_->path - 1);
+}
+
+std::unique_ptr<SharedSegment> SharedSegment::existing(key_t key, const std::string& path) {
+  std::unique_ptr<SharedSegment> segment(new SharedSegment);
+  std::string why;
+  for (const std::string& name : {own_name_for(key, path), name_for(key, path)}) {
+    if ((segment->state_ = map_segment(name, path, false, why)) != nullptr) {
+      segment->name_ = name;
+      return segment;
+    }
+  }
+  return nullptr;
 }
 
 SharedSegment::~SharedSegment() {

@@ -101,6 +101,9 @@ class SharedSegment {
   // processes then agree through the lock and the file alone) when no
   // segment can be had; problem() then says why.
   SharedSegment(key_t key, const std::string& path);
+  // The segment another process made and set up for (key, path), mapped
+  // without the lock; null when there is none yet.
+  static std::unique_ptr<SharedSegment> existing(key_t key, const std::string& path);
   ~SharedSegment();
   SharedSegment(const SharedSegment&) = delete;
   SharedSegment& operator=(const SharedSegment&) = delete;
@@ -125,6 +128,8 @@ class SharedSegment {
   static std::string own_name_for(key_t key, const std::string& path);
 
  private:
+  SharedSegment() = default;
+
   SharedFileState* state_ = nullptr;
   std::string name_;  // empty for a private copy
   std::string problem_;
