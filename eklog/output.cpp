@@ -157,10 +157,12 @@ void Printer::format_short(const Record& record, std::string& out) const {
   if (color != nullptr) out += color;
   // 2026-12-08T11:42:07.123456+01:00 -> 2026-12-08 11:42:07.123456, the
   // writer's local time.
-  if (record.time.size() >= 26) {
-    out.append(record.time, 0, 10);
+  // (A JSON or XML record's time text is not checked when time_us is there.)
+  const std::string_view time(record.time);
+  if (time.size() >= 26 && time[10] == 'T') {
+    append_visible(time.substr(0, 10), out);
     out.push_back(' ');
-    out.append(record.time, 11, 15);
+    append_visible(time.substr(11, 15), out);
   } else {
     append_visible(record.time, out);
   }

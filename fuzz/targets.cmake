@@ -11,7 +11,8 @@ find_package(LibXml2 REQUIRED)
 find_package(nlohmann_json 3 REQUIRED)
 
 set(EKLOGGER_FUZZ_DIR ${PROJECT_SOURCE_DIR}/fuzz)
-set(EKLOGGER_FUZZ_TARGETS properties_fuzz printf_fuzz formatter_fuzz catalog_fuzz ekmsg_fuzz)
+set(EKLOGGER_FUZZ_TARGETS properties_fuzz printf_fuzz formatter_fuzz catalog_fuzz ekmsg_fuzz
+    eklog_basic_fuzz eklog_xml_fuzz eklog_json_fuzz)
 
 function(eklogger_fuzz_target name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES;INCLUDES;DEFINES" ${ARGN})
@@ -60,3 +61,8 @@ if(EKLOGGER_FUZZ_MODE STREQUAL "fuzzer")
 else()
   add_dependencies(ekmsg_fuzz_replay eklogger_catalogs)
 endif()
+
+# eklog's three record readers (eklog/), as the command links them.
+foreach(format basic xml json)
+  eklogger_fuzz_target(eklog_${format}_fuzz LIBRARIES eklog_reading)
+endforeach()

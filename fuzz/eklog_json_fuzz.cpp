@@ -1,0 +1,8 @@
+// Fuzz target: eklog's reader of JSON Lines records (simdjson), on arbitrary
+// bytes split into lines (see eklog_record_fuzz.h for what is checked).
+#include "eklog_record_fuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::fuzz_record_lines(eklog::Format::kJson, data, size);
+  return 0;
+}
