@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "file_handler.h"
+#include "file_sink.h"
 #include "formatters/formatter.h"
 #include "levels.h"
 

@@ -22,7 +22,7 @@
 #include <string>
 #include <string_view>
 
-#include "file_handler.h"
+#include "sink.h"
 #include "formatters/formatter.h"
 #include "record.h"
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-#include "file_handler.h"
+#include "sink.h"
 #include "record.h"
 
 namespace gw {

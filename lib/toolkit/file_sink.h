@@ -1,0 +1,154 @@
+// A file handler's output: a log file.  A FileSink opens its file at the
+// first record, creating missing directories, and hands each record to the
+// kernel with one write(2) on an O_APPEND descriptor: no user-space buffer
+// and no lock across the write, so records of concurrent writers (threads
+// and processes) never interleave.  The processes that write one file agree
+// through a ProcessLock (process_lock.h) and a SharedSegment
+// (shared_file_state.h) on its header, its rotation at "limit" bytes
+// (file_rotation.cpp) and on following it when it is renamed or removed
+// from outside.  It trusts only files, links and directories of
+// the process's own user or root, and no record waits on another process
+// for more than about 100 ms.  write is safe from any thread; the sink is
+// destroyed only once no thread can still be writing through it.
+#ifndef EKLOGGER_TOOLKIT_FILE_SINK_H_
+#define EKLOGGER_TOOLKIT_FILE_SINK_H_
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "epoch.h"
+#include "sink.h"
+
+namespace gw {
+
+class ProcessLock;
+class SharedSegment;
+struct SharedFileState;
+
+constexpr mode_t kDefaultFilePermissions = 0640;
+// A log file is never executable, whatever the configuration says.
+constexpr mode_t kLogFileModeMask = 0666;
+// How often a handler looks at its path, and retries what failed.
+constexpr std::int64_t kRetryIntervalMs = 1000;
+
+// RLIMIT_FSIZE, or 0 when there is none.
+std::int64_t file_size_limit();
+
+struct FileSinkOptions {
+  std::string owner;  // the handler's name, for reports
+  std::string path;   // empty: no "fileName", every record is dropped
+  mode_t permissions = kDefaultFilePermissions;
+  std::int64_t limit = 0;  // rotate before the file passes this size; 0 never
+  int count = 0;           // rotated files kept beside the live one
+  key_t key = -1;          // the IPC key of the processes' lock; -1 none
+};
+
+class FileSink final : public Sink {
+ public:
+  explicit FileSink(FileSinkOptions options);
+  ~FileSink() override;
+
+  bool write(std::string_view record, const char* header) override {
+    return write_framed(record, header, nullptr);
+  }
+  bool write_framed(std::string_view record, const char* header, const char* trailer) override;
+  const std::string& path() const { return options_.path; }
+  // True while the file cannot be opened: records are dropped, and opening
+  // is tried again at most once a second.
+  bool failed() const { return open_failing_.load(); }
+  // "sem" or "file" once open: how the processes lock ("" before).
+  std::string lock_kind() const;
+
+ private:
+  struct OpenFile {
+    int fd = -1;
+    dev_t device = 0;
+    ino_t inode = 0;
+    ~OpenFile();
+  };
+  enum class Room { kRetry, kWriteAnyway, kDrop };
+
+  bool ensure_open(std::int64_t now_ms);
+  // With mutex_ held and the process lock busy: takes the file at the path
+  // when it is the one the shared state names.
+  template <typename Fail>
+  bool join_unlocked_locked(std::int64_t now_ms, Fail fail);
+  void check_path(std::int64_t now_ms);
+  // The rest need mutex_ held.
+  // Takes the process lock unless it failed less than a second ago; a
+  // failure is reported once an episode.
+  bool take_lock_locked(std::int64_t now_ms);
+  // What a writer does that finds a new generation: follows it under the
+  // process lock, or without the lock goes on with the file it holds.
+  void follow_or_go_on_locked(std::int64_t now_ms);
+  // With the process lock held from here on.
+  // Brings file_ in line with the path; false when the file at the path
+  // cannot be opened (file_ then stays as it was).
+  bool follow_locked(std::int64_t now_ms);
+  // Opens the file at the path, or with create set makes it (and its
+  // directories) when missing; null with why set when it cannot be, or
+  // must not be, used.
+  OpenFile* open_file_locked(std::string& why, bool create = true);
+  // Makes file the one written: when the shared state still names another
+  // file, holds every writer off and lets the writes under way land first.
+  void switch_to_locked(OpenFile* file);
+  // Replaces file_, retiring the old one.
+  void install_locked(OpenFile* file);
+  // Lets writers through again, on file_, with the bound of this moment.
+  void publish_locked();
+  Room make_room_locked(std::size_t size, std::int64_t now_ms);
+  Room make_room_with_lock_locked(std::size_t size, std::int64_t now_ms);
+  // Waits (bounded) for the writes of a generation to end.
+  void drain_locked(std::uint64_t old_generation);
+  // With the writers held off: the renames and the new file.  False, with
+  // why set, when nothing of the set changed.
+  bool rotate_locked(std::string& why);
+  // Renames name.N ... name.1 and the file one up; false, with why set and
+  // every rename undone, at the first that fails.
+  bool shift_locked(int directory, const std::string& leaf, std::string& why);
+  // Room::kWriteAnyway when the record fits RLIMIT_FSIZE, else kDrop.
+  Room past_limit_locked(std::size_t size) const;
+  void note_failure(int error, const char* what);
+
+  const FileSinkOptions options_;
+  // options_.limit, or 0 when only a lock of this process could be had.
+  // Guarded by mutex_.
+  std::int64_t rotation_limit_;
+  mutable std::mutex mutex_;                       // serialises opening, following and rotating
+  std::unique_ptr<ProcessLock> lock_;              // guarded by mutex_
+  std::unique_ptr<SharedSegment> segment_;         // guarded by mutex_
+  std::atomic<SharedFileState*> shared_{nullptr};  // set once under mutex_
+  std::atomic<OpenFile*> file_{nullptr};           // replaced under mutex_, old ones retired
+  RetiredList retired_;                            // files replaced; guarded by mutex_
+  std::atomic<bool> has_retired_{false};           // retired_ is not empty
+  std::atomic<std::uint64_t> generation_{0};       // the shared generation file_ is of
+  std::atomic<std::int64_t> bound_{0};             // min(limit, RLIMIT_FSIZE); 0 none
+  std::atomic<std::int64_t> reserve_{0};           // the trailer's length
+  std::atomic<const char*> trailer_{nullptr};
+  std::atomic<const char*> header_{nullptr};
+  std::atomic<std::int64_t> next_check_ms_{0};  // of the path, or of a failed open
+  std::atomic<bool> open_failing_{false};
+  std::atomic<bool> failing_{false};  // a failure episode is under way (reported)
+  // Episodes of the lock, of reopening and of rotation failing: each is
+  // reported once (the lock's only when it lasts), and tried again a second
+  // later at the earliest.
+  // Guarded by mutex_.
+  std::int64_t lock_retry_ms_ = 0;
+  std::int64_t lock_failing_since_ms_ = 0;  // 0: the last attempt had it
+  std::int64_t reopen_retry_ms_ = 0;
+  std::int64_t rotate_retry_ms_ = 0;
+  bool lock_reported_ = false;
+  bool reopen_failing_ = false;
+  bool rotate_failing_ = false;
+  bool directory_reported_ = false;
+};
+
+}  // namespace gw
+
+#endif  // EKLOGGER_TOOLKIT_FILE_SINK_H_
