@@ -38,9 +38,11 @@ function(eklogger_shared_library target output_name)
   eklogger_set_warnings(${target})
   eklogger_set_sanitizers(${target})
   if(EKLOGGER_INSTALL)
+    # The versioned library is the run-time part; the unversioned link
+    # (what -l finds) belongs to the development files.
     install(TARGETS ${target} EXPORT ekloggerTargets
-            LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-            ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-            RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+            LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
+            ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
+            RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
   endif()
 endfunction()
