@@ -7,7 +7,10 @@
 // builds a new World and publishes it with one atomic swap, so a record sees
 // either the old configuration or the new one, never a mixture.  Records
 // read the World lock-free under an EpochGuard; writers serialise on
-// config_mutex_.  Every member function is safe from any thread.
+// config_mutex_.  Every member function is safe from any thread.  The
+// members live in toolkit_state.cpp (the C operations, run-time values and
+// the record path), configuration_checks.cpp (what a value is worth) and
+// views.cpp (what the configuration makes of each object).
 #ifndef EKLOGGER_TOOLKIT_TOOLKIT_STATE_H_
 #define EKLOGGER_TOOLKIT_TOOLKIT_STATE_H_
 
@@ -157,10 +160,6 @@ class Toolkit {
   bool configured_ = false;  // a file was read once; guarded by config_mutex_
 };
 
-// The effective class of an object: its run-time or configured className
-// when that is a known class of its kind, else its kind's default class.
-std::string_view effective_class(const Object& object, const PropMap& props,
-                                 const ConfigFile& config);
 
 }  // namespace gw
 

@@ -1,0 +1,119 @@
+// The toolkit's judgement of configured and run-time values: what is
+// wrong (reported and dropped) and what applies adjusted (reported).  Members of Toolkit, called
+// with config_mutex_ held (toolkit_state.h).
+#include "toolkit_state.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "diagnostics.h"
+#include "epoch.h"
+#include "file_sink.h"
+#include "journal/journal_sink.h"
+#include "property_values.h"
+#include "syslog/syslog_sink.h"
+
+namespace gw {
+
+Toolkit::ValueCheck Toolkit::check_value_locked(std::string_view property, std::string_view value,
+                                                const ConfigFile& config, bool from_file) const {
+  const auto wrong = [](std::string problem) {
+    return ValueCheck{ValueCheck::kWrong, std::move(problem)};
+  };
+  const auto adjusted = [&](const std::string& why, const std::string& applied) {
+    return ValueCheck{ValueCheck::kAdjusted,
+                      why + ": " + quoted(value) + " is taken as " + applied};
+  };
+  unsigned long long number = 0;
+  bool above = false;
+  ObjectKind kind;
+  if (property == "level") {
+    if (!parse_level(value)) return wrong("unknown level " + quoted(value));
+  } else if (property == "className") {
+    if (!kind_of_class(value, kind)) return wrong("unknown class " + quoted(value));
+  } else if (property == "handlers" || property == "formatter") {
+    const ObjectKind wanted =
+        property == "handlers" ? ObjectKind::kHandler : ObjectKind::kFormatter;
+    std::string problems;
+    const std::vector<std::string_view> names = split_names(value);
+    if (property == "formatter" && names.size() > 1) return wrong("names more than one formatter");
+    for (std::string_view name : names) {
+      std::string problem;
+      if (!find_locked(name) && !config.configures(name)) {
+        problem = "no object is named " + quoted(name);
+      } else if (kind_for_name_locked(name, config) != wanted) {
+        problem = quoted(name) + " is not a " + kind_text(wanted);
+      }
+      if (!problem.empty()) problems += (problems.empty() ? "" : "; ") + problem;
+    }
+    if (!problems.empty()) return wrong(problems);
+  } else if (property == "limit" || property == "count") {
+    const bool limit = property == "limit";
+    const unsigned long long most = limit ? kMostFileLimit : kMostRotatedFiles;
+    if (!parse_bounded(value, most, number, above)) {
+      return wrong("not a non-negative decimal number: " + quoted(value));
+    }
+    if (above) {
+      return adjusted(std::string(limit ? "more than " : "more rotated files than ") +
+                          std::to_string(most) + (limit ? " bytes" : ""),
+                      std::to_string(most));
+    }
+  } else if (property == "permissions") {
+    if (!parse_unsigned(value, 8, 0777, number)) {
+      return wrong("not octal permissions from 0 to 0777: " + quoted(value));
+    }
+    if ((number & ~kLogFileModeMask) != 0) {
+      char applied[32];
+      std::snprintf(applied, sizeof applied, "0%03llo", number & kLogFileModeMask);
+      return adjusted("execute bits are never set on a log file", applied);
+    }
+  } else if (property == "fileName") {
+    const int control = control_character(value);
+    if (control >= 0) {
+      char code[16];
+      std::snprintf(code, sizeof code, "0x%02x", control);
+      return wrong(std::string("a file name cannot hold a control character (") + code +
+                   "): " + quoted(value));
+    }
+    // Only the file's names: the library's own, set at run time, start with
+    // its log directory, which is relative ("bin/../logs/...") when the
+    // program's directory was given so.
+    if (from_file && climbs(value)) {
+      return wrong("a relative file name cannot have a \"..\" component: " + quoted(value));
+    }
+  } else if (is_syslog_property(property)) {
+    if (std::string problem = check_syslog_property(property, value); !problem.empty()) {
+      return wrong(std::move(problem));
+    }
+  }
+  return {};
+}
+
+void Toolkit::check_config_locked(ConfigFile& config, std::vector<PropertyError>& errors) const {
+  // Values first, so that references below are judged by the classes that
+  // stay in effect.
+  std::vector<std::pair<std::string, std::string>> wrong;
+  for (const auto& [object, properties] : config.objects()) {
+    for (const auto& [property, entry] : properties) {
+      if (property == "handlers" || property == "formatter") continue;
+      const ValueCheck check = check_value_locked(property, entry.value, config, true);
+      if (check.outcome == ValueCheck::kRight) continue;
+      errors.push_back({entry.line, object + "." + property + ": " + check.problem});
+      // An adjusted value stays: it is adjusted again where it is applied.
+      if (check.outcome == ValueCheck::kWrong) wrong.emplace_back(object, property);
+    }
+  }
+  for (const auto& [object, property] : wrong) config.remove(object, property);
+  // A handlers line with some wrong names keeps the others; a wrong
+  // formatter line is ignored, which resolution does by itself.
+  for (const auto& [object, properties] : config.objects()) {
+    for (const auto& [property, entry] : properties) {
+      if (property != "handlers" && property != "formatter") continue;
+      const ValueCheck check = check_value_locked(property, entry.value, config, true);
+      if (check.outcome != ValueCheck::kRight)
+        errors.push_back({entry.line, object + "." + property + ": " + check.problem});
+    }
+  }
+}
+
+}  // namespace gw
