@@ -107,6 +107,7 @@ bool LineFile::open(const std::string& path, std::string& reason) {
   }
   device_ = status.st_dev;
   inode_ = status.st_ino;
+  (void)posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
   unsigned char magic[2] = {0, 0};
   const bool gzip = ::pread(fd_, magic, 2, 0) == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
   if (gzip || ends_with(path, ".gz")) {
@@ -307,15 +308,25 @@ void SetReader::report_end(Open& open) {
   ++stats_.file_errors;
 }
 
-void SetReader::push(Record&& record, std::vector<Record>* out) {
+Record& SetReader::new_record(std::vector<Record>* out) {
   if (out != nullptr) {
-    out->push_back(std::move(record));
-    return;
+    out->emplace_back();
+    return out->back();
   }
-  window_.push_back(Held{std::move(record), sequence_++});
+  if (free_.empty()) {
+    free_.push_back(static_cast<std::uint32_t>(slots_.size()));
+    slots_.emplace_back();
+  }
+  filling_ = free_.back();
+  return slots_[filling_];
+}
+
+void SetReader::commit(std::vector<Record>* out) {
+  if (out != nullptr) return;
+  free_.pop_back();
+  window_.push_back(Held{slots_[filling_].time_us, sequence_++, filling_});
   std::push_heap(window_.begin(), window_.end(), [](const Held& a, const Held& b) {
-    return a.record.time_us != b.record.time_us ? a.record.time_us > b.record.time_us
-                                                : a.sequence > b.sequence;
+    return a.time_us != b.time_us ? a.time_us > b.time_us : a.sequence > b.sequence;
   });
 }
 
@@ -327,12 +338,12 @@ bool SetReader::take_line(Open& open, std::string_view line, std::size_t readabl
   bool parsed = false;
   if (!torn && open.format != Format::kUnknown) {
     if (open.format == Format::kXml && is_xml_frame(line)) return true;
-    if (open.format == Format::kJson && filter_.has_min_level()) {
+    if (filter_.has_min_level()) {
       // Most records of a level filter are below it: skip them unparsed.
       // Lines that are no record are not shown under a filter anyway; only
       // --strict must look at every line.
       int level;
-      if (!options_.strict && RecordParser::quick_json_level(line, level) &&
+      if (!options_.strict && RecordParser::quick_level(open.format, line, level) &&
           level < filter_.min_level())
         return true;
     }
@@ -341,10 +352,16 @@ bool SetReader::take_line(Open& open, std::string_view line, std::size_t readabl
   if (parsed) {
     open.last_time_us = view_.time_us;
     if (!filter_.accepts(view_)) return true;
-    Record record;
-    record.assign(view_);
-    if (options_.keep_json_line && open.format == Format::kJson) record.json_line.assign(line);
-    push(std::move(record), out);
+    Record& record = new_record(out);
+    if (options_.keep_json_line && open.format == Format::kJson) {
+      // -o json passes the line on as it is: only its time is needed.
+      record.bad = false;
+      record.time_us = view_.time_us;
+      record.json_line.assign(line);
+    } else {
+      record.assign(view_);
+    }
+    commit(out);
     return true;
   }
   ++stats_.bad_lines;
@@ -359,12 +376,13 @@ bool SetReader::take_line(Open& open, std::string_view line, std::size_t readabl
     ++stats_.skipped_bad;
     return true;
   }
-  Record record;
+  Record& record = new_record(out);
   record.bad = true;
   record.time_us = open.last_time_us;
+  record.json_line.clear();
   record.unparsed.assign(line);
   record.source = source + (torn ? " (torn)" : "");
-  push(std::move(record), out);
+  commit(out);
   return true;
 }
 
@@ -405,17 +423,21 @@ bool SetReader::advance() {
   return false;
 }
 
-bool SetReader::next(Record& record) {
+const Record* SetReader::next() {
+  if (has_handed_out_) {
+    free_.push_back(handed_out_);
+    has_handed_out_ = false;
+  }
   while (window_.size() <= kReorderWindow && advance()) {
   }
-  if (window_.empty()) return false;
+  if (window_.empty()) return nullptr;
   std::pop_heap(window_.begin(), window_.end(), [](const Held& a, const Held& b) {
-    return a.record.time_us != b.record.time_us ? a.record.time_us > b.record.time_us
-                                                : a.sequence > b.sequence;
+    return a.time_us != b.time_us ? a.time_us > b.time_us : a.sequence > b.sequence;
   });
-  record = std::move(window_.back().record);
+  handed_out_ = window_.back().slot;
+  has_handed_out_ = true;
   window_.pop_back();
-  return true;
+  return &slots_[handed_out_];
 }
 
 void SetReader::follow(std::vector<Record>& out) {

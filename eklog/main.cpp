@@ -38,7 +38,7 @@ const char kDescription[] =
     "  rotated set, oldest first: name.N ... name.1, name, members compressed as\n"
     "  name.N.gz included; a directory brings every set in it.  The sets are merged\n"
     "  into one stream in record time, and each record is printed as a short line,\n"
-    "  as JSON Lines or as its text.";
+    "  as JSON Lines or as its text.\n";
 
 const char kFooter[] =
     "\nTIMES\n"
@@ -52,7 +52,7 @@ const char kFooter[] =
     "  --skip-bad; skipped lines are counted on standard error.  --strict stops at\n"
     "  the first one.  A cut .gz or XML file gives the records before the damage.\n\n"
     "ORDER\n"
-    "  Within one set, a record may come up to 4096 records after a later one (writers\n"
+    "  Within one set, a record may come up to 8192 records after a later one (writers\n"
     "  append in batches) and is still put in its place; the memory used is bounded\n"
     "  by that window per set, whatever the size of the files.\n\n"
     "COLOUR\n"
@@ -115,25 +115,25 @@ class Output {
 void merge(std::vector<std::unique_ptr<SetReader>>& readers, const Printer& printer,
            Output& output) {
   struct Head {
-    Record record;
+    std::int64_t time_us;  // the record's, kept here so the heap stays in cache
     std::size_t reader;
+    const Record* record;
   };
   std::vector<Head> heads;
   auto later = [](const Head& a, const Head& b) {
-    return a.record.time_us != b.record.time_us ? a.record.time_us > b.record.time_us
-                                                : a.reader > b.reader;
+    return a.time_us != b.time_us ? a.time_us > b.time_us : a.reader > b.reader;
   };
   for (std::size_t i = 0; i < readers.size(); ++i) {
-    Head head;
-    head.reader = i;
-    if (readers[i]->next(head.record)) heads.push_back(std::move(head));
+    if (const Record* record = readers[i]->next()) heads.push_back(Head{record->time_us, i, record});
   }
   std::make_heap(heads.begin(), heads.end(), later);
   while (!heads.empty()) {
     std::pop_heap(heads.begin(), heads.end(), later);
     Head& head = heads.back();
-    output.add(printer, head.record);
-    if (readers[head.reader]->next(head.record)) {
+    output.add(printer, *head.record);
+    head.record = readers[head.reader]->next();
+    if (head.record != nullptr) {
+      head.time_us = head.record->time_us;
       std::push_heap(heads.begin(), heads.end(), later);
     } else {
       heads.pop_back();
@@ -229,7 +229,7 @@ int main(int argc, char** argv) {
       ->type_name("GLOB");
   app.add_option("--product", filters.products, "product text, exact or glob (repeatable)")
       ->type_name("GLOB");
-  app.add_option("--pid", filters.pids, "process id (records that carry one: trace records of the basic format)")
+  app.add_option("--pid", filters.pids, "process id, of the records whose product carries pid= (trace records)")
       ->type_name("PID");
   app.add_option("--tid", filters.tids, "thread id, likewise")->type_name("TID");
   app.add_option("-S,--since", since, "records at or after TIME (see TIMES)")->type_name("TIME");

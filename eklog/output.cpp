@@ -1,5 +1,6 @@
 #include "output.h"
 
+#include <charconv>
 #include <cstdio>
 
 namespace eklog {
@@ -47,9 +48,11 @@ const char* level_color(int level_value) {
 
 void append_number(long long value, std::string& out) {
   char buffer[24];
-  const int n = std::snprintf(buffer, sizeof buffer, "%lld", value);
-  out.append(buffer, static_cast<std::size_t>(n));
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+  out.append(buffer, static_cast<std::size_t>(end - buffer));
 }
+
+bool plain_json_byte(unsigned char c) { return c >= 0x20 && c < 0x7f && c != '"' && c != '\\'; }
 
 }  // namespace
 
@@ -91,9 +94,11 @@ void append_json_string(std::string_view text, std::string& out) {
   out.push_back('"');
   for (std::size_t at = 0; at < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[at]);
-    if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
-      out.push_back(static_cast<char>(c));
-      ++at;
+    if (plain_json_byte(c)) {
+      std::size_t end = at + 1;
+      while (end < text.size() && plain_json_byte(static_cast<unsigned char>(text[end]))) ++end;
+      out.append(text.data() + at, end - at);
+      at = end;
       continue;
     }
     if (c < 0x80) {

@@ -194,9 +194,30 @@ bool RecordParser::parse_basic(std::string_view line, RecordView& record) {
 
 bool RecordParser::quick_json_level(std::string_view line, int& level_value) {
   static constexpr char kKey[] = "\"level_value\":";
-  const void* found = memmem(line.data(), line.size(), kKey, sizeof kKey - 1);
-  if (found == nullptr) return false;
-  std::size_t at = static_cast<const char*>(found) - line.data() + sizeof kKey - 1;
+  constexpr std::size_t kKeySize = sizeof kKey - 1;
+  // Where the library writes it: after the time (32 bytes), the time_us
+  // number and the level name, which hold no quote.
+  static constexpr char kStart[] = "{\"time\":\"";
+  static constexpr char kTimeUs[] = "\",\"time_us\":";
+  static constexpr char kLevel[] = ",\"level\":\"";
+  std::size_t at = std::string_view::npos;
+  std::size_t probe = sizeof kStart - 1 + 32;
+  if (line.size() > probe + 64 && line.compare(0, sizeof kStart - 1, kStart) == 0 &&
+      line.compare(probe, sizeof kTimeUs - 1, kTimeUs) == 0) {
+    probe += sizeof kTimeUs - 1;
+    while (probe < line.size() && line[probe] >= '0' && line[probe] <= '9') ++probe;
+    if (line.compare(probe, sizeof kLevel - 1, kLevel) == 0) {
+      const std::size_t quote = line.find('"', probe + sizeof kLevel - 1);
+      if (quote != std::string_view::npos && quote + 2 + kKeySize < line.size() &&
+          line[quote + 1] == ',' && line.compare(quote + 2, kKeySize, kKey) == 0)
+        at = quote + 2 + kKeySize;
+    }
+  }
+  if (at == std::string_view::npos) {
+    const void* found = memmem(line.data(), line.size(), kKey, kKeySize);
+    if (found == nullptr) return false;
+    at = static_cast<const char*>(found) - line.data() + kKeySize;
+  }
   bool negative = false;
   if (at < line.size() && line[at] == '-') {
     negative = true;
@@ -211,6 +232,29 @@ bool RecordParser::quick_json_level(std::string_view line, int& level_value) {
   if (value > 2147483647LL || value < -2147483648LL) return false;
   level_value = static_cast<int>(value);
   return true;
+}
+
+bool RecordParser::quick_level(Format format, std::string_view line, int& level_value) {
+  switch (format) {
+    case Format::kJson: return quick_json_level(line, level_value);
+    case Format::kBasic: {
+      if (line.size() < 40 || line[32] != ' ') return false;
+      const std::size_t space = line.find(' ', 33);
+      return space != std::string_view::npos &&
+             level_from_text(line.substr(33, space - 33), level_value);
+    }
+    case Format::kXml: {
+      static constexpr char kKey[] = " level_value=\"";
+      const void* found = memmem(line.data(), line.size(), kKey, sizeof kKey - 1);
+      if (found == nullptr) return false;
+      const std::size_t at = static_cast<const char*>(found) - line.data() + sizeof kKey - 1;
+      const std::size_t quote = line.find('"', at);
+      return quote != std::string_view::npos && quote - at <= 11 &&
+             level_from_text(line.substr(at, quote - at), level_value);
+    }
+    case Format::kUnknown: break;
+  }
+  return false;
 }
 
 bool RecordParser::parse_json(std::string_view line, RecordView& record, std::size_t readable) {

@@ -39,6 +39,9 @@ class RecordParser {
   // line holds the member as the library writes it ("level_value":N); false
   // if it does not, and the line must then be parsed whole.
   static bool quick_json_level(std::string_view line, int& level_value);
+  // The same for any format: the basic line's level token, the XML
+  // record's level_value attribute.
+  static bool quick_level(Format format, std::string_view line, int& level_value);
 
  private:
   bool parse_basic(std::string_view line, RecordView& record);
