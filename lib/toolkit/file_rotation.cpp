@@ -12,6 +12,7 @@
 #include "diagnostics.h"
 #include "file_sink.h"
 #include "file_trust.h"
+#include "os.h"
 #include "process_lock.h"
 #include "shared_file_state.h"
 
@@ -27,7 +28,7 @@ FileSink::Room FileSink::past_limit_locked(std::size_t size) const {
   const std::int64_t limit = file_size_limit();
   if (limit == 0) return Room::kWriteAnyway;
   struct stat status;
-  return ::fstat(file_.load()->fd, &status) == 0 &&
+  return os().fstat(file_.load()->fd, &status) == 0 &&
                  status.st_size + static_cast<std::int64_t>(size) <= limit
              ? Room::kWriteAnyway
              : Room::kDrop;
@@ -53,7 +54,7 @@ FileSink::Room FileSink::make_room_with_lock_locked(std::size_t size, std::int64
   drain_locked(shared->generation.fetch_add(1));
   const OpenFile* file = file_.load();
   struct stat status;
-  if (::fstat(file->fd, &status) != 0) {
+  if (os().fstat(file->fd, &status) != 0) {
     publish_locked();
     return Room::kWriteAnyway;
   }
@@ -102,44 +103,44 @@ bool FileSink::rotate_locked(std::string& why) {
   const std::string fresh = "." + leaf + ".new";
   const mode_t permissions = options_.permissions & kLogFileModeMask;
   const int create = O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-  Descriptor fd(::openat(directory.get(), fresh.c_str(), create, permissions));
+  Descriptor fd(os().openat(directory.get(), fresh.c_str(), create, permissions));
   struct stat status;
   if (fd.get() < 0 && errno == EEXIST &&
-      ::fstatat(directory.get(), fresh.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+      os().fstatat(directory.get(), fresh.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
       S_ISREG(status.st_mode) && trusted_owner(status.st_uid)) {
     // Left by a rotation that died halfway.
-    (void)::unlinkat(directory.get(), fresh.c_str(), 0);
-    fd.reset(::openat(directory.get(), fresh.c_str(), create, permissions));
+    (void)os().unlinkat(directory.get(), fresh.c_str(), 0);
+    fd.reset(os().openat(directory.get(), fresh.c_str(), create, permissions));
   }
-  if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0) {
+  if (fd.get() < 0 || os().fstat(fd.get(), &status) != 0) {
     why = "cannot make its next file: " + error_text(errno);
     return false;
   }
-  (void)::fchmod(fd.get(), permissions);
+  (void)os().fchmod(fd.get(), permissions);
   const char* header = header_.load();
   if (header != nullptr && *header != '\0' && !write_all(fd.get(), header, std::strlen(header))) {
     why = "cannot make its next file: " + error_text(errno);
-    (void)::unlinkat(directory.get(), fresh.c_str(), 0);
+    (void)os().unlinkat(directory.get(), fresh.c_str(), 0);
     return false;
   }
   if (!shift_locked(directory.get(), leaf, why)) {
-    (void)::unlinkat(directory.get(), fresh.c_str(), 0);
+    (void)os().unlinkat(directory.get(), fresh.c_str(), 0);
     return false;
   }
   const char* trailer = trailer_.load();
   if (trailer != nullptr && *trailer != '\0')
     (void)write_all(file_.load()->fd, trailer, std::strlen(trailer));
   // Into place only if nobody has taken the name meanwhile.
-  int placed = ::renameat2(directory.get(), fresh.c_str(), directory.get(), leaf.c_str(),
+  int placed = os().renameat2(directory.get(), fresh.c_str(), directory.get(), leaf.c_str(),
                            RENAME_NOREPLACE);
   if (placed != 0 && errno == EINVAL) {  // a file system without RENAME_NOREPLACE
-    placed = ::linkat(directory.get(), fresh.c_str(), directory.get(), leaf.c_str(), 0);
-    if (placed == 0) (void)::unlinkat(directory.get(), fresh.c_str(), 0);
+    placed = os().linkat(directory.get(), fresh.c_str(), directory.get(), leaf.c_str(), 0);
+    if (placed == 0) (void)os().unlinkat(directory.get(), fresh.c_str(), 0);
   }
   if (placed != 0) {
     why = errno == EEXIST ? "another file took its name while it rotated, and is not written"
                           : error_text(errno);
-    (void)::unlinkat(directory.get(), fresh.c_str(), 0);
+    (void)os().unlinkat(directory.get(), fresh.c_str(), 0);
     return false;
   }
   auto file = new OpenFile;
@@ -157,19 +158,19 @@ bool FileSink::shift_locked(int directory, const std::string& leaf, std::string&
     return false;
   };
   if (options_.count <= 0) {
-    return ::unlinkat(directory, leaf.c_str(), 0) == 0 || failed("cannot remove it");
+    return os().unlinkat(directory, leaf.c_str(), 0) == 0 || failed("cannot remove it");
   }
   // Only the rotated files that exist move, so a rotation costs what is
   // there, whatever the count.
   int existing = 0;
   struct stat status;
   while (existing < options_.count &&
-         ::fstatat(directory, name(existing + 1).c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+         os().fstatat(directory, name(existing + 1).c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
     ++existing;
   }
   if (existing == options_.count) {
     // The oldest goes.
-    if (::unlinkat(directory, name(existing).c_str(), 0) != 0) {
+    if (os().unlinkat(directory, name(existing).c_str(), 0) != 0) {
       return failed("cannot remove " + name(existing));
     }
     --existing;
@@ -177,22 +178,22 @@ bool FileSink::shift_locked(int directory, const std::string& leaf, std::string&
   const auto undo = [&](int from) {
     const int error = errno;
     for (int index = from; index <= existing; ++index) {
-      (void)::renameat(directory, name(index + 1).c_str(), directory, name(index).c_str());
+      (void)os().renameat(directory, name(index + 1).c_str(), directory, name(index).c_str());
     }
     errno = error;
   };
   for (int index = existing; index >= 1; --index) {
-    if (::renameat2(directory, name(index).c_str(), directory, name(index + 1).c_str(),
+    if (os().renameat2(directory, name(index).c_str(), directory, name(index + 1).c_str(),
                     RENAME_NOREPLACE) != 0 &&
         (errno != EINVAL ||
-         ::renameat(directory, name(index).c_str(), directory, name(index + 1).c_str()) != 0)) {
+         os().renameat(directory, name(index).c_str(), directory, name(index + 1).c_str()) != 0)) {
       const std::string what = "cannot rename " + name(index) + " to " + name(index + 1);
       undo(index + 1);
       return failed(what);
     }
   }
-  if (::renameat2(directory, leaf.c_str(), directory, name(1).c_str(), RENAME_NOREPLACE) != 0 &&
-      (errno != EINVAL || ::renameat(directory, leaf.c_str(), directory, name(1).c_str()) != 0)) {
+  if (os().renameat2(directory, leaf.c_str(), directory, name(1).c_str(), RENAME_NOREPLACE) != 0 &&
+      (errno != EINVAL || os().renameat(directory, leaf.c_str(), directory, name(1).c_str()) != 0)) {
     const std::string what = "cannot rename it to " + name(1);
     undo(1);
     return failed(what);

@@ -14,8 +14,9 @@
 
 #include "diagnostics.h"
 #include "epoch.h"
-#include "fork_handlers.h"
 #include "file_trust.h"
+#include "fork_handlers.h"
+#include "os.h"
 #include "process_lock.h"
 #include "shared_file_state.h"
 
@@ -41,7 +42,7 @@ int writer_slot() {
 
 std::int64_t coarse_ms() {
   struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC_COARSE, &now);  // a vDSO call, not a system call
+  os().clock_gettime(CLOCK_MONOTONIC_COARSE, &now);  // a vDSO call, not a system call
   return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
@@ -59,7 +60,7 @@ std::int64_t file_size_limit() {
 }
 
 FileSink::OpenFile::~OpenFile() {
-  if (fd >= 0) ::close(fd);
+  if (fd >= 0) os().close(fd);
 }
 
 FileSink::FileSink(FileSinkOptions options)
@@ -157,8 +158,8 @@ bool FileSink::write_framed(std::string_view record, const char* header, const c
                              {const_cast<char*>(record.data()), record.size()}};
     ssize_t done;
     do {
-      done = lead != 0 ? ::writev(file->fd, parts, 2)
-                       : ::write(file->fd, record.data(), record.size());
+      done = lead != 0 ? os().writev(file->fd, parts, 2)
+                       : os().write(file->fd, record.data(), record.size());
     } while (done < 0 && errno == EINTR);
     bool ok = done >= 0 && static_cast<std::size_t>(done) == record.size() + lead;
     int error = done < 0 ? errno : 0;
@@ -198,7 +199,7 @@ bool FileSink::ensure_open(std::int64_t now_ms) {
     std::string leaf, why;
     const int directory = open_directory_of(options_.path, true, leaf, why);
     if (directory < 0) return fail("cannot open " + options_.path + ": " + why);
-    ::close(directory);
+    os().close(directory);
     std::string problem;
     lock_ = ProcessLock::open(options_.key, options_.path, problem);
     if (lock_ == nullptr) {
@@ -259,7 +260,7 @@ void FileSink::check_path(std::int64_t now_ms) {
   }
   const OpenFile* file = file_.load();
   struct stat status;
-  if (::stat(options_.path.c_str(), &status) == 0 && status.st_ino == file->inode &&
+  if (os().stat(options_.path.c_str(), &status) == 0 && status.st_ino == file->inode &&
       status.st_dev == file->device) {
     if (has_retired_.load()) {
       // Files replaced a while ago: no writer can still hold them.
@@ -320,7 +321,7 @@ void FileSink::follow_or_go_on_locked(std::int64_t now_ms) {
 bool FileSink::follow_locked(std::int64_t now_ms) {
   const OpenFile* file = file_.load();
   struct stat status;
-  if (file != nullptr && ::stat(options_.path.c_str(), &status) == 0 &&
+  if (file != nullptr && os().stat(options_.path.c_str(), &status) == 0 &&
       status.st_ino == file->inode && status.st_dev == file->device) {
     switch_to_locked(nullptr);
     return true;
@@ -354,20 +355,20 @@ FileSink::OpenFile* FileSink::open_file_locked(std::string& why, bool create) {
   Descriptor directory(open_directory_of(options_.path, create, leaf, why));
   if (directory.get() < 0) return nullptr;
   struct stat status;
-  if (!directory_reported_ && ::fstat(directory.get(), &status) == 0 &&
+  if (!directory_reported_ && os().fstat(directory.get(), &status) == 0 &&
       (status.st_mode & S_IWOTH) != 0 && (status.st_mode & S_ISVTX) == 0) {
     directory_reported_ = true;
     report(options_.owner + ": the directory of " + options_.path +
            " is writable by every user and not sticky: anyone can replace its log files");
   }
   const mode_t permissions = options_.permissions & kLogFileModeMask;
-  Descriptor fd(::openat(directory.get(), leaf.c_str(), kOpenFlags));
+  Descriptor fd(os().openat(directory.get(), leaf.c_str(), kOpenFlags));
   bool created = false;
   if (fd.get() < 0 && errno == ENOENT && create) {
-    fd.reset(::openat(directory.get(), leaf.c_str(), kOpenFlags | O_CREAT | O_EXCL, permissions));
+    fd.reset(os().openat(directory.get(), leaf.c_str(), kOpenFlags | O_CREAT | O_EXCL, permissions));
     created = fd.get() >= 0;
     if (!created && errno == EEXIST) {
-      fd.reset(::openat(directory.get(), leaf.c_str(), kOpenFlags));
+      fd.reset(os().openat(directory.get(), leaf.c_str(), kOpenFlags));
     }
   }
   if (fd.get() < 0) {
@@ -376,7 +377,7 @@ FileSink::OpenFile* FileSink::open_file_locked(std::string& why, bool create) {
                            : error_text(errno);
     return nullptr;
   }
-  if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+  if (os().fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
     why = "it is not a regular file";
     return nullptr;
   }
@@ -384,9 +385,9 @@ FileSink::OpenFile* FileSink::open_file_locked(std::string& why, bool create) {
     why = owner_text(status.st_uid);
     return nullptr;
   }
-  (void)::fcntl(fd.get(), F_SETFL, O_APPEND);  // blocking from now on
+  (void)os().fcntl(fd.get(), F_SETFL, O_APPEND);  // blocking from now on
   // The permissions are the configured ones, whatever the umask.
-  if (created) (void)::fchmod(fd.get(), permissions);
+  if (created) (void)os().fchmod(fd.get(), permissions);
   const char* header = header_.load();
   // A new or empty file (logrotate's create) starts with the header; only
   // under the lock, which create stands for.
@@ -411,7 +412,7 @@ void FileSink::switch_to_locked(OpenFile* file) {
     struct stat now;
     shared->device.store(current->device);
     shared->inode.store(current->inode);
-    shared->size.store(::fstat(current->fd, &now) == 0 ? now.st_size : 0);
+    shared->size.store(os().fstat(current->fd, &now) == 0 ? now.st_size : 0);
   }
   if (file != nullptr) install_locked(file);
   publish_locked();
@@ -445,7 +446,7 @@ void FileSink::drain_locked(std::uint64_t old_generation) {
   };
   struct timespec pause = {0, 50000};
   std::int64_t waited_us = 0;
-  for (; writing() && waited_us < kDrainWaitMs * 1000; waited_us += 50) nanosleep(&pause, nullptr);
+  for (; writing() && waited_us < kDrainWaitMs * 1000; waited_us += 50) os().nanosleep(&pause, nullptr);
   // A writer killed during its write never ends it: forget it.  (Reset
   // only then: a writer that announces itself late, sees the new
   // generation and withdraws must not take the count below zero.)

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "diagnostics.h"
+#include "os.h"
 
 namespace gw {
 
@@ -35,7 +36,7 @@ int open_directory_of(const std::string& path, bool create, std::string& leaf,
     return -1;
   }
   Descriptor directory(
-      ::open(!path.empty() && path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+      os().open(!path.empty() && path[0] == '/' ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (directory.get() < 0 || last == std::string::npos) {
     if (directory.get() < 0) why = error_text(errno);
     return directory.release();
@@ -47,27 +48,27 @@ int open_directory_of(const std::string& path, bool create, std::string& leaf,
     const std::string part = path.substr(begin, end - begin);
     begin = end + 1;
     if (part.empty() || part == ".") continue;
-    int next = ::openat(directory.get(), part.c_str(),
+    int next = os().openat(directory.get(), part.c_str(),
                         O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (next < 0 && errno == ENOENT && create) {
-      if (::mkdirat(directory.get(), part.c_str(), kDirectoryPermissions) != 0 &&
+      if (os().mkdirat(directory.get(), part.c_str(), kDirectoryPermissions) != 0 &&
           errno != EEXIST) {
         why = error_text(errno);
         return -1;
       }
-      next = ::openat(directory.get(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      next = os().openat(directory.get(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
     if (next < 0 && (errno == ELOOP || errno == ENOTDIR)) {
       const int error = errno;
       struct stat status;
-      if (::fstatat(directory.get(), part.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+      if (os().fstatat(directory.get(), part.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
           S_ISLNK(status.st_mode)) {
         if (!trusted_owner(status.st_uid)) {
           why = "the symbolic link " + path.substr(0, end) + " on its way: " +
                 owner_text(status.st_uid);
           return -1;
         }
-        next = ::openat(directory.get(), part.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        next = os().openat(directory.get(), part.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
       } else {
         errno = error;
       }

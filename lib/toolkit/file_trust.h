@@ -12,6 +12,8 @@
 
 #include <string>
 
+#include "os.h"
+
 namespace gw {
 
 // The mode of the directories the toolkit makes (less the umask).
@@ -19,7 +21,7 @@ constexpr mode_t kDirectoryPermissions = 0750;
 
 // Root can do anything to this process's objects anyway; anyone else is an
 // outsider whose file, link or IPC object must not be used.
-inline bool trusted_owner(uid_t owner) { return owner == ::geteuid() || owner == 0; }
+inline bool trusted_owner(uid_t owner) { return owner == os().geteuid() || owner == 0; }
 
 // "0644": the permission bits of mode, for reports.
 std::string octal_mode(mode_t mode);
@@ -37,7 +39,7 @@ class Descriptor {
  public:
   explicit Descriptor(int fd) : fd_(fd) {}
   ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) os().close(fd_);
   }
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
@@ -48,7 +50,7 @@ class Descriptor {
     return fd;
   }
   void reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) os().close(fd_);
     fd_ = fd;
   }
 

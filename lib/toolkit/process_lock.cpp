@@ -18,6 +18,7 @@
 
 #include "diagnostics.h"
 #include "file_trust.h"
+#include "os.h"
 
 namespace gw {
 
@@ -33,13 +34,13 @@ constexpr int kSetUpWaitMs = 100;
 
 void sleep_ms(long ms) {
   struct timespec pause = {ms / 1000, (ms % 1000) * 1000000L};
-  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  while (os().nanosleep(&pause, &pause) != 0 && errno == EINTR) {
   }
 }
 
 std::int64_t monotonic_ms() {
   struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
+  os().clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
@@ -52,7 +53,7 @@ int timed_semop(int id, struct sembuf* ops, std::size_t count, std::int64_t dead
       return -1;
     }
     struct timespec timeout = {static_cast<time_t>(left / 1000), (left % 1000) * 1000000L};
-    if (semtimedop(id, ops, count, &timeout) == 0) return 0;
+    if (os().semtimedop(id, ops, count, &timeout) == 0) return 0;
     if (errno != EINTR) return -1;
   }
 }
@@ -73,11 +74,11 @@ class SemaphoreLock final : public ProcessLock {
         return false;
       }
       struct sembuf join = {kUsersSem, 1, SEM_UNDO};
-      if (semop(id_, &join, 1) != 0) {
+      if (os().semop(id_, &join, 1) != 0) {
         if (errno == EIDRM || errno == EINVAL || errno == EINTR) continue;
         return false;
       }
-      pid_ = getpid();
+      pid_ = os().getpid();
       return true;
     }
     errno = EIDRM;
@@ -99,44 +100,44 @@ class SemaphoreLock final : public ProcessLock {
 
   void unlock() override {
     struct sembuf give = {kLockSem, 1, SEM_UNDO};
-    while (semop(id_, &give, 1) != 0 && errno == EINTR) {
+    while (os().semop(id_, &give, 1) != 0 && errno == EINTR) {
     }
   }
 
   bool detach_locked() override {
     // A child forked after the attach holds no count of its own.
-    if (pid_ != getpid()) return false;
+    if (pid_ != os().getpid()) return false;
     struct sembuf leave = {kUsersSem, -1, SEM_UNDO | IPC_NOWAIT};
-    while (semop(id_, &leave, 1) != 0) {
+    while (os().semop(id_, &leave, 1) != 0) {
       if (errno != EINTR) return false;
     }
-    return semctl(id_, kUsersSem, GETVAL) == 0;
+    return os().semctl(id_, kUsersSem, GETVAL) == 0;
   }
 
-  void finish() override { (void)semctl(id_, 0, IPC_RMID); }
+  void finish() override { (void)os().semctl(id_, 0, IPC_RMID); }
 
   const char* kind() const override { return "sem"; }
 
  private:
   bool find_or_create() {
     why_.clear();
-    id_ = semget(key_, kSemCount, IPC_CREAT | IPC_EXCL | 0600);
+    id_ = os().semget(key_, kSemCount, IPC_CREAT | IPC_EXCL | 0600);
     if (id_ >= 0) {
       // The creator frees the lock with a semop, which sets sem_otime:
       // others wait for that before they use the set.
       struct sembuf init = {kLockSem, 1, 0};
-      if (semop(id_, &init, 1) == 0) return true;
+      if (os().semop(id_, &init, 1) == 0) return true;
       const int error = errno;
-      (void)semctl(id_, 0, IPC_RMID);
+      (void)os().semctl(id_, 0, IPC_RMID);
       errno = error;
       return false;
     }
     if (errno != EEXIST) return false;
     // Any number of semaphores: a set of another shape is found, and refused.
-    id_ = semget(key_, 0, 0);
+    id_ = os().semget(key_, 0, 0);
     if (id_ < 0) return false;
     struct semid_ds status;
-    if (semctl(id_, 0, IPC_STAT, &status) != 0) return false;
+    if (os().semctl(id_, 0, IPC_STAT, &status) != 0) return false;
     // Another user's set could be held or set to any value at will.
     why_ = ownership_problem(status.sem_perm.uid, status.sem_perm.mode);
     if (why_.empty() && !trusted_owner(status.sem_perm.cuid)) {
@@ -154,12 +155,12 @@ class SemaphoreLock final : public ProcessLock {
       if (waited >= kSetUpWaitMs) {
         // Its creator, of this user, died before setting it up: nobody can
         // be using it.  (One merely slow finds it gone, and starts anew.)
-        (void)semctl(id_, 0, IPC_RMID);
+        (void)os().semctl(id_, 0, IPC_RMID);
         errno = EIDRM;
         return false;
       }
       sleep_ms(5);
-      if (semctl(id_, 0, IPC_STAT, &status) != 0) return false;
+      if (os().semctl(id_, 0, IPC_STAT, &status) != 0) return false;
     }
     return true;
   }
@@ -179,7 +180,7 @@ class FileLock final : public ProcessLock {
  public:
   explicit FileLock(std::string path) : path_(std::move(path)) {}
   ~FileLock() override {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) os().close(fd_);
   }
 
   // Opens (or makes) the lock file and takes the shared lock of a user;
@@ -190,14 +191,14 @@ class FileLock final : public ProcessLock {
     // is the last.
     for (int attempt = 0; attempt < 20; ++attempt) {
       if (set(F_RDLCK, 1, false)) {
-        pid_ = getpid();
+        pid_ = os().getpid();
         return true;
       }
       if (errno != EAGAIN && errno != EACCES && errno != EINTR) break;
       sleep_ms(1);
     }
     const int error = errno;
-    ::close(fd_);
+    os().close(fd_);
     fd_ = -1;
     errno = error;
     return false;
@@ -207,10 +208,10 @@ class FileLock final : public ProcessLock {
 
   bool lock() override {
     const std::int64_t deadline = monotonic_ms() + kLockWaitMs;
-    if (pid_ != getpid()) {
+    if (pid_ != os().getpid()) {
       // The inherited descriptor is the parent's: through it this process
       // would share the parent's lock instead of waiting for it.
-      ::close(fd_);
+      os().close(fd_);
       fd_ = -1;
       if (!attach()) return false;
     }
@@ -218,7 +219,7 @@ class FileLock final : public ProcessLock {
       if (set(F_WRLCK, 0, false)) {
         // Removed or replaced since it was opened: move to the one at the path.
         struct stat at_path, held;
-        if (::stat(path_.c_str(), &at_path) == 0 && ::fstat(fd_, &held) == 0 &&
+        if (os().stat(path_.c_str(), &at_path) == 0 && os().fstat(fd_, &held) == 0 &&
             at_path.st_ino == held.st_ino && at_path.st_dev == held.st_dev) {
           return true;
         }
@@ -228,7 +229,7 @@ class FileLock final : public ProcessLock {
           fd_ = old_fd;
           return true;  // the old one still serves the processes that hold it
         }
-        ::close(old_fd);
+        os().close(old_fd);
         (void)set(F_RDLCK, 1, false);
         continue;
       }
@@ -239,11 +240,11 @@ class FileLock final : public ProcessLock {
   }
 
   void unlock() override {
-    if (pid_ == getpid()) (void)set(F_UNLCK, 0, false);  // never the parent's
+    if (pid_ == os().getpid()) (void)set(F_UNLCK, 0, false);  // never the parent's
   }
 
   bool detach_locked() override {
-    if (pid_ != getpid()) return false;
+    if (pid_ != os().getpid()) return false;
     (void)set(F_UNLCK, 1, false);
     // Nobody else holds byte 1: this was the last user.
     const bool last = set(F_WRLCK, 1, false);
@@ -265,22 +266,22 @@ class FileLock final : public ProcessLock {
     struct stat status;
     for (int attempt = 0; attempt < 5 && fd_ < 0; ++attempt) {
       // Not even opened when it is no regular file (a FIFO, a device).
-      if (::lstat(path_.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+      if (os().lstat(path_.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
         return refuse(S_ISLNK(status.st_mode) ? ELOOP : EINVAL, status);
       }
-      fd_ = ::open(path_.c_str(), kFlags | O_CREAT | O_EXCL, 0600);
+      fd_ = os().open(path_.c_str(), kFlags | O_CREAT | O_EXCL, 0600);
       if (fd_ >= 0) return true;
       if (errno != EEXIST) return false;
-      fd_ = ::open(path_.c_str(), kFlags);
+      fd_ = os().open(path_.c_str(), kFlags);
       if (fd_ < 0 && errno != ENOENT) {  // ENOENT: removed meanwhile, make it anew
         if (errno == ELOOP) why_ = "it is a symbolic link";
         return false;
       }
     }
     if (fd_ < 0) return false;
-    if (::fstat(fd_, &status) != 0) {
+    if (os().fstat(fd_, &status) != 0) {
       const int error = errno;
-      ::close(fd_);
+      os().close(fd_);
       fd_ = -1;
       errno = error;
       return false;
@@ -292,7 +293,7 @@ class FileLock final : public ProcessLock {
   }
 
   bool refuse(int error, const struct stat& status) {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) os().close(fd_);
     fd_ = -1;
     if (why_.empty()) {
       why_ = S_ISLNK(status.st_mode)    ? "it is a symbolic link"
@@ -310,7 +311,7 @@ class FileLock final : public ProcessLock {
     range.l_whence = SEEK_SET;
     range.l_start = byte;
     range.l_len = 1;
-    return ::fcntl(fd_, wait ? F_OFD_SETLKW : F_OFD_SETLK, &range) == 0;
+    return os().fcntl_lock(fd_, wait ? F_OFD_SETLKW : F_OFD_SETLK, &range) == 0;
   }
 
   const std::string path_;

@@ -14,6 +14,7 @@
 
 #include "diagnostics.h"
 #include "file_trust.h"
+#include "os.h"
 
 namespace gw {
 
@@ -38,7 +39,7 @@ std::string SharedSegment::name_for(key_t key, const std::string& path) {
 }
 
 std::string SharedSegment::own_name_for(key_t key, const std::string& path) {
-  return name_for(key, path) + "-u" + std::to_string(::geteuid());
+  return name_for(key, path) + "-u" + std::to_string(os().geteuid());
 }
 
 namespace {
@@ -56,11 +57,11 @@ SharedFileState* map_segment(const std::string& name, const std::string& path, b
   for (int attempt = 0; attempt < 5 && fd < 0; ++attempt) {
     if (create) {
       // Made exclusively: then it is known to be ours and new.
-      fd = ::shm_open(name.c_str(), kFlags | O_CREAT | O_EXCL, 0600);
+      fd = os().shm_open(name.c_str(), kFlags | O_CREAT | O_EXCL, 0600);
       created = fd >= 0;
       if (fd < 0 && errno != EEXIST) break;
     }
-    if (fd < 0) fd = ::shm_open(name.c_str(), kFlags, 0);
+    if (fd < 0) fd = os().shm_open(name.c_str(), kFlags, 0);
     if (fd < 0 && (errno != ENOENT || !create)) break;  // ENOENT: removed meanwhile
   }
   if (fd < 0) {
@@ -68,21 +69,21 @@ SharedFileState* map_segment(const std::string& name, const std::string& path, b
     return nullptr;
   }
   struct stat status;
-  if (::fstat(fd, &status) != 0) {
+  if (os().fstat(fd, &status) != 0) {
     why = error_text(errno);
   } else if (!created) {
     why = ownership_problem(status.st_uid, status.st_mode);
   }
-  if (why.empty() && status.st_size < kSize && ::ftruncate(fd, kSize) != 0) {
+  if (why.empty() && status.st_size < kSize && os().ftruncate(fd, kSize) != 0) {
     // Ours, so ours to grow: a creator that died before it did.
     why = "it is too small (" + error_text(errno) + ")";
   }
   // Never mapped past its end, which would raise SIGBUS at the first access.
-  void* memory = why.empty() ? ::mmap(nullptr, sizeof(SharedFileState), PROT_READ | PROT_WRITE,
+  void* memory = why.empty() ? os().mmap(nullptr, sizeof(SharedFileState), PROT_READ | PROT_WRITE,
                                       MAP_SHARED, fd, 0)
                              : MAP_FAILED;
   if (why.empty() && memory == MAP_FAILED) why = error_text(errno);
-  ::close(fd);
+  os().close(fd);
   if (memory == MAP_FAILED) return nullptr;
   auto state = static_cast<SharedFileState*>(memory);
   const std::uint64_t magic = state->magic.load();
@@ -100,7 +101,7 @@ SharedFileState* map_segment(const std::string& name, const std::string& path, b
     why = "it is another file's";
   }
   if (why.empty()) return state;
-  ::munmap(memory, sizeof(SharedFileState));
+  os().munmap(memory, sizeof(SharedFileState));
   return nullptr;
 }
 
@@ -148,7 +149,7 @@ std::unique_ptr<SharedSegment> SharedSegment::existing(key_t key, const std::str
 }
 
 SharedSegment::~SharedSegment() {
-  if (!name_.empty()) ::munmap(state_, sizeof(SharedFileState));
+  if (!name_.empty()) os().munmap(state_, sizeof(SharedFileState));
 }
 
 namespace {
@@ -157,9 +158,9 @@ namespace {
 void unlink_if_ours(const std::string& name) {
   struct stat status;
   // glibc keeps POSIX shared memory in /dev/shm.
-  if (::lstat(("/dev/shm" + name).c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-      status.st_uid == ::geteuid()) {
-    (void)::shm_unlink(name.c_str());
+  if (os().lstat(("/dev/shm" + name).c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+      status.st_uid == os().geteuid()) {
+    (void)os().shm_unlink(name.c_str());
   }
 }
 

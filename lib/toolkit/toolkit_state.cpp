@@ -15,6 +15,7 @@
 #include "epoch.h"
 #include "fork_handlers.h"
 #include "journal/journal_sink.h"
+#include "os.h"
 #include "properties.h"
 #include "property_values.h"
 #include "runtime/block_cache.h"
@@ -87,47 +88,47 @@ bool holds_value(const Object& object, const char* property, const char* value) 
 // refused at once instead of being waited on.  Symbolic links are followed:
 // configuration files often are links.
 bool read_file(const char* path, std::string& text, std::string& reason) {
-  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = os().open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     reason = error_text(errno);
     return false;
   }
   struct stat status;
-  if (::fstat(fd, &status) != 0) {
+  if (os().fstat(fd, &status) != 0) {
     reason = error_text(errno);
-    ::close(fd);
+    os().close(fd);
     return false;
   }
   if (!S_ISREG(status.st_mode)) {
     reason = S_ISDIR(status.st_mode) ? error_text(EISDIR) : "it is not a regular file";
-    ::close(fd);
+    os().close(fd);
     return false;
   }
   // O_NONBLOCK means nothing to a regular file's reads: it can stay set.
   char buffer[65536];
   for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    const ssize_t got = os().read(fd, buffer, sizeof buffer);
     if (got < 0) {
       if (errno == EINTR) continue;
       reason = error_text(errno);
-      ::close(fd);
+      os().close(fd);
       return false;
     }
     if (got == 0) break;
     text.append(buffer, static_cast<std::size_t>(got));
     if (text.size() > kMaxConfigSize) {
       reason = error_text(EFBIG);
-      ::close(fd);
+      os().close(fd);
       return false;
     }
   }
-  ::close(fd);
+  os().close(fd);
   return true;
 }
 
 std::int64_t now_us() {
   struct timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);  // a vDSO call, not a system call
+  os().clock_gettime(CLOCK_REALTIME, &now);  // a vDSO call, not a system call
   return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 

@@ -1,12 +1,14 @@
-// Faults: a file size limit (SIGXFSZ at its default), EIO and short writes
-// injected at write(2), a parent that is a regular file, a directory removed
-// while writing, a symbolic link and a FIFO planted at the log path.  The
-// process survives, counts its drops, reports once, recovers, and the file
-// holds no torn record.  Runs in-process through the shipped toolkit, whose
-// write(2) calls reach the write defined here.
-#include <dlfcn.h>
+// Faults: a file size limit (SIGXFSZ at its default), EIO and short writes,
+// a writev, rename, fstat or semop that fails, injected through the
+// toolkit's seam to the operating system (os.h); a parent that is a regular
+// file, a directory removed while writing, a symbolic link and a FIFO
+// planted at the log path.  The process survives, counts its drops, reports
+// once, recovers, and the file holds no torn record.  Runs in-process
+// through the toolkit with its shipped formatters, linked statically so
+// that the test can install its Os.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ipc.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,33 +20,67 @@
 #include <string>
 
 #include "eklogger/platform/toolkit.h"
+#include "os.h"
 #include "reliability_records.h"
 
 namespace {
 
-enum class Fault { kNone, kEio, kShort };
-std::atomic<Fault> g_fault{Fault::kNone};
+enum class Fault { kNone, kEio, kShort, kTear, kWritev, kRename, kFstat, kSemop };
+
+// The real system but for the fault in effect; standard streams and the
+// test's own calls pass (the toolkit alone uses its Os).
+class FaultyOs : public gw::Os {
+ public:
+  std::atomic<Fault> fault{Fault::kNone};
+  std::atomic<int> injected{0};
+
+  ssize_t write(int fd, const void* data, std::size_t size) override {
+    if (fd > 2 && fault.load() == Fault::kEio) return fail(EIO);
+    if (fd > 2 && fault.load() == Fault::kTear && size > 1) {  // half, then no more room
+      fault.store(Fault::kEio);
+      ++injected;
+      return gw::Os::write(fd, data, size / 2);
+    }
+    if (fd > 2 && fault.load() == Fault::kShort && size > 1) {
+      ++injected;
+      return gw::Os::write(fd, data, size / 2);
+    }
+    return gw::Os::write(fd, data, size);
+  }
+  ssize_t writev(int fd, const struct iovec* parts, int count) override {
+    if (fault.load() == Fault::kWritev || fault.load() == Fault::kEio) return fail(EIO);
+    return gw::Os::writev(fd, parts, count);
+  }
+  int renameat(int from_dir, const char* from, int to_dir, const char* to) override {
+    if (fault.load() == Fault::kRename) return fail(EPERM);
+    return gw::Os::renameat(from_dir, from, to_dir, to);
+  }
+  int renameat2(int from_dir, const char* from, int to_dir, const char* to,
+                unsigned int flags) override {
+    if (fault.load() == Fault::kRename) return fail(EPERM);
+    return gw::Os::renameat2(from_dir, from, to_dir, to, flags);
+  }
+  int fstat(int fd, struct stat* status) override {
+    if (fault.load() == Fault::kFstat) return fail(EIO);
+    return gw::Os::fstat(fd, status);
+  }
+  int semtimedop(int id, struct sembuf* operations, std::size_t count,
+                 const struct timespec* timeout) override {
+    if (fault.load() == Fault::kSemop) return fail(EAGAIN);
+    return gw::Os::semtimedop(id, operations, count, timeout);
+  }
+
+ private:
+  int fail(int error) {
+    ++injected;
+    errno = error;
+    return -1;
+  }
+};
+
+FaultyOs g_os;
 
 }  // namespace
-
-// Every write of the process, the toolkit's included; standard streams pass.
-extern "C" ssize_t write(int fd, const void* data, size_t size) {
-  using WriteFunction = ssize_t (*)(int, const void*, size_t);
-  static const auto real_write = reinterpret_cast<WriteFunction>(dlsym(RTLD_NEXT, "write"));
-  if (fd > 2) {
-    switch (g_fault.load()) {
-      case Fault::kEio:
-        errno = EIO;
-        return -1;
-      case Fault::kShort:
-        if (size > 1) return real_write(fd, data, size / 2);
-        break;
-      case Fault::kNone:
-        break;
-    }
-  }
-  return real_write(fd, data, size);
-}
 
 namespace reliability {
 namespace {
@@ -54,9 +90,11 @@ class ReliabilityFaultTest : public ::testing::Test {
   void SetUp() override {
     char pattern[] = "/tmp/reliability-faults-XXXXXX";
     dir_ = ::mkdtemp(pattern);
+    gw::set_os(&g_os);
   }
   void TearDown() override {
-    g_fault.store(Fault::kNone);
+    g_os.fault.store(Fault::kNone);
+    gw::set_os(nullptr);
     if (logger_ != nullptr) GwReleaseObject(logger_);
     if (handler_ != nullptr) GwReleaseObject(handler_);
     GwCloseToolkit();
@@ -169,9 +207,9 @@ TEST_F(ReliabilityFaultTest, EioDropsCountsReportsOnceAndRecovers) {
   open_toolkit(file, 4096, 50);  // rotation on: none while writes fail
   EXPECT_EQ(log(20), 20);
   ::testing::internal::CaptureStderr();
-  g_fault.store(Fault::kEio);
+  g_os.fault.store(Fault::kEio);
   EXPECT_EQ(log(200), 0);
-  g_fault.store(Fault::kNone);
+  g_os.fault.store(Fault::kNone);
   EXPECT_EQ(log(20), 20);
   const std::string errors = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(dropped(), 200);
@@ -190,9 +228,9 @@ TEST_F(ReliabilityFaultTest, EioDropsCountsReportsOnceAndRecovers) {
 TEST_F(ReliabilityFaultTest, ShortWritesStillGiveWholeRecords) {
   const std::string file = dir_ + "/x.log";
   open_toolkit(file);
-  g_fault.store(Fault::kShort);
+  g_os.fault.store(Fault::kShort);
   EXPECT_EQ(log(100), 100);
-  g_fault.store(Fault::kNone);
+  g_os.fault.store(Fault::kNone);
   const Parsed parsed = parse_files({file});
   EXPECT_EQ(parsed.records, 100);
   EXPECT_EQ(parsed.bad_lines, 0);
@@ -264,6 +302,72 @@ TEST_F(ReliabilityFaultTest, FifoAtThePathIsRefusedWithoutHanging) {
   EXPECT_LE(::read(reader, &byte, 1), 0);
   ::close(reader);
   EXPECT_EQ(dropped(), 20);
+}
+
+TEST_F(ReliabilityFaultTest, WritevFailingAfterATornRecordDropsOneAndTheNextStartsALine) {
+  const std::string file = dir_ + "/x.log";
+  open_toolkit(file);
+  EXPECT_EQ(log(5), 5);
+  ::testing::internal::CaptureStderr();
+  g_os.fault.store(Fault::kTear);  // a record cut short: the next one needs a newline first
+  EXPECT_EQ(log(1), 0);
+  g_os.fault.store(Fault::kWritev);
+  EXPECT_EQ(log(3), 0);
+  g_os.fault.store(Fault::kNone);
+  EXPECT_EQ(log(5), 5);
+  const std::string errors = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(lines_with(errors, "Input/output error"), 1) << errors;
+  EXPECT_EQ(dropped(), 4);
+  const Parsed parsed = parse_files({file});
+  EXPECT_EQ(parsed.records, 10);
+  EXPECT_EQ(parsed.bad_lines, 1) << "the half record, on a line of its own";
+}
+
+TEST_F(ReliabilityFaultTest, RenameOrFstatFailingKeepsTheSetAndEveryRecord) {
+  const std::string file = dir_ + "/x.log";
+  open_toolkit(file, 2048, 1000);
+  EXPECT_EQ(log(100), 100);  // rotated once at least
+  ASSERT_EQ(::access((file + ".1").c_str(), F_OK), 0);
+  std::ifstream before(file + ".1");
+  const std::string rotated((std::istreambuf_iterator<char>(before)),
+                            std::istreambuf_iterator<char>());
+  for (Fault fault : {Fault::kRename, Fault::kFstat}) {
+    ::usleep(1100000);  // a failed rotation is tried again a second later
+    ::testing::internal::CaptureStderr();
+    g_os.fault.store(fault);
+    EXPECT_EQ(log(200), 200);
+    g_os.fault.store(Fault::kNone);
+    const std::string errors = ::testing::internal::GetCapturedStderr();
+    if (fault == Fault::kRename) {
+      EXPECT_EQ(lines_with(errors, "cannot rotate"), 1) << errors;
+      EXPECT_EQ(lines_with(errors, "Operation not permitted"), 1) << errors;
+    }
+    std::ifstream after(file + ".1");
+    const std::string now((std::istreambuf_iterator<char>(after)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(now == rotated) << "a rotated file changed while rotation failed";
+  }
+  EXPECT_GT(g_os.injected.load(), 0);
+  EXPECT_EQ(dropped(), 0);
+  const Parsed parsed = parse_files(rotated_set(file, 1000));
+  EXPECT_EQ(parsed.records, 500);
+  EXPECT_EQ(parsed.bad_lines, 0);
+}
+
+TEST_F(ReliabilityFaultTest, LockThatCannotBeHadWritesOnWithoutRotating) {
+  const std::string file = dir_ + "/x.log";
+  open_toolkit(file, 2048, 3);
+  const std::string program = dir_ + "/eklogger.properties";
+  GwSetObjPropInt(handler_, "MPFileSemKey", static_cast<int>(::ftok(program.c_str(), 'a')));
+  EXPECT_EQ(log(1), 1);  // opened with the semaphore
+  ::testing::internal::CaptureStderr();
+  g_os.fault.store(Fault::kSemop);
+  EXPECT_EQ(log(300), 300);
+  g_os.fault.store(Fault::kNone);
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_GT(g_os.injected.load(), 0);
+  EXPECT_EQ(::access((file + ".1").c_str(), F_OK), -1) << "rotated without the lock";
+  EXPECT_EQ(dropped(), 0);
+  EXPECT_EQ(parse_files({file}).records, 301);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "diagnostics.h"
 #include "journal/journal_entry.h"
+#include "os.h"
 #include "syslog/rfc5424.h"
 #include "syslog/syslog_sink.h"
 
@@ -32,14 +33,14 @@ std::atomic<pid_t> cached_process_id{0};
 thread_local pid_t cached_thread_id = 0;
 
 void refresh_identifiers_in_child() {
-  cached_process_id.store(::getpid(), std::memory_order_relaxed);
+  cached_process_id.store(os().getpid(), std::memory_order_relaxed);
   cached_thread_id = 0;
 }
 
 pid_t process_id() {
   pid_t pid = cached_process_id.load(std::memory_order_relaxed);
   if (pid == 0) {
-    pid = ::getpid();
+    pid = os().getpid();
     cached_process_id.store(pid, std::memory_order_relaxed);
   }
   return pid;
@@ -93,7 +94,7 @@ JournalSink::JournalSink(std::string owner, JournalSettings settings)
   const std::size_t length = std::min(settings_.socket_path.size(), sizeof address_.sun_path - 1);
   std::memcpy(address_.sun_path, settings_.socket_path.data(), length);
   address_size_ = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length + 1);
-  fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  fd_ = os().socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd_ < 0) {
     report(owner_ + ": cannot make a socket: " + error_text(errno) + ": records are dropped");
     return;
@@ -103,13 +104,13 @@ JournalSink::JournalSink(std::string owner, JournalSettings settings)
 }
 
 JournalSink::~JournalSink() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) os().close(fd_);
 }
 
 bool JournalSink::write(std::string_view text, const char*) {
   Record record;
   struct timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
+  os().clock_gettime(CLOCK_REALTIME, &now);
   record.time_us = static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
   record.level = 4000;
   record.text = text;
@@ -144,7 +145,7 @@ bool JournalSink::send_entry(const std::string& entry) {
   message.msg_iovlen = 1;
   int error = 0;
   for (;;) {
-    if (::sendmsg(fd_, &message, MSG_DONTWAIT | MSG_NOSIGNAL) >= 0) break;
+    if (os().sendmsg(fd_, &message, MSG_DONTWAIT | MSG_NOSIGNAL) >= 0) break;
     error = errno;
     if (error == EINTR) continue;
     break;
@@ -169,7 +170,7 @@ bool JournalSink::send_as_memfd(const std::string& entry, int& error) {
     return false;
   }
   bool sent = write_all(file, entry.data(), entry.size()) &&
-              ::fcntl(file, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) ==
+              os().fcntl(file, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) ==
                   0;
   if (sent) {
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
@@ -185,12 +186,12 @@ bool JournalSink::send_as_memfd(const std::string& entry, int& error) {
     std::memcpy(CMSG_DATA(header), &file, sizeof(int));
     ssize_t result;
     do {
-      result = ::sendmsg(fd_, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+      result = os().sendmsg(fd_, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
     } while (result < 0 && errno == EINTR);
     sent = result >= 0;
   }
   if (!sent) error = errno;
-  ::close(file);
+  os().close(file);
   return sent;
 }
 

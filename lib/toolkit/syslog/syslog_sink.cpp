@@ -14,6 +14,7 @@
 
 #include "diagnostics.h"
 #include "fork_handlers.h"
+#include "os.h"
 #include "syslog/rfc5424.h"
 
 namespace gw {
@@ -28,14 +29,14 @@ std::atomic<pid_t> cached_process_id{0};
 thread_local pid_t cached_thread_id = 0;
 
 void refresh_identifiers_in_child() {
-  cached_process_id.store(::getpid(), std::memory_order_relaxed);
+  cached_process_id.store(os().getpid(), std::memory_order_relaxed);
   cached_thread_id = 0;
 }
 
 pid_t process_id() {
   pid_t pid = cached_process_id.load(std::memory_order_relaxed);
   if (pid == 0) {
-    pid = ::getpid();
+    pid = os().getpid();
     cached_process_id.store(pid, std::memory_order_relaxed);
   }
   return pid;
@@ -48,7 +49,7 @@ pid_t thread_id() {
 
 std::int64_t monotonic_ms() {
   struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);  // a vDSO call, not a system call
+  os().clock_gettime(CLOCK_MONOTONIC, &now);  // a vDSO call, not a system call
   return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
@@ -140,7 +141,7 @@ SyslogSink::SyslogSink(std::string owner, SyslogSettings settings)
   hold_across_fork(connect_mutex_);  // else a child could never connect again
   char name[HOST_NAME_MAX + 1] = {};
   if (::gethostname(name, sizeof name - 1) == 0) hostname_ = name;
-  fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  fd_ = os().socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd_ < 0) {
     report(owner_ + ": cannot make a socket: " + error_text(errno) + ": records are dropped");
   }
@@ -148,13 +149,13 @@ SyslogSink::SyslogSink(std::string owner, SyslogSettings settings)
 
 SyslogSink::~SyslogSink() {
   withdraw_from_fork(connect_mutex_);
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) os().close(fd_);
 }
 
 bool SyslogSink::write(std::string_view text, const char* header) {
   Record record;
   struct timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
+  os().clock_gettime(CLOCK_REALTIME, &now);
   record.time_us = static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
   record.level = 4000;
   record.text = text;
@@ -187,7 +188,7 @@ bool SyslogSink::send_datagram(const std::string& datagram) {
     return false;
   }
   for (int attempt = 0;; ++attempt) {
-    const ssize_t sent = ::send(fd_, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    const ssize_t sent = os().send(fd_, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     if (sent >= 0) break;
     const int error = errno;
     if (error == EINTR) continue;
@@ -219,7 +220,7 @@ bool SyslogSink::reconnect_if_due() {
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, settings_.socket_path.data(),
               std::min(settings_.socket_path.size(), sizeof address.sun_path - 1));
-  if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  if (os().connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     connect_error_.store(errno, std::memory_order_relaxed);
     return false;
   }
