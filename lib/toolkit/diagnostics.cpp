@@ -17,7 +17,7 @@ void report_line(std::string_view text) {
   const char* data = line.data();
   std::size_t left = line.size();
   while (left > 0) {
-    const ssize_t done = os().write(STDERR_FILENO, data, left);
+    const ssize_t done = os_write(STDERR_FILENO, data, left);
     if (done < 0) {
       if (errno == EINTR) continue;
       return;  // nowhere left to report to

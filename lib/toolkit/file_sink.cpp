@@ -40,9 +40,9 @@ int writer_slot() {
   return slot;
 }
 
-std::int64_t coarse_ms() {
+inline __attribute__((always_inline)) std::int64_t coarse_ms() {
   struct timespec now;
-  os().clock_gettime(CLOCK_MONOTONIC_COARSE, &now);  // a vDSO call, not a system call
+  os_clock_gettime(CLOCK_MONOTONIC_COARSE, &now);  // a vDSO call, not a system call
   return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
@@ -158,8 +158,8 @@ bool FileSink::write_framed(std::string_view record, const char* header, const c
                              {const_cast<char*>(record.data()), record.size()}};
     ssize_t done;
     do {
-      done = lead != 0 ? os().writev(file->fd, parts, 2)
-                       : os().write(file->fd, record.data(), record.size());
+      done = lead != 0 ? os_writev(file->fd, parts, 2)
+                       : os_write(file->fd, record.data(), record.size());
     } while (done < 0 && errno == EINTR);
     bool ok = done >= 0 && static_cast<std::size_t>(done) == record.size() + lead;
     int error = done < 0 ? errno : 0;

@@ -40,7 +40,7 @@ void sleep_ms(long ms) {
 
 std::int64_t monotonic_ms() {
   struct timespec now;
-  os().clock_gettime(CLOCK_MONOTONIC, &now);
+  os_clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 

@@ -21,7 +21,7 @@ class ConsoleSink final : public Sink {
 
 bool write_all(int fd, const char* data, std::size_t size) {
   while (size > 0) {
-    const ssize_t done = os().write(fd, data, size);
+    const ssize_t done = os_write(fd, data, size);
     if (done < 0) {
       if (errno == EINTR) continue;
       return false;

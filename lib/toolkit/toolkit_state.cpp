@@ -128,7 +128,7 @@ bool read_file(const char* path, std::string& text, std::string& reason) {
 
 std::int64_t now_us() {
   struct timespec now;
-  os().clock_gettime(CLOCK_REALTIME, &now);  // a vDSO call, not a system call
+  os_clock_gettime(CLOCK_REALTIME, &now);  // a vDSO call, not a system call
   return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 

@@ -110,7 +110,7 @@ JournalSink::~JournalSink() {
 bool JournalSink::write(std::string_view text, const char*) {
   Record record;
   struct timespec now;
-  os().clock_gettime(CLOCK_REALTIME, &now);
+  os_clock_gettime(CLOCK_REALTIME, &now);
   record.time_us = static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
   record.level = 4000;
   record.text = text;

@@ -49,7 +49,7 @@ pid_t thread_id() {
 
 std::int64_t monotonic_ms() {
   struct timespec now;
-  os().clock_gettime(CLOCK_MONOTONIC, &now);  // a vDSO call, not a system call
+  os_clock_gettime(CLOCK_MONOTONIC, &now);  // a vDSO call, not a system call
   return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
@@ -155,7 +155,7 @@ SyslogSink::~SyslogSink() {
 bool SyslogSink::write(std::string_view text, const char* header) {
   Record record;
   struct timespec now;
-  os().clock_gettime(CLOCK_REALTIME, &now);
+  os_clock_gettime(CLOCK_REALTIME, &now);
   record.time_us = static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
   record.level = 4000;
   record.text = text;
