@@ -12,10 +12,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "clock.h"
 #include "diagnostics.h"
 #include "epoch.h"
 #include "file_trust.h"
 #include "fork_handlers.h"
+#include "identifiers.h"
 #include "os.h"
 #include "process_lock.h"
 #include "shared_file_state.h"
@@ -36,14 +38,8 @@ constexpr int kOpenFlags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONB
 // the slot it began in.)
 int writer_slot() {
   static thread_local int slot = -1;
-  if (slot < 0) slot = static_cast<int>(::syscall(SYS_gettid) % kWriterSlots);
+  if (slot < 0) slot = static_cast<int>(thread_id() % kWriterSlots);
   return slot;
-}
-
-inline __attribute__((always_inline)) std::int64_t coarse_ms() {
-  struct timespec now;
-  os_clock_gettime(CLOCK_MONOTONIC_COARSE, &now);  // a vDSO call, not a system call
-  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 std::size_t text_length(const char* text) { return text == nullptr ? 0 : std::strlen(text); }
@@ -105,7 +101,7 @@ bool FileSink::write_framed(std::string_view record, const char* header, const c
     trailer_.store(trailer);
     reserve_.store(static_cast<std::int64_t>(text_length(trailer)));
   }
-  const std::int64_t now = coarse_ms();
+  const std::int64_t now = coarse_monotonic_ms();
   if (file_.load(std::memory_order_acquire) == nullptr) {
     if (!ensure_open(now)) return false;
   } else if (now >= next_check_ms_.load(std::memory_order_relaxed)) {
@@ -117,7 +113,7 @@ bool FileSink::write_framed(std::string_view record, const char* header, const c
   // Each turn that does not write is a change of file seen (a rotation,
   // another process's reopening); under churn a record may meet several.
   for (int attempt = 1;; ++attempt) {
-    if (attempt % 16 == 0 && coarse_ms() - now >= 2000) break;
+    if (attempt % 16 == 0 && coarse_monotonic_ms() - now >= 2000) break;
     const std::uint64_t generation = shared->generation.load();
     if (generation != generation_.load(std::memory_order_acquire)) {
       std::lock_guard<std::mutex> hold(mutex_);

@@ -16,6 +16,7 @@
 #include <new>
 #include <vector>
 
+#include "clock.h"
 #include "diagnostics.h"
 #include "file_trust.h"
 #include "os.h"
@@ -36,12 +37,6 @@ void sleep_ms(long ms) {
   struct timespec pause = {ms / 1000, (ms % 1000) * 1000000L};
   while (os().nanosleep(&pause, &pause) != 0 && errno == EINTR) {
   }
-}
-
-std::int64_t monotonic_ms() {
-  struct timespec now;
-  os_clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 // semtimedop until deadline (monotonic ms), retried on EINTR.

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "clock.h"
 #include "diagnostics.h"
 #include "epoch.h"
 #include "fork_handlers.h"
@@ -124,12 +125,6 @@ bool read_file(const char* path, std::string& text, std::string& reason) {
   }
   os().close(fd);
   return true;
-}
-
-std::int64_t now_us() {
-  struct timespec now;
-  os_clock_gettime(CLOCK_REALTIME, &now);  // a vDSO call, not a system call
-  return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
 }  // namespace
@@ -396,7 +391,7 @@ int Toolkit::log(std::uintptr_t handle, Record& record, bool level_test) {
   const LoggerView& view = world.views[logger->index]->logger;
   if (view.level == kLevelOff || (level_test && record.level < view.level)) return 0;
 
-  record.time_us = now_us();
+  record.time_us = realtime_us();
   record.logger = logger->name;
   const PropMap& props = *logger->props.load();
   record.product = props.product != nullptr ? *props.product : view.product;

@@ -12,7 +12,9 @@
 #include <cstring>
 #include <mutex>
 
+#include "clock.h"
 #include "diagnostics.h"
+#include "identifiers.h"
 #include "journal/journal_entry.h"
 #include "os.h"
 #include "syslog/rfc5424.h"
@@ -26,30 +28,6 @@ constexpr std::size_t kKeptEntryCapacity = 64 * 1024;
 // What the socket's send buffer is raised to, so that most long entries
 // still go in one datagram (the kernel caps it at net.core.wmem_max).
 constexpr int kSendBufferSize = 8 * 1024 * 1024;
-
-// The process and thread identifiers, asked of the kernel once (per thread)
-// rather than per record.  A forked child refreshes both in the child.
-std::atomic<pid_t> cached_process_id{0};
-thread_local pid_t cached_thread_id = 0;
-
-void refresh_identifiers_in_child() {
-  cached_process_id.store(os().getpid(), std::memory_order_relaxed);
-  cached_thread_id = 0;
-}
-
-pid_t process_id() {
-  pid_t pid = cached_process_id.load(std::memory_order_relaxed);
-  if (pid == 0) {
-    pid = os().getpid();
-    cached_process_id.store(pid, std::memory_order_relaxed);
-  }
-  return pid;
-}
-
-pid_t thread_id() {
-  if (cached_thread_id == 0) cached_thread_id = ::gettid();
-  return cached_thread_id;
-}
 
 // The journal is not there: nothing at the path, or nobody bound to it.
 bool journal_away(int error) {
@@ -87,9 +65,6 @@ const RecordFormatter* journal_message_formatter() {
 
 JournalSink::JournalSink(std::string owner, JournalSettings settings)
     : owner_(std::move(owner)), settings_(std::move(settings)) {
-  static std::once_flag fork_handler;
-  std::call_once(fork_handler,
-                 [] { pthread_atfork(nullptr, nullptr, refresh_identifiers_in_child); });
   address_.sun_family = AF_UNIX;
   const std::size_t length = std::min(settings_.socket_path.size(), sizeof address_.sun_path - 1);
   std::memcpy(address_.sun_path, settings_.socket_path.data(), length);
@@ -109,9 +84,7 @@ JournalSink::~JournalSink() {
 
 bool JournalSink::write(std::string_view text, const char*) {
   Record record;
-  struct timespec now;
-  os_clock_gettime(CLOCK_REALTIME, &now);
-  record.time_us = static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+  record.time_us = realtime_us();
   record.level = 4000;
   record.text = text;
   return write_record(record, text, nullptr, nullptr);

@@ -12,8 +12,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "clock.h"
 #include "diagnostics.h"
 #include "fork_handlers.h"
+#include "identifiers.h"
 #include "os.h"
 #include "syslog/rfc5424.h"
 
@@ -22,36 +24,6 @@ namespace gw {
 namespace {
 
 constexpr std::size_t kKeptDatagramCapacity = kSyslogMaxMessageSize + 1024;
-
-// The process and thread identifiers, asked of the kernel once (per thread)
-// rather than per record.  A forked child refreshes both in the child.
-std::atomic<pid_t> cached_process_id{0};
-thread_local pid_t cached_thread_id = 0;
-
-void refresh_identifiers_in_child() {
-  cached_process_id.store(os().getpid(), std::memory_order_relaxed);
-  cached_thread_id = 0;
-}
-
-pid_t process_id() {
-  pid_t pid = cached_process_id.load(std::memory_order_relaxed);
-  if (pid == 0) {
-    pid = os().getpid();
-    cached_process_id.store(pid, std::memory_order_relaxed);
-  }
-  return pid;
-}
-
-pid_t thread_id() {
-  if (cached_thread_id == 0) cached_thread_id = ::gettid();
-  return cached_thread_id;
-}
-
-std::int64_t monotonic_ms() {
-  struct timespec now;
-  os_clock_gettime(CLOCK_MONOTONIC, &now);  // a vDSO call, not a system call
-  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 bool all_digits(std::string_view text) {
   if (text.empty()) return false;
@@ -135,9 +107,6 @@ std::string_view undecorated_product(std::string_view product) {
 
 SyslogSink::SyslogSink(std::string owner, SyslogSettings settings)
     : owner_(std::move(owner)), settings_(std::move(settings)) {
-  static std::once_flag fork_handler;
-  std::call_once(fork_handler,
-                 [] { pthread_atfork(nullptr, nullptr, refresh_identifiers_in_child); });
   hold_across_fork(connect_mutex_);  // else a child could never connect again
   char name[HOST_NAME_MAX + 1] = {};
   if (::gethostname(name, sizeof name - 1) == 0) hostname_ = name;
@@ -154,9 +123,7 @@ SyslogSink::~SyslogSink() {
 
 bool SyslogSink::write(std::string_view text, const char* header) {
   Record record;
-  struct timespec now;
-  os_clock_gettime(CLOCK_REALTIME, &now);
-  record.time_us = static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+  record.time_us = realtime_us();
   record.level = 4000;
   record.text = text;
   return write_record(record, text, header, nullptr);
