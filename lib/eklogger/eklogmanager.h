@@ -49,7 +49,11 @@ class EKLOGGER_EXPORT EkLogManager : public LogManager {
   Logger* get_logger(const std::string& group_name, const std::string& logger_name,
                      const std::string& logger_class) override;
 
-  // The catalog directory becomes dir/../catfiles.
+  // The catalog directory becomes dir/../catfiles.  initialize passes the
+  // program directory, so by default a program reads the catalogs its
+  // product ships beside bin/.  For the installed catalogs pass their
+  // directory (EKLOGGER_CATALOG_DIR of the CMake package, pkg-config's
+  // catalogdir): it is named catfiles, so dir/../catfiles is itself.
   void set_catfiles_location(const std::string& dir);
 
   std::int32_t get_prod_port() const { return prod_port; }
