@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <string>
 
@@ -44,6 +45,15 @@ std::optional<int> parse_level(std::string_view text) {
     return std::nullopt;
   }
   return static_cast<int>(value);
+}
+
+std::string_view level_name(int level, char (&buffer)[12]) {
+  for (const NamedLevel& named : kNamedLevels) {
+    if (named.value == level && level != kLevelOff && level != kLevelAll) return named.name;
+  }
+  // "-2147483648" is the longest: 11 characters.
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, level);
+  return std::string_view(buffer, static_cast<std::size_t>(result.ptr - buffer));
 }
 
 }  // namespace gw

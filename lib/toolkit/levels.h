@@ -23,6 +23,11 @@ constexpr int kLevelAll = 0;
 // number that fits an int; nullopt for anything else.
 std::optional<int> parse_level(std::string_view text);
 
+// The name of a level number: "SEVERE", "WARNING", "INFO", "FINE",
+// "FINER", "FINEST", or the number itself for any other value (written
+// into buffer, which needs 12 bytes).
+std::string_view level_name(int level, char (&buffer)[12]);
+
 constexpr bool level_passes(int threshold, int level) {
   return threshold != kLevelOff && level >= threshold;
 }

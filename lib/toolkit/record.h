@@ -35,11 +35,6 @@ struct Record {
   std::string_view text;
 };
 
-// The name of a level number: "SEVERE", "WARNING", "INFO", "FINE",
-// "FINER", "FINEST", or the number itself for any other value (written
-// into buffer, which needs 12 bytes).
-std::string_view level_name(int level, char (&buffer)[12]);
-
 }  // namespace gw
 
 #endif  // EKLOGGER_TOOLKIT_RECORD_H_

@@ -1,5 +1,6 @@
 // The formatter factory, level names, and records at their worst expansion.
 #include "formatter.h"
+#include "levels.h"
 
 #include <gtest/gtest.h>
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "formatter_classes.h"
+#include "levels.h"
 #include "local_time.h"
 #include "text_escape.h"
 

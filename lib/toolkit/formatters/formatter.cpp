@@ -1,7 +1,5 @@
 #include "formatter.h"
 
-#include <charconv>
-
 #include "formatter_classes.h"
 
 namespace gw {
@@ -12,28 +10,6 @@ std::unique_ptr<RecordFormatter> make_record_formatter(std::string_view class_na
   if (class_name == "gw_jsonformatter") return make_json_formatter();
   if (class_name == kSyslogMessageFormat) return make_basic_message_formatter();
   return nullptr;
-}
-
-std::string_view level_name(int level, char (&buffer)[12]) {
-  switch (level) {
-    case 6000:
-      return "SEVERE";
-    case 5000:
-      return "WARNING";
-    case 4000:
-      return "INFO";
-    case 3000:
-      return "FINE";
-    case 2000:
-      return "FINER";
-    case 1000:
-      return "FINEST";
-    default:
-      break;
-  }
-  // "-2147483648" is the longest: 11 characters.
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, level);
-  return std::string_view(buffer, static_cast<std::size_t>(result.ptr - buffer));
 }
 
 }  // namespace gw

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "levels.h"
 #include "syslog/rfc5424.h"
 
 namespace gw {
@@ -17,27 +18,6 @@ void append_number_field(std::string_view name, std::int64_t value, std::string&
 
 void append_text_field(std::string_view name, std::string_view value, std::string& out) {
   if (!value.empty()) append_journal_field(name, value, out);
-}
-
-std::string_view level_text(int level, char (&buffer)[12]) {
-  switch (level) {
-    case 6000:
-      return "SEVERE";
-    case 5000:
-      return "WARNING";
-    case 4000:
-      return "INFO";
-    case 3000:
-      return "FINE";
-    case 2000:
-      return "FINER";
-    case 1000:
-      return "FINEST";
-    default: {
-      const auto result = std::to_chars(buffer, buffer + sizeof buffer, level);
-      return std::string_view(buffer, static_cast<std::size_t>(result.ptr - buffer));
-    }
-  }
 }
 
 }  // namespace
@@ -65,7 +45,7 @@ void build_journal_entry(const Record& record, const JournalIdentity& identity,
   append_text_field("SYSLOG_IDENTIFIER", identity.identifier, out);
   if (identity.facility >= 0) append_number_field("SYSLOG_FACILITY", identity.facility, out);
   char level_buffer[12];
-  append_journal_field("EKLOGGER_LEVEL", level_text(record.level, level_buffer), out);
+  append_journal_field("EKLOGGER_LEVEL", level_name(record.level, level_buffer), out);
   append_text_field("EKLOGGER_LOGGER", record.logger, out);
   append_text_field("EKLOGGER_COMPONENT", record.component, out);
   switch (record.kind) {

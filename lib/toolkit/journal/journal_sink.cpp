@@ -15,6 +15,7 @@
 #include "clock.h"
 #include "diagnostics.h"
 #include "identifiers.h"
+#include "levels.h"
 #include "journal/journal_entry.h"
 #include "os.h"
 #include "syslog/rfc5424.h"
@@ -85,7 +86,7 @@ JournalSink::~JournalSink() {
 bool JournalSink::write(std::string_view text, const char*) {
   Record record;
   record.time_us = realtime_us();
-  record.level = 4000;
+  record.level = kLevelInfo;
   record.text = text;
   return write_record(record, text, nullptr, nullptr);
 }

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <utility>
 
+#include "levels.h"
+
 namespace gw {
 
 namespace {
@@ -153,33 +155,6 @@ void append_timestamp(std::int64_t time_us, std::string& out) {
   out += fraction;
 }
 
-// The level's name, or its number for a level that has none.  (The
-// formatters' level_name is not part of the toolkit's core.)
-void append_level(int level, std::string& out) {
-  switch (level) {
-    case 6000:
-      out += "SEVERE";
-      return;
-    case 5000:
-      out += "WARNING";
-      return;
-    case 4000:
-      out += "INFO";
-      return;
-    case 3000:
-      out += "FINE";
-      return;
-    case 2000:
-      out += "FINER";
-      return;
-    case 1000:
-      out += "FINEST";
-      return;
-    default:
-      append_number(level, out);
-  }
-}
-
 void append_msgid(const Record& record, std::string& out) {
   std::string id;
   switch (record.kind) {
@@ -193,7 +168,10 @@ void append_msgid(const Record& record, std::string& out) {
     case RecordKind::kTrace:
       // FINE, FINER and FINEST share the debug severity: the identifier
       // keeps them apart.
-      append_level(record.level, id);
+      {
+        char buffer[12];
+        id += level_name(record.level, buffer);
+      }
       break;
     case RecordKind::kText:
       break;
@@ -228,9 +206,9 @@ void append_structured_data(const Record& record, const SyslogHeader& header, st
 }  // namespace
 
 int syslog_severity(int level) {
-  if (level >= 6000) return 3;
-  if (level >= 5000) return 4;
-  if (level >= 4000) return 6;
+  if (level >= kLevelSevere) return 3;
+  if (level >= kLevelWarning) return 4;
+  if (level >= kLevelInfo) return 6;
   return 7;
 }
 

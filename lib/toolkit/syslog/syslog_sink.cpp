@@ -16,6 +16,7 @@
 #include "diagnostics.h"
 #include "fork_handlers.h"
 #include "identifiers.h"
+#include "levels.h"
 #include "os.h"
 #include "syslog/rfc5424.h"
 
@@ -124,7 +125,7 @@ SyslogSink::~SyslogSink() {
 bool SyslogSink::write(std::string_view text, const char* header) {
   Record record;
   record.time_us = realtime_us();
-  record.level = 4000;
+  record.level = kLevelInfo;
   record.text = text;
   return write_record(record, text, header, nullptr);
 }
