@@ -38,6 +38,8 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA
     ${CMAKE_CURRENT_LIST_DIR}/debian/triggers ${CMAKE_CURRENT_LIST_DIR}/debian/postinst
     ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
+# With the modes Debian wants (0644, scripts 0755), whatever the checkout's umask.
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
     "catalogued message and trace logging for server processes
 libeklogger writes catalogued messages (looked up in the user's language)
