@@ -12,7 +12,7 @@ namespace gw {
 namespace {
 
 struct NamedLevel {
-  const char* name;
+  std::string_view name;  // from a literal: NUL-terminated
   int value;
 };
 
@@ -36,7 +36,7 @@ std::optional<int> parse_level(std::string_view text) {
   if (text.empty() || text.size() > 16) return std::nullopt;
   const std::string copy(text);
   for (const NamedLevel& level : kNamedLevels) {
-    if (strcasecmp(copy.c_str(), level.name) == 0) return level.value;
+    if (strcasecmp(copy.c_str(), level.name.data()) == 0) return level.value;
   }
   char* end = nullptr;
   errno = 0;
@@ -48,8 +48,24 @@ std::optional<int> parse_level(std::string_view text) {
 }
 
 std::string_view level_name(int level, char (&buffer)[12]) {
-  for (const NamedLevel& named : kNamedLevels) {
-    if (named.value == level && level != kLevelOff && level != kLevelAll) return named.name;
+  // Every record asks: a switch, not a search, into the one table.
+  static_assert(kNamedLevels[1].value == kLevelSevere && kNamedLevels[6].value == kLevelFinest,
+                "the named levels' order");
+  switch (level) {
+    case kLevelSevere:
+      return kNamedLevels[1].name;
+    case kLevelWarning:
+      return kNamedLevels[2].name;
+    case kLevelInfo:
+      return kNamedLevels[3].name;
+    case kLevelFine:
+      return kNamedLevels[4].name;
+    case kLevelFiner:
+      return kNamedLevels[5].name;
+    case kLevelFinest:
+      return kNamedLevels[6].name;
+    default:
+      break;
   }
   // "-2147483648" is the longest: 11 characters.
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, level);

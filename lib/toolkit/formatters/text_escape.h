@@ -16,20 +16,12 @@
 #include <string_view>
 
 #include "record.h"
+#include "utf8.h"
 
 namespace gw::formatting {
 
-// One step of UTF-8 decoding at the start of bytes (not empty).  A valid
-// sequence gives its length and code point; anything else gives the length
-// of its maximal ill-formed subpart (overlong forms, surrogates, code points
-// above U+10FFFF, stray continuation bytes, a sequence cut short), which is
-// what one replacement character stands for.
-struct Utf8Step {
-  std::size_t length;
-  bool valid;
-  char32_t code_point;  // meaningful only when valid
-};
-Utf8Step decode_utf8(std::string_view bytes);
+using gw::decode_utf8;
+using gw::Utf8Step;
 
 // Room for one record at the end of the caller's string, sized once for the
 // record's worst case so the fields are written through a plain pointer

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "levels.h"
+#include "utf8.h"
 
 namespace gw {
 
@@ -18,36 +19,6 @@ constexpr std::size_t kHostnameLimit = 255;
 constexpr std::size_t kAppNameLimit = 48;
 constexpr std::size_t kMsgIdLimit = 32;
 constexpr std::size_t kParamValueLimit = 256;
-
-// Length of the valid UTF-8 sequence at text[0], or 0 when it is not one
-// (overlong forms, surrogates and values past U+10FFFF are not valid).
-std::size_t utf8_sequence_length(std::string_view text) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return 1;
-  std::size_t length;
-  unsigned int minimum;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2;
-    minimum = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3;
-    minimum = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4;
-    minimum = 0x10000;
-  } else {
-    return 0;
-  }
-  if (text.size() < length) return 0;
-  unsigned int code = lead & (0x7F >> length);
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(i) & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (byte(i) & 0x3F);
-  }
-  if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return length;
-}
 
 void append_hex_escape(unsigned char byte, std::string& out) {
   static const char kDigits[] = "0123456789abcdef";
@@ -64,7 +35,8 @@ bool append_clean(std::string_view text, std::string_view escaped, std::size_t l
   std::size_t i = 0;
   while (i < text.size()) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
-    std::size_t length = utf8_sequence_length(text.substr(i));
+    const Utf8Step step = decode_utf8(text.substr(i));
+    std::size_t length = step.valid ? step.length : 0;
     const std::size_t before = out.size();
     if (length == 0 || c < 0x20 || c == 0x7F) {
       append_hex_escape(c, out);
