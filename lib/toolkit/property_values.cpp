@@ -7,21 +7,6 @@
 
 namespace gw {
 
-const std::string* find_prop(const PropMap& props, std::string_view property) {
-  const auto found = props.find(property);
-  return found == props.end() ? nullptr : &found->second;
-}
-
-std::optional<std::string_view> effective_value(const Object& object, const PropMap& props,
-                                                const ConfigFile& config,
-                                                std::string_view property) {
-  if (const std::string* value = find_prop(props, property)) return std::string_view(*value);
-  if (const ConfigFile::Entry* entry = config.lookup(object.name, property)) {
-    return std::string_view(entry->value);
-  }
-  return std::nullopt;
-}
-
 std::vector<std::string_view> split_names(std::string_view text) {
   std::vector<std::string_view> names;
   std::size_t start = 0;

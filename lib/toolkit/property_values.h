@@ -26,13 +26,23 @@ namespace gw {
 constexpr unsigned long long kMostRotatedFiles = 10000;
 constexpr unsigned long long kMostFileLimit = 1ULL << 50;
 
-// The object's run-time value of property, or null.
-const std::string* find_prop(const PropMap& props, std::string_view property);
+// The object's run-time value of property, or null.  (Inline, as the
+// next: a decorated trace record reads a property.)
+inline const std::string* find_prop(const PropMap& props, std::string_view property) {
+  const auto found = props.find(property);
+  return found == props.end() ? nullptr : &found->second;
+}
 
 // The run-time value, else the configured (own or inherited) one.
-std::optional<std::string_view> effective_value(const Object& object, const PropMap& props,
+inline std::optional<std::string_view> effective_value(const Object& object, const PropMap& props,
                                                 const ConfigFile& config,
-                                                std::string_view property);
+                                                std::string_view property) {
+  if (const std::string* value = find_prop(props, property)) return std::string_view(*value);
+  if (const ConfigFile::Entry* entry = config.lookup(object.name, property)) {
+    return std::string_view(entry->value);
+  }
+  return std::nullopt;
+}
 
 // The run-time value of property when parse takes it, else the configured
 // (own or inherited) one when parse takes that: a wrong run-time value is
