@@ -24,8 +24,8 @@ class EklogFilterTest : public ::testing::Test {
   static void SetUpTestSuite() {
     scratch_ = new eklog_test::Scratch;
     eklog_test::write_mixed_properties(*scratch_, 0, 0);
-    const int first = eklog_test::start_mixed_writer(*scratch_, reliability::scaled(2000));
-    const int second = eklog_test::start_mixed_writer(*scratch_, reliability::scaled(2000));
+    const int first = eklog_test::start_mixed_writer(*scratch_, 2000);
+    const int second = eklog_test::start_mixed_writer(*scratch_, 2000);
     ASSERT_EQ(eklog_test::wait_for(first), 0);
     ASSERT_EQ(eklog_test::wait_for(second), 0);
   }
