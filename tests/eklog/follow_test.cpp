@@ -137,7 +137,10 @@ TEST(EklogFollowTest, FollowsCopytruncateFromTheFilesNewStart) {
 
 class Terminal {
  public:
-  Terminal() : socket_("eklog-test-" + std::to_string(::getpid())) {}
+  // A server of its own each: one that is still going away after
+  // kill-server must not be met by the next terminal's new-session.
+  Terminal()
+      : socket_("eklog-test-" + std::to_string(::getpid()) + "-" + std::to_string(next_++)) {}
   ~Terminal() { shell("tmux -L " + socket_ + " kill-server"); }
   bool start(const std::string& command) {
     return shell("tmux -L " + socket_ + " -f /dev/null new-session -d -x 180 -y 40 " +
@@ -157,6 +160,7 @@ class Terminal {
   }
 
  private:
+  static inline int next_ = 0;
   std::string socket_;
 };
 
