@@ -83,18 +83,18 @@ bool Filter::accepts(const RecordView& record) const {
   if (!options_.catalogs.empty() &&
       (record.origin != Origin::kMessage || !glob_any(options_.catalogs, record.catalog)))
     return false;
-  if (!options_.loggers.empty() && (!record.has_logger || !glob_any(options_.loggers, record.logger)))
+  if (!options_.loggers.empty() &&
+      (!record.has_logger || !glob_any(options_.loggers, record.logger)))
     return false;
   if (!glob_any(options_.components, record.component) ||
       !glob_any(options_.products, record.product))
     return false;
   if (pattern_) {
     const auto subject = reinterpret_cast<PCRE2_SPTR>(record.text.data());
-    const int matched =
-        pattern_->jit ? pcre2_jit_match(pattern_->code, subject, record.text.size(), 0, 0,
-                                        pattern_->match, nullptr)
-                      : pcre2_match(pattern_->code, subject, record.text.size(), 0, 0,
-                                    pattern_->match, nullptr);
+    const int matched = pattern_->jit ? pcre2_jit_match(pattern_->code, subject, record.text.size(),
+                                                        0, 0, pattern_->match, nullptr)
+                                      : pcre2_match(pattern_->code, subject, record.text.size(), 0,
+                                                    0, pattern_->match, nullptr);
     if (matched < 0) return false;
   }
   return true;
@@ -106,7 +106,8 @@ bool read_number(const std::string& text, std::size_t& at, std::size_t max_digit
                  std::int64_t& value, std::size_t min_digits = 1) {
   const std::size_t start = at;
   value = 0;
-  while (at < text.size() && at - start < max_digits && std::isdigit(static_cast<unsigned char>(text[at])))
+  while (at < text.size() && at - start < max_digits &&
+         std::isdigit(static_cast<unsigned char>(text[at])))
     value = value * 10 + (text[at++] - '0');
   return at - start >= min_digits;
 }
@@ -130,14 +131,22 @@ bool parse_relative(const std::string& text, std::int64_t now_us, std::int64_t& 
   if (unit.size() > 1 && unit.back() == 's' && unit != "s" && unit != "us" && unit != "ms")
     unit.pop_back();  // plurals: mins, hours, days
   std::int64_t scale;
-  if (unit == "us" || unit == "usec") scale = 1;
-  else if (unit == "ms" || unit == "msec") scale = 1000;
-  else if (unit.empty() || unit == "s" || unit == "sec" || unit == "second") scale = 1000000;
-  else if (unit == "m" || unit == "min" || unit == "minute") scale = 60000000LL;
-  else if (unit == "h" || unit == "hour") scale = 3600000000LL;
-  else if (unit == "d" || unit == "day") scale = 86400000000LL;
-  else if (unit == "w" || unit == "week") scale = 604800000000LL;
-  else return false;
+  if (unit == "us" || unit == "usec")
+    scale = 1;
+  else if (unit == "ms" || unit == "msec")
+    scale = 1000;
+  else if (unit.empty() || unit == "s" || unit == "sec" || unit == "second")
+    scale = 1000000;
+  else if (unit == "m" || unit == "min" || unit == "minute")
+    scale = 60000000LL;
+  else if (unit == "h" || unit == "hour")
+    scale = 3600000000LL;
+  else if (unit == "d" || unit == "day")
+    scale = 86400000000LL;
+  else if (unit == "w" || unit == "week")
+    scale = 604800000000LL;
+  else
+    return false;
   const std::int64_t offset = amount * scale;
   time_us = text[0] == '-' ? now_us - offset : now_us + offset;
   return true;

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <simdjson.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -11,7 +12,6 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <simdjson.h>
 #include <utility>
 
 namespace eklog {
@@ -86,8 +86,10 @@ std::int64_t now_us() {
 }
 
 LineFile::~LineFile() {
-  if (gz_ != nullptr) gzclose(gz_);
-  else if (fd_ >= 0) ::close(fd_);
+  if (gz_ != nullptr)
+    gzclose(gz_);
+  else if (fd_ >= 0)
+    ::close(fd_);
 }
 
 bool LineFile::open(const std::string& path, std::string& reason) {
@@ -260,8 +262,7 @@ std::vector<LogSet> find_sets(const std::vector<std::string>& paths,
         bool log = false;
         for (auto member = set.members.rbegin(); member != set.members.rend(); ++member) {
           struct stat member_status;
-          if (::stat(member->c_str(), &member_status) == 0 && member_status.st_size == 0)
-            continue;
+          if (::stat(member->c_str(), &member_status) == 0 && member_status.st_size == 0) continue;
           log = sniff(*member) != Format::kUnknown;
           break;
         }

@@ -95,17 +95,17 @@ std::string base_of(const std::string& name);
 
 // What the reading found, for the summary on standard error and the exit status.
 struct ReadStats {
-  long bad_lines = 0;     // lines that are no record
-  long skipped_bad = 0;   // of those, not shown
-  long file_errors = 0;   // files that could not be read, or were damaged
+  long bad_lines = 0;    // lines that are no record
+  long skipped_bad = 0;  // of those, not shown
+  long file_errors = 0;  // files that could not be read, or were damaged
   bool strict_failed = false;
 };
 
 struct ReadOptions {
-  bool show_bad = true;     // a line that is no record is passed on as such
-  bool strict = false;      // a line that is no record stops the reading
+  bool show_bad = true;         // a line that is no record is passed on as such
+  bool strict = false;          // a line that is no record stops the reading
   bool keep_json_line = false;  // keep a JSON Lines record's line for -o json
-  bool follow = false;      // keep the base file open at its end
+  bool follow = false;          // keep the base file open at its end
 };
 
 class SetReader {
@@ -154,7 +154,7 @@ class SetReader {
   bool stopped_ = false;
   std::unique_ptr<Open> current_;
   bool current_is_base_ = false;
-  bool followed_base_ = false;  // the base file was open once
+  bool followed_base_ = false;                  // the base file was open once
   std::vector<std::unique_ptr<Open>> retired_;  // renamed away, still read a while
   struct Held {
     std::int64_t time_us;

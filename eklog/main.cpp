@@ -124,7 +124,8 @@ void merge(std::vector<std::unique_ptr<SetReader>>& readers, const Printer& prin
     return a.time_us != b.time_us ? a.time_us > b.time_us : a.reader > b.reader;
   };
   for (std::size_t i = 0; i < readers.size(); ++i) {
-    if (const Record* record = readers[i]->next()) heads.push_back(Head{record->time_us, i, record});
+    if (const Record* record = readers[i]->next())
+      heads.push_back(Head{record->time_us, i, record});
   }
   std::make_heap(heads.begin(), heads.end(), later);
   while (!heads.empty()) {
@@ -151,8 +152,7 @@ std::string directory_of(const std::string& path) {
 // directories, and once a second at most while a renamed file is still read.
 void follow(std::vector<std::unique_ptr<SetReader>>& readers,
             const std::vector<std::string>& directories, const Filter& filter,
-            const ReadOptions& options, ReadStats& stats, const Printer& printer,
-            Output& output) {
+            const ReadOptions& options, ReadStats& stats, const Printer& printer, Output& output) {
   const int notify = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
   std::set<std::string> watched, wanted;
   // A directory that is not there yet: its nearest parent, until it is.
@@ -191,15 +191,14 @@ void follow(std::vector<std::unique_ptr<SetReader>>& readers,
       for (LogSet& set : find_sets({dir}, missing)) {
         if (!bases.insert(set.base).second) continue;
         set.members.clear();  // a set new since the start: from its first record on
-        readers.emplace_back(new SetReader(std::move(set), static_cast<int>(readers.size()),
-                                           filter, options, stats));
+        readers.emplace_back(new SetReader(std::move(set), static_cast<int>(readers.size()), filter,
+                                           options, stats));
       }
     }
     batch.clear();
     for (auto& reader : readers) reader->follow(batch);
-    std::stable_sort(batch.begin(), batch.end(), [](const Record& a, const Record& b) {
-      return a.time_us < b.time_us;
-    });
+    std::stable_sort(batch.begin(), batch.end(),
+                     [](const Record& a, const Record& b) { return a.time_us < b.time_us; });
     for (const Record& record : batch) output.add(printer, record);
     output.flush();
     if (stats.strict_failed) return;
@@ -212,8 +211,9 @@ int main(int argc, char** argv) {
   // The first word "recover" is kept for the command that will drain staged
   // writes into the files; a file of that name is read as ./recover.
   if (argc > 1 && std::strcmp(argv[1], "recover") == 0) {
-    std::fprintf(stderr, "eklog: recover: no staged writes to drain in this build (a file named "
-                         "recover is read as ./recover)\n");
+    std::fprintf(stderr,
+                 "eklog: recover: no staged writes to drain in this build (a file named "
+                 "recover is read as ./recover)\n");
     return 1;
   }
   CLI::App app{kDescription, "eklog"};
@@ -227,8 +227,9 @@ int main(int argc, char** argv) {
   bool follow_mode = false, no_color = false, skip_bad = false, strict = false;
   app.add_option("paths", paths, "log files and directories (a file brings its rotated set)")
       ->required();
-  app.add_option("-p,--priority", level,
-                 "records at LEVEL or above: SEVERE, WARNING, INFO, FINE, FINER, FINEST or a number")
+  app.add_option(
+         "-p,--priority", level,
+         "records at LEVEL or above: SEVERE, WARNING, INFO, FINE, FINER, FINEST or a number")
       ->type_name("LEVEL");
   app.add_option("-l,--logger", filters.loggers, "logger name, exact or glob (repeatable)")
       ->type_name("GLOB");
@@ -236,7 +237,8 @@ int main(int argc, char** argv) {
       ->type_name("GLOB");
   app.add_option("--product", filters.products, "product text, exact or glob (repeatable)")
       ->type_name("GLOB");
-  app.add_option("--pid", filters.pids, "process id, of the records whose product carries pid= (trace records)")
+  app.add_option("--pid", filters.pids,
+                 "process id, of the records whose product carries pid= (trace records)")
       ->type_name("PID");
   app.add_option("--tid", filters.tids, "thread id, likewise")->type_name("TID");
   app.add_option("-S,--since", since, "records at or after TIME (see TIMES)")->type_name("TIME");
@@ -247,7 +249,8 @@ int main(int argc, char** argv) {
       ->type_name("NUMBER");
   app.add_option("-g,--grep", pattern, "records whose text matches this PCRE2 pattern")
       ->type_name("PATTERN");
-  app.add_option("-o,--output", output_name, "short (default), json (JSON Lines) or cat (text only)")
+  app.add_option("-o,--output", output_name,
+                 "short (default), json (JSON Lines) or cat (text only)")
       ->check(CLI::IsMember({"short", "json", "cat"}))
       ->type_name("MODE");
   app.add_option("-n,--lines", last, "only the last N records (with -f: 10 unless given)")
@@ -262,8 +265,10 @@ int main(int argc, char** argv) {
 
   if (!level.empty()) {
     if (!level_from_text(level, filters.min_level)) {
-      std::fprintf(stderr, "eklog: -p %s: not a level (SEVERE, WARNING, INFO, FINE, FINER, FINEST or a number)\n",
-                   level.c_str());
+      std::fprintf(
+          stderr,
+          "eklog: -p %s: not a level (SEVERE, WARNING, INFO, FINE, FINER, FINEST or a number)\n",
+          level.c_str());
       return 1;
     }
     filters.has_min_level = true;
@@ -271,14 +276,16 @@ int main(int argc, char** argv) {
   const std::int64_t now = now_us();
   if (!since.empty()) {
     if (!parse_time_spec(since, now, filters.since_us)) {
-      std::fprintf(stderr, "eklog: --since %s: not a time (see eklog --help, TIMES)\n", since.c_str());
+      std::fprintf(stderr, "eklog: --since %s: not a time (see eklog --help, TIMES)\n",
+                   since.c_str());
       return 1;
     }
     filters.has_since = true;
   }
   if (!until.empty()) {
     if (!parse_time_spec(until, now, filters.until_us)) {
-      std::fprintf(stderr, "eklog: --until %s: not a time (see eklog --help, TIMES)\n", until.c_str());
+      std::fprintf(stderr, "eklog: --until %s: not a time (see eklog --help, TIMES)\n",
+                   until.c_str());
       return 1;
     }
     filters.has_until = true;

@@ -14,7 +14,8 @@ std::size_t utf8_length(std::string_view text, std::size_t at) {
   std::size_t length;
   unsigned char low = 0x80, high = 0xbf;
   if (lead < 0x80) return 1;
-  if (lead >= 0xc2 && lead <= 0xdf) length = 2;
+  if (lead >= 0xc2 && lead <= 0xdf)
+    length = 2;
   else if (lead >= 0xe0 && lead <= 0xef) {
     length = 3;
     if (lead == 0xe0) low = 0xa0;
@@ -36,7 +37,8 @@ std::size_t utf8_length(std::string_view text, std::size_t at) {
 
 void append_hex(unsigned value, int digits, std::string& out) {
   static const char kHex[] = "0123456789abcdef";
-  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out.push_back(kHex[(value >> shift) & 15]);
+  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
+    out.push_back(kHex[(value >> shift) & 15]);
 }
 
 const char* level_color(int level_value) {
@@ -68,7 +70,8 @@ void append_visible(std::string_view text, std::string& out) {
     // C1 controls (U+0080-U+009F, C2 80-9F) and the line separators would
     // break or steer a terminal line as surely as C0 controls.
     const bool c1 = length == 2 && c == 0xc2 && static_cast<unsigned char>(text[at + 1]) < 0xa0;
-    const bool separator = length == 3 && c == 0xe2 && static_cast<unsigned char>(text[at + 1]) == 0x80 &&
+    const bool separator = length == 3 && c == 0xe2 &&
+                           static_cast<unsigned char>(text[at + 1]) == 0x80 &&
                            (static_cast<unsigned char>(text[at + 2]) & 0xfe) == 0xa8;
     if (length > 0 && !c1 && !separator) {
       out.append(text.data() + at, length);
@@ -79,11 +82,21 @@ void append_visible(std::string_view text, std::string& out) {
     for (std::size_t i = 0; i < count; ++i) {
       const unsigned char b = static_cast<unsigned char>(text[at + i]);
       switch (b) {
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\\': out += "\\\\"; break;
-        default: out += "\\x"; append_hex(b, 2, out);
+        case '\n':
+          out += "\\n";
+          break;
+        case '\r':
+          out += "\\r";
+          break;
+        case '\t':
+          out += "\\t";
+          break;
+        case '\\':
+          out += "\\\\";
+          break;
+        default:
+          out += "\\x";
+          append_hex(b, 2, out);
       }
     }
     at += count;
@@ -103,14 +116,30 @@ void append_json_string(std::string_view text, std::string& out) {
     }
     if (c < 0x80) {
       switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default: out += "\\u00"; append_hex(c, 2, out);
+        case '"':
+          out += "\\\"";
+          break;
+        case '\\':
+          out += "\\\\";
+          break;
+        case '\b':
+          out += "\\b";
+          break;
+        case '\f':
+          out += "\\f";
+          break;
+        case '\n':
+          out += "\\n";
+          break;
+        case '\r':
+          out += "\\r";
+          break;
+        case '\t':
+          out += "\\t";
+          break;
+        default:
+          out += "\\u00";
+          append_hex(c, 2, out);
       }
       ++at;
       continue;
@@ -140,7 +169,8 @@ void Printer::format(const Record& record, std::string& out) const {
   if (mode_ == OutputMode::kJson) {
     format_json(record, out);
   } else if (mode_ == OutputMode::kCat) {
-    append_visible(record.bad ? std::string_view(record.unparsed) : std::string_view(record.text), out);
+    append_visible(record.bad ? std::string_view(record.unparsed) : std::string_view(record.text),
+                   out);
     out.push_back('\n');
   } else {
     format_short(record, out);

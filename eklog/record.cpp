@@ -6,10 +6,14 @@ namespace eklog {
 
 const char* format_name(Format format) {
   switch (format) {
-    case Format::kBasic: return "basic";
-    case Format::kXml: return "XML";
-    case Format::kJson: return "JSON Lines";
-    case Format::kUnknown: break;
+    case Format::kBasic:
+      return "basic";
+    case Format::kXml:
+      return "XML";
+    case Format::kJson:
+      return "JSON Lines";
+    case Format::kUnknown:
+      break;
   }
   return "unknown";
 }
@@ -112,26 +116,26 @@ std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day) {
 
 bool parse_record_time(std::string_view text, std::int64_t& time_us) {
   // 2026-12-08T11:42:07.123456+01:00
-  if (text.size() != 32 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
-      text[13] != ':' || text[16] != ':' || text[19] != '.' || text[29] != ':' ||
+  if (text.size() != 32 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+      text[16] != ':' || text[19] != '.' || text[29] != ':' ||
       (text[26] != '+' && text[26] != '-')) {
     return false;
   }
   unsigned year, month, day, hour, minute, second, fraction, offset_hours, offset_minutes;
   if (!digits(text, 0, 4, year) || !digits(text, 5, 2, month) || !digits(text, 8, 2, day) ||
-      !digits(text, 11, 2, hour) || !digits(text, 14, 2, minute) ||
-      !digits(text, 17, 2, second) || !digits(text, 20, 6, fraction) ||
-      !digits(text, 27, 2, offset_hours) || !digits(text, 30, 2, offset_minutes)) {
+      !digits(text, 11, 2, hour) || !digits(text, 14, 2, minute) || !digits(text, 17, 2, second) ||
+      !digits(text, 20, 6, fraction) || !digits(text, 27, 2, offset_hours) ||
+      !digits(text, 30, 2, offset_minutes)) {
     return false;
   }
-  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 ||
-      second > 60 || offset_minutes > 59) {
+  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60 ||
+      offset_minutes > 59) {
     return false;
   }
   std::int64_t offset = (offset_hours * 60 + offset_minutes) * 60;
   if (text[26] == '-') offset = -offset;
-  const std::int64_t seconds = days_from_civil(year, month, day) * 86400 + hour * 3600 +
-                               minute * 60 + second - offset;
+  const std::int64_t seconds =
+      days_from_civil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second - offset;
   time_us = seconds * 1000000 + fraction;
   return true;
 }

@@ -29,10 +29,18 @@ bool unescape_basic(std::string_view field, std::string& scratch, std::string_vi
     }
     if (++i == field.size()) return false;
     switch (field[i]) {
-      case 'n': scratch.push_back('\n'); break;
-      case 'r': scratch.push_back('\r'); break;
-      case 't': scratch.push_back('\t'); break;
-      case '\\': scratch.push_back('\\'); break;
+      case 'n':
+        scratch.push_back('\n');
+        break;
+      case 'r':
+        scratch.push_back('\r');
+        break;
+      case 't':
+        scratch.push_back('\t');
+        break;
+      case '\\':
+        scratch.push_back('\\');
+        break;
       case 'x': {
         if (i + 2 >= field.size()) return false;
         auto hex = [](char h) -> int {
@@ -46,7 +54,8 @@ bool unescape_basic(std::string_view field, std::string& scratch, std::string_vi
         i += 2;
         break;
       }
-      default: return false;
+      default:
+        return false;
     }
   }
   out = scratch;
@@ -135,10 +144,14 @@ bool RecordParser::parse(Format format, std::string_view line, RecordView& recor
                          std::size_t readable) {
   record = RecordView();
   switch (format) {
-    case Format::kBasic: return parse_basic(line, record);
-    case Format::kJson: return parse_json(line, record, readable);
-    case Format::kXml: return parse_xml(line, record);
-    case Format::kUnknown: break;
+    case Format::kBasic:
+      return parse_basic(line, record);
+    case Format::kJson:
+      return parse_json(line, record, readable);
+    case Format::kXml:
+      return parse_xml(line, record);
+    case Format::kUnknown:
+      break;
   }
   return false;
 }
@@ -236,7 +249,8 @@ bool RecordParser::quick_json_level(std::string_view line, int& level_value) {
 
 bool RecordParser::quick_level(Format format, std::string_view line, int& level_value) {
   switch (format) {
-    case Format::kJson: return quick_json_level(line, level_value);
+    case Format::kJson:
+      return quick_json_level(line, level_value);
     case Format::kBasic: {
       if (line.size() < 40 || line[32] != ' ') return false;
       const std::size_t space = line.find(' ', 33);
@@ -252,7 +266,8 @@ bool RecordParser::quick_level(Format format, std::string_view line, int& level_
       return quote != std::string_view::npos && quote - at <= 11 &&
              level_from_text(line.substr(at, quote - at), level_value);
     }
-    case Format::kUnknown: break;
+    case Format::kUnknown:
+      break;
   }
   return false;
 }
@@ -367,23 +382,39 @@ bool RecordParser::parse_xml(std::string_view line, RecordView& record) {
     auto integer = [&](std::int64_t& out) {
       if (!parse_integer(value, out)) numbers_ok = false;
     };
-    if (k == "time") s.time = value;
-    else if (k == "time_us") { integer(record.time_us); has_time_us = true; }
-    else if (k == "level") s.level = value;
+    if (k == "time")
+      s.time = value;
+    else if (k == "time_us") {
+      integer(record.time_us);
+      has_time_us = true;
+    } else if (k == "level")
+      s.level = value;
     else if (k == "level_value") {
       std::int64_t level = 0;
       integer(level);
       if (level < -2147483648LL || level > 2147483647LL) numbers_ok = false;
       record.level_value = static_cast<int>(level);
-    } else if (k == "logger") { s.logger = value; record.has_logger = true; }
-    else if (k == "product") s.product = value;
-    else if (k == "component") s.component = value;
-    else if (k == "catalog") { s.catalog = value; has_catalog = true; }
-    else if (k == "set") integer(record.set);
-    else if (k == "number") integer(record.number);
-    else if (k == "file") { s.file = value; has_file = true; }
-    else if (k == "function") s.function = value;
-    else if (k == "line") integer(record.line);
+    } else if (k == "logger") {
+      s.logger = value;
+      record.has_logger = true;
+    } else if (k == "product")
+      s.product = value;
+    else if (k == "component")
+      s.component = value;
+    else if (k == "catalog") {
+      s.catalog = value;
+      has_catalog = true;
+    } else if (k == "set")
+      integer(record.set);
+    else if (k == "number")
+      integer(record.number);
+    else if (k == "file") {
+      s.file = value;
+      has_file = true;
+    } else if (k == "function")
+      s.function = value;
+    else if (k == "line")
+      integer(record.line);
   }
   if (!numbers_ok) return false;
   if (!empty) {

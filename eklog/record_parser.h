@@ -32,8 +32,7 @@ class RecordParser {
   // well-formed record of that format.  A JSON line is read in place when
   // `readable` bytes from line.data() may be read (simdjson reads up to 64
   // bytes past the end), else copied.
-  bool parse(Format format, std::string_view line, RecordView& record,
-             std::size_t readable = 0);
+  bool parse(Format format, std::string_view line, RecordView& record, std::size_t readable = 0);
 
   // The level of a JSON Lines record without parsing all of it, when the
   // line holds the member as the library writes it ("level_value":N); false

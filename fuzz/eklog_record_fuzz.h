@@ -39,7 +39,8 @@ inline void fuzz_record_lines(eklog::Format format, const std::uint8_t* data, st
   std::size_t start = 0;
   while (start < size) {
     const char* end = static_cast<const char*>(std::memchr(bytes + start, '\n', size - start));
-    const std::size_t length = end != nullptr ? static_cast<std::size_t>(end - bytes) - start : size - start;
+    const std::size_t length =
+        end != nullptr ? static_cast<std::size_t>(end - bytes) - start : size - start;
     const std::string_view line(bytes + start, length);
     start += length + 1;
     (void)eklog::detect_format(line);
@@ -52,7 +53,8 @@ inline void fuzz_record_lines(eklog::Format format, const std::uint8_t* data, st
     if (out.empty() || out.back() != '\n' || out.find('\n') != out.size() - 1)
       eklog_fail("the JSON output is not one line", out);
     simdjson::dom::element element;
-    if (json.parse(out.data(), out.size() - 1).get(element)) eklog_fail("the JSON output does not parse", out);
+    if (json.parse(out.data(), out.size() - 1).get(element))
+      eklog_fail("the JSON output does not parse", out);
     std::string_view text;
     if (element["text"].get_string().get(text)) eklog_fail("the JSON output has no text", out);
     if (valid_utf8(record.text) && text != record.text) eklog_fail("the JSON text differs", out);
@@ -64,7 +66,8 @@ inline void fuzz_record_lines(eklog::Format format, const std::uint8_t* data, st
     }
     // The only escape sequences are the printer's own colours.
     std::size_t escapes = 0;
-    for (std::size_t at = out.find('\033'); at != std::string::npos; at = out.find('\033', at + 1)) ++escapes;
+    for (std::size_t at = out.find('\033'); at != std::string::npos; at = out.find('\033', at + 1))
+      ++escapes;
     if (escapes > 2) eklog_fail("an escape sequence from the record reached the short line", out);
   }
 }

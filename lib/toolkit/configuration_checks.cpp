@@ -1,8 +1,6 @@
 // The toolkit's judgement of configured and run-time values: what is
 // wrong (reported and dropped) and what applies adjusted (reported).  Members of Toolkit, called
 // with config_mutex_ held (toolkit_state.h).
-#include "toolkit_state.h"
-
 #include <algorithm>
 #include <cstdio>
 
@@ -12,6 +10,7 @@
 #include "journal/journal_sink.h"
 #include "property_values.h"
 #include "syslog/syslog_sink.h"
+#include "toolkit_state.h"
 
 namespace gw {
 

@@ -132,7 +132,7 @@ bool FileSink::rotate_locked(std::string& why) {
     (void)write_all(file_.load()->fd, trailer, std::strlen(trailer));
   // Into place only if nobody has taken the name meanwhile.
   int placed = os().renameat2(directory.get(), fresh.c_str(), directory.get(), leaf.c_str(),
-                           RENAME_NOREPLACE);
+                              RENAME_NOREPLACE);
   if (placed != 0 && errno == EINVAL) {  // a file system without RENAME_NOREPLACE
     placed = os().linkat(directory.get(), fresh.c_str(), directory.get(), leaf.c_str(), 0);
     if (placed == 0) (void)os().unlinkat(directory.get(), fresh.c_str(), 0);
@@ -184,7 +184,7 @@ bool FileSink::shift_locked(int directory, const std::string& leaf, std::string&
   };
   for (int index = existing; index >= 1; --index) {
     if (os().renameat2(directory, name(index).c_str(), directory, name(index + 1).c_str(),
-                    RENAME_NOREPLACE) != 0 &&
+                       RENAME_NOREPLACE) != 0 &&
         (errno != EINVAL ||
          os().renameat(directory, name(index).c_str(), directory, name(index + 1).c_str()) != 0)) {
       const std::string what = "cannot rename " + name(index) + " to " + name(index + 1);
@@ -193,7 +193,8 @@ bool FileSink::shift_locked(int directory, const std::string& leaf, std::string&
     }
   }
   if (os().renameat2(directory, leaf.c_str(), directory, name(1).c_str(), RENAME_NOREPLACE) != 0 &&
-      (errno != EINVAL || os().renameat(directory, leaf.c_str(), directory, name(1).c_str()) != 0)) {
+      (errno != EINVAL ||
+       os().renameat(directory, leaf.c_str(), directory, name(1).c_str()) != 0)) {
     const std::string what = "cannot rename it to " + name(1);
     undo(1);
     return failed(what);

@@ -361,14 +361,15 @@ FileSink::OpenFile* FileSink::open_file_locked(std::string& why, bool create) {
   Descriptor fd(os().openat(directory.get(), leaf.c_str(), kOpenFlags));
   bool created = false;
   if (fd.get() < 0 && errno == ENOENT && create) {
-    fd.reset(os().openat(directory.get(), leaf.c_str(), kOpenFlags | O_CREAT | O_EXCL, permissions));
+    fd.reset(
+        os().openat(directory.get(), leaf.c_str(), kOpenFlags | O_CREAT | O_EXCL, permissions));
     created = fd.get() >= 0;
     if (!created && errno == EEXIST) {
       fd.reset(os().openat(directory.get(), leaf.c_str(), kOpenFlags));
     }
   }
   if (fd.get() < 0) {
-    why = errno == ELOOP ? "it is a symbolic link"
+    why = errno == ELOOP   ? "it is a symbolic link"
           : errno == ENXIO ? "it is not a regular file"
                            : error_text(errno);
     return nullptr;
@@ -442,7 +443,8 @@ void FileSink::drain_locked(std::uint64_t old_generation) {
   };
   struct timespec pause = {0, 50000};
   std::int64_t waited_us = 0;
-  for (; writing() && waited_us < kDrainWaitMs * 1000; waited_us += 50) os().nanosleep(&pause, nullptr);
+  for (; writing() && waited_us < kDrainWaitMs * 1000; waited_us += 50)
+    os().nanosleep(&pause, nullptr);
   // A writer killed during its write never ends it: forget it.  (Reset
   // only then: a writer that announces itself late, sees the new
   // generation and withdraws must not take the count below zero.)

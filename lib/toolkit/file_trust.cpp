@@ -27,8 +27,7 @@ std::string owner_text(uid_t owner) {
   return "it belongs to user " + std::to_string(owner) + ", not to this process's user or root";
 }
 
-int open_directory_of(const std::string& path, bool create, std::string& leaf,
-                      std::string& why) {
+int open_directory_of(const std::string& path, bool create, std::string& leaf, std::string& why) {
   const std::size_t last = path.rfind('/');
   leaf = last == std::string::npos ? path : path.substr(last + 1);
   if (leaf.empty() || leaf == "." || leaf == "..") {
@@ -48,15 +47,16 @@ int open_directory_of(const std::string& path, bool create, std::string& leaf,
     const std::string part = path.substr(begin, end - begin);
     begin = end + 1;
     if (part.empty() || part == ".") continue;
-    int next = os().openat(directory.get(), part.c_str(),
-                        O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int next =
+        os().openat(directory.get(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (next < 0 && errno == ENOENT && create) {
       if (os().mkdirat(directory.get(), part.c_str(), kDirectoryPermissions) != 0 &&
           errno != EEXIST) {
         why = error_text(errno);
         return -1;
       }
-      next = os().openat(directory.get(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      next =
+          os().openat(directory.get(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
     if (next < 0 && (errno == ELOOP || errno == ENOTDIR)) {
       const int error = errno;
@@ -64,8 +64,8 @@ int open_directory_of(const std::string& path, bool create, std::string& leaf,
       if (os().fstatat(directory.get(), part.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
           S_ISLNK(status.st_mode)) {
         if (!trusted_owner(status.st_uid)) {
-          why = "the symbolic link " + path.substr(0, end) + " on its way: " +
-                owner_text(status.st_uid);
+          why = "the symbolic link " + path.substr(0, end) +
+                " on its way: " + owner_text(status.st_uid);
           return -1;
         }
         next = os().openat(directory.get(), part.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);

@@ -65,8 +65,7 @@ class Descriptor {
 // when it belongs to this process's user or root, as the kernel's
 // protected_symlinks does in sticky directories.  -1 with why set when it
 // cannot.
-int open_directory_of(const std::string& path, bool create, std::string& leaf,
-                      std::string& why);
+int open_directory_of(const std::string& path, bool create, std::string& leaf, std::string& why);
 
 }  // namespace gw
 

@@ -15,7 +15,7 @@ namespace {
 struct ForkLocks {
   std::mutex* config = nullptr;  // set once, before any fork handler runs
   HandleTable* handles = nullptr;
-  std::mutex registry_mutex;     // taken after config and handles, before the objects'
+  std::mutex registry_mutex;         // taken after config and handles, before the objects'
   std::vector<std::mutex*> objects;  // guarded by registry_mutex
 };
 
@@ -50,7 +50,8 @@ void install_fork_handlers(std::mutex& config_mutex, HandleTable& handles) {
     ForkLocks& locks = fork_locks();
     locks.config = &config_mutex;
     locks.handles = &handles;
-    return pthread_atfork(before_fork, [] { after_fork(false); }, [] { after_fork(true); }) == 0;
+    return pthread_atfork(
+               before_fork, [] { after_fork(false); }, [] { after_fork(true); }) == 0;
   }();
   (void)installed;
 }

@@ -10,14 +10,10 @@ struct KnownClass {
 };
 
 constexpr KnownClass kKnownClasses[] = {
-    {kLoggerClass, ObjectKind::kLogger},
-    {kFileHandlerClass, ObjectKind::kHandler},
-    {kConsoleHandlerClass, ObjectKind::kHandler},
-    {kSyslogHandlerClass, ObjectKind::kHandler},
-    {kJournalHandlerClass, ObjectKind::kHandler},
-    {kBasicFormatterClass, ObjectKind::kFormatter},
-    {kXmlFormatterClass, ObjectKind::kFormatter},
-    {kJsonFormatterClass, ObjectKind::kFormatter},
+    {kLoggerClass, ObjectKind::kLogger},          {kFileHandlerClass, ObjectKind::kHandler},
+    {kConsoleHandlerClass, ObjectKind::kHandler}, {kSyslogHandlerClass, ObjectKind::kHandler},
+    {kJournalHandlerClass, ObjectKind::kHandler}, {kBasicFormatterClass, ObjectKind::kFormatter},
+    {kXmlFormatterClass, ObjectKind::kFormatter}, {kJsonFormatterClass, ObjectKind::kFormatter},
 };
 
 }  // namespace

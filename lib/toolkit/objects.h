@@ -113,9 +113,9 @@ struct Object {
   std::atomic<const PropMap*> props{new PropMap};
 
   // Guarded by the toolkit's configuration lock:
-  std::shared_ptr<FileSink> sink;           // a file handler's current output
-  std::string sink_key;                     // the file name and permissions it was made for
-  std::shared_ptr<SyslogSink> syslog_sink;  // a syslog handler's current output
+  std::shared_ptr<FileSink> sink;             // a file handler's current output
+  std::string sink_key;                       // the file name and permissions it was made for
+  std::shared_ptr<SyslogSink> syslog_sink;    // a syslog handler's current output
   std::shared_ptr<JournalSink> journal_sink;  // a journal handler's current output
   // A formatter's implementation for each class it has had: kept for the
   // life of the process, as the header and trailer texts handed out are.

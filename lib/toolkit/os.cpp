@@ -37,8 +37,7 @@ int Os::renameat2(int from_directory, const char* from, int to_directory, const 
                   unsigned int flags) {
   return ::renameat2(from_directory, from, to_directory, to, flags);
 }
-int Os::linkat(int from_directory, const char* from, int to_directory, const char* to,
-               int flags) {
+int Os::linkat(int from_directory, const char* from, int to_directory, const char* to, int flags) {
   return ::linkat(from_directory, from, to_directory, to, flags);
 }
 int Os::unlinkat(int directory, const char* path, int flags) {

@@ -344,7 +344,8 @@ std::unique_ptr<ProcessLock> ProcessLock::open(key_t key, const std::string& pat
   if (file->attach()) return file;
   const int error = errno;
   problem = (semaphore_problem.empty() ? std::string() : semaphore_problem + ", and ") +
-            "cannot lock " + path + ".lock: " + (file->why().empty() ? error_text(error) : file->why());
+            "cannot lock " + path +
+            ".lock: " + (file->why().empty() ? error_text(error) : file->why());
   errno = error;
   return nullptr;
 }

@@ -35,8 +35,8 @@ inline const std::string* find_prop(const PropMap& props, std::string_view prope
 
 // The run-time value, else the configured (own or inherited) one.
 inline std::optional<std::string_view> effective_value(const Object& object, const PropMap& props,
-                                                const ConfigFile& config,
-                                                std::string_view property) {
+                                                       const ConfigFile& config,
+                                                       std::string_view property) {
   if (const std::string* value = find_prop(props, property)) return std::string_view(*value);
   if (const ConfigFile::Entry* entry = config.lookup(object.name, property)) {
     return std::string_view(entry->value);

@@ -80,7 +80,7 @@ SharedFileState* map_segment(const std::string& name, const std::string& path, b
   }
   // Never mapped past its end, which would raise SIGBUS at the first access.
   void* memory = why.empty() ? os().mmap(nullptr, sizeof(SharedFileState), PROT_READ | PROT_WRITE,
-                                      MAP_SHARED, fd, 0)
+                                         MAP_SHARED, fd, 0)
                              : MAP_FAILED;
   if (why.empty() && memory == MAP_FAILED) why = error_text(errno);
   os().close(fd);
@@ -128,8 +128,8 @@ SharedSegment::SharedSegment(key_t key, const std::string& path) {
                " instead";
     return;
   }
-  problem_ = "the shared memory " + name + " cannot be used (" + why + "), nor " + own_name +
-             " (" + own_why + "): this process counts the size of " + path + " alone";
+  problem_ = "the shared memory " + name + " cannot be used (" + why + "), nor " + own_name + " (" +
+             own_why + "): this process counts the size of " + path + " alone";
   private_ = std::make_unique<SharedFileState>();
   state_ = private_.get();
   state_->generation.store(1);

@@ -160,7 +160,6 @@ class Toolkit {
   bool configured_ = false;  // a file was read once; guarded by config_mutex_
 };
 
-
 }  // namespace gw
 
 #endif  // EKLOGGER_TOOLKIT_TOOLKIT_STATE_H_

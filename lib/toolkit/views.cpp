@@ -2,8 +2,6 @@
 // handlers, a handler's level, formatter and sink, a formatter's
 // implementation, built into one World and published with one swap.
 // Members of Toolkit, called with config_mutex_ held (toolkit_state.h).
-#include "toolkit_state.h"
-
 #include <algorithm>
 #include <cstdio>
 
@@ -13,6 +11,7 @@
 #include "journal/journal_sink.h"
 #include "property_values.h"
 #include "syslog/syslog_sink.h"
+#include "toolkit_state.h"
 
 namespace gw {
 

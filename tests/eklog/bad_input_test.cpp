@@ -40,16 +40,17 @@ TEST_F(EklogBadInputTest, TornAndForeignLinesAreShownSkippedOrFatal) {
     const std::string bad = logs(std::string("bad.") + name);
     // A foreign line in the middle and a record cut short at the end.
     ASSERT_EQ(shell("head -20 " + quoted(logs(name)) + " > " + quoted(bad) +
-                    " && echo 'Exception in thread main' >> " + quoted(bad) +
-                    " && sed -n 21,40p " + quoted(logs(name)) + " >> " + quoted(bad) +
-                    " && sed -n 41p " + quoted(logs(name)) + " | head -c 30 >> " + quoted(bad))
+                    " && echo 'Exception in thread main' >> " + quoted(bad) + " && sed -n 21,40p " +
+                    quoted(logs(name)) + " >> " + quoted(bad) + " && sed -n 41p " +
+                    quoted(logs(name)) + " | head -c 30 >> " + quoted(bad))
                   .status,
               0);
     const long records = std::string(name) == "all.xml" ? 38 : 40;
     Result shown = eklog(quoted(bad));
     EXPECT_EQ(shown.status, 0) << name << ": " << shown.err;
     EXPECT_NE(shown.out.find("?? " + bad + ":21: Exception in thread main"), std::string::npos)
-        << name << ":\n" << shown.out;
+        << name << ":\n"
+        << shown.out;
     EXPECT_NE(shown.out.find(" (torn): "), std::string::npos) << name;
     EXPECT_EQ(static_cast<long>(lines_of(shown.out).size()), records + 2) << name;
 
@@ -75,10 +76,13 @@ TEST_F(EklogBadInputTest, CutCompressedFileGivesTheRecordsBeforeTheDamage) {
   const long whole = records_in(member);
   EXPECT_EQ(whole, records_in(logs("all.log")));
   const Result size = shell("stat -c %s " + quoted(member));
-  ASSERT_EQ(shell("truncate -s " + std::to_string(std::stol(size.out) / 2) + " " + quoted(member)).status, 0);
+  ASSERT_EQ(
+      shell("truncate -s " + std::to_string(std::stol(size.out) / 2) + " " + quoted(member)).status,
+      0);
   const Result result = eklog("--skip-bad -o json " + quoted(member));
   EXPECT_EQ(result.status, 2);
-  EXPECT_NE(result.err.find(member + ": the compressed data ends early after line"), std::string::npos)
+  EXPECT_NE(result.err.find(member + ": the compressed data ends early after line"),
+            std::string::npos)
       << result.err;
   const long before = static_cast<long>(lines_of(result.out).size());
   EXPECT_GT(before, whole / 4);
@@ -95,12 +99,15 @@ TEST_F(EklogBadInputTest, CutXmlFileGivesTheRecordsBeforeTheDamage) {
   const std::string cut = logs("cut.xml");
   const Result size = shell("stat -c %s " + quoted(logs("all.xml")));
   const long half = std::stol(size.out) / 2;
-  ASSERT_EQ(shell("head -c " + std::to_string(half) + " " + quoted(logs("all.xml")) + " > " + quoted(cut)).status, 0);
+  ASSERT_EQ(
+      shell("head -c " + std::to_string(half) + " " + quoted(logs("all.xml")) + " > " + quoted(cut))
+          .status,
+      0);
   const Result ours = eklog("--skip-bad -o json " + quoted(cut));
   EXPECT_EQ(ours.status, 0);
   // xmllint recovers the same whole records from the cut document.
-  const Result xmllint = shell("xmllint --recover --xpath 'count(/log/record[@time_us])' " + quoted(cut) +
-                               " 2>/dev/null");
+  const Result xmllint = shell("xmllint --recover --xpath 'count(/log/record[@time_us])' " +
+                               quoted(cut) + " 2>/dev/null");
   // xmllint may also recover the cut record, as far as it goes.
   const long shown = static_cast<long>(lines_of(ours.out).size());
   const long recovered = std::stol(xmllint.out);
@@ -114,11 +121,15 @@ TEST_F(EklogBadInputTest, UnreadableFilesAreNamedWithTheReason) {
   ::mkdir(scratch.path("a.log").c_str(), 0700);
   Result result = eklog(quoted(scratch.path("missing.log")) + " " + quoted(logs("all.log")));
   EXPECT_EQ(result.status, 2);
-  EXPECT_NE(result.err.find("missing.log: No such file or directory"), std::string::npos) << result.err;
+  EXPECT_NE(result.err.find("missing.log: No such file or directory"), std::string::npos)
+      << result.err;
   EXPECT_EQ(static_cast<long>(lines_of(result.out).size()), records_in(logs("all.log")))
       << "the readable file is still read";
   scratch.write("fifo.log.1", "");
-  ASSERT_EQ(shell("rm " + quoted(scratch.path("fifo.log.1")) + " && mkfifo " + quoted(scratch.path("fifo.log.1"))).status, 0);
+  ASSERT_EQ(shell("rm " + quoted(scratch.path("fifo.log.1")) + " && mkfifo " +
+                  quoted(scratch.path("fifo.log.1")))
+                .status,
+            0);
   result = eklog(quoted(scratch.path("fifo.log.1")));
   EXPECT_EQ(result.status, 2);
   EXPECT_NE(result.err.find("fifo.log.1: not a regular file"), std::string::npos) << result.err;
@@ -136,7 +147,8 @@ TEST_F(EklogBadInputTest, BinaryAndHostileBytesNeverCrashNorReachTheTerminalRaw)
                 "\"level\":\"INFO\",\"level_value\":4000,\"logger\":\"l\",\"product\":\"p\","
                 "\"component\":\"c\",\"text\":\"\\u001b[2Jgone\\u0000\\u2028x\"}\n");
   result = eklog(quoted(scratch.path("esc.json")));
-  EXPECT_EQ(result.out, "2026-12-08 11:42:07.123456 INFO    c: \\x1b[2Jgone\\x00\\xe2\\x80\\xa8x\n");
+  EXPECT_EQ(result.out,
+            "2026-12-08 11:42:07.123456 INFO    c: \\x1b[2Jgone\\x00\\xe2\\x80\\xa8x\n");
   result = eklog("-o json " + quoted(scratch.path("esc.json")));
   EXPECT_NE(result.out.find("\\u001b[2Jgone\\u0000\\u2028x"), std::string::npos) << result.out;
 }

@@ -28,8 +28,10 @@ std::string eklog_program() { return EKLOG_PROGRAM; }
 std::string quoted(const std::string& text) {
   std::string out = "'";
   for (char c : text) {
-    if (c == '\'') out += "'\\''";
-    else out.push_back(c);
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out.push_back(c);
   }
   return out + "'";
 }
@@ -47,9 +49,7 @@ Result shell(const std::string& command) {
   return result;
 }
 
-Result eklog(const std::string& arguments) {
-  return shell(eklog_program() + " " + arguments);
-}
+Result eklog(const std::string& arguments) { return shell(eklog_program() + " " + arguments); }
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
@@ -87,7 +87,8 @@ void write_mixed_properties(const Scratch& scratch, long limit, int count) {
   // The basic handler under the name of the library's trace handler, so
   // that trace records carry the process and thread identifiers.
   for (const char* role : {"msg", "err", "trace"}) {
-    properties << "logger.dc." << role << ".handlers = handler.file.dc.trace handler.xml handler.json\n";
+    properties << "logger.dc." << role
+               << ".handlers = handler.file.dc.trace handler.xml handler.json\n";
   }
   const struct {
     const char* name;
@@ -98,8 +99,8 @@ void write_mixed_properties(const Scratch& scratch, long limit, int count) {
                   {"file.dc.trace", "all.log", "gw_basicformatter"}};
   for (const auto& handler : handlers) {
     properties << "handler." << handler.name << ".className = gw_filehandler\n"
-               << "handler." << handler.name << ".fileName = " << scratch.path("logs/") << handler.file
-               << "\n"
+               << "handler." << handler.name << ".fileName = " << scratch.path("logs/")
+               << handler.file << "\n"
                << "handler." << handler.name << ".formatter = formatter." << handler.name << "\n"
                << "handler." << handler.name << ".limit = " << limit << "\n"
                << "handler." << handler.name << ".count = " << count << "\n"
@@ -112,8 +113,8 @@ int start_mixed_writer(const Scratch& scratch, long records, long pause_us) {
   const std::string records_text = std::to_string(records), pause_text = std::to_string(pause_us);
   const pid_t pid = ::fork();
   if (pid == 0) {
-    ::execl(EKLOG_MIXED_WRITER, EKLOG_MIXED_WRITER, bin.c_str(), logs.c_str(),
-            records_text.c_str(), pause_text.c_str(), static_cast<char*>(nullptr));
+    ::execl(EKLOG_MIXED_WRITER, EKLOG_MIXED_WRITER, bin.c_str(), logs.c_str(), records_text.c_str(),
+            pause_text.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }
   return pid;

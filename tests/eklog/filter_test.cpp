@@ -49,7 +49,8 @@ class EklogFilterTest : public ::testing::Test {
                              std::size_t at_least = 1) {
     const Result ours = eklog("-o json " + options + " " + file("all.json"));
     ASSERT_EQ(ours.status, 0) << ours.err;
-    const Result jq = shell("jq -c " + quoted("select(" + condition + ")") + " " + file("all.json"));
+    const Result jq =
+        shell("jq -c " + quoted("select(" + condition + ")") + " " + file("all.json"));
     ASSERT_EQ(jq.status, 0) << jq.err;
     const std::vector<std::string> got = keys(ours.out), expected = keys(jq.out);
     EXPECT_GE(expected.size(), at_least) << condition << ": the case selects too little";
@@ -81,10 +82,11 @@ TEST_F(EklogFilterTest, CatalogNumberAndPatternAgreeWithJq) {
   expect_like_jq("-m 100 -m 302", ".number == 100 or .number == 302", 10);
   expect_like_jq("--catalog eklogger", ".catalog == \"eklogger\"", 100);
   expect_like_jq("-g 'disk (full|error):\\t'", ".text | test(\"disk (full|error):\\t\")", 50);
-  expect_like_jq("-g '^rec p[0-9]+ t1 n[0-9]*7$'", ".text | test(\"^rec p[0-9]+ t1 n[0-9]*7$\")", 50);
-  expect_like_jq("-p WARNING -c billing -g 'n1[0-9]*$'",
-                 ".level_value >= 5000 and .component == \"billing\" and (.text | test(\"n1[0-9]*$\"))",
-                 10);
+  expect_like_jq("-g '^rec p[0-9]+ t1 n[0-9]*7$'", ".text | test(\"^rec p[0-9]+ t1 n[0-9]*7$\")",
+                 50);
+  expect_like_jq(
+      "-p WARNING -c billing -g 'n1[0-9]*$'",
+      ".level_value >= 5000 and .component == \"billing\" and (.text | test(\"n1[0-9]*$\"))", 10);
 }
 
 TEST_F(EklogFilterTest, TimeRangeAgreesWithJq) {
@@ -129,14 +131,16 @@ TEST_F(EklogFilterTest, ProcessAndThreadOfBasicTraceRecordsLikeGrep) {
                             " | sort | uniq -c | sort -rn | head -1");
   ASSERT_EQ(pids.status, 0);
   long count = 0, pid = 0, tid = 0;
-  ASSERT_EQ(std::sscanf(pids.out.c_str(), " %ld pid=%ld tid=%ld]", &count, &pid, &tid), 3) << pids.out;
+  ASSERT_EQ(std::sscanf(pids.out.c_str(), " %ld pid=%ld tid=%ld]", &count, &pid, &tid), 3)
+      << pids.out;
   const Result by_pid = eklog("-o json --pid " + std::to_string(pid) + " " + file("all.log"));
   const Result grep_pid = shell("grep -c ' pid=" + std::to_string(pid) + " ' " + file("all.log"));
   EXPECT_EQ(static_cast<long>(lines_of(by_pid.out).size()), std::stol(grep_pid.out));
   const Result by_both = eklog("-o cat --pid " + std::to_string(pid) + " --tid " +
                                std::to_string(tid) + " " + file("all.log"));
   EXPECT_EQ(static_cast<long>(lines_of(by_both.out).size()), count);
-  EXPECT_EQ(by_both.out.find("rec p" + std::to_string(pid) + " t"), 0u) << by_both.out.substr(0, 200);
+  EXPECT_EQ(by_both.out.find("rec p" + std::to_string(pid) + " t"), 0u)
+      << by_both.out.substr(0, 200);
 }
 
 TEST_F(EklogFilterTest, LastRecordsAndOutputModes) {
@@ -145,8 +149,9 @@ TEST_F(EklogFilterTest, LastRecordsAndOutputModes) {
   EXPECT_EQ(keys(tail.out), keys(jq.out));
   EXPECT_EQ(lines_of(tail.out).size(), 5u);
   // -o json from the basic and XML formats: the JSON Lines fields, for jq.
-  const Result from_xml = shell(eklog_test::eklog_program() + " -o json -n 1 -p SEVERE " + file("all.xml") +
-                                " | jq -r '[.level, .level_value, .logger, .catalog, .set, .number] | @tsv'");
+  const Result from_xml =
+      shell(eklog_test::eklog_program() + " -o json -n 1 -p SEVERE " + file("all.xml") +
+            " | jq -r '[.level, .level_value, .logger, .catalog, .set, .number] | @tsv'");
   EXPECT_EQ(from_xml.status, 0) << from_xml.err;
   EXPECT_NE(from_xml.out.find("SEVERE\t6000\tlogger.dc."), std::string::npos) << from_xml.out;
   const Result cat = eklog("-o cat -m 100 -n 1 " + file("all.log"));

@@ -68,8 +68,8 @@ reliability::Parsed parsed_json(const std::string& output) {
     const nlohmann::json record = nlohmann::json::parse(line);
     int pid, thread;
     long seq;
-    if (!record.contains("text") ||
-        std::sscanf(record.at("text").get<std::string>().c_str(), "p%d t%d n%ld", &pid, &thread, &seq) != 3) {
+    if (!record.contains("text") || std::sscanf(record.at("text").get<std::string>().c_str(),
+                                                "p%d t%d n%ld", &pid, &thread, &seq) != 3) {
       ++parsed.bad_lines;
       continue;
     }
@@ -178,7 +178,8 @@ TEST(EklogFollowTest, TerminalShowsTheNewestRecordsAcrossRotation) {
   reliability::WriterSet::Writer writer = setup.start(1, records, 500);
   ASSERT_EQ(setup.wait(writer), 0);
   EXPECT_GT(reliability::rotated_set(setup.log_file(), 1001).size(), 3u) << "no rotation";
-  const std::string last = "p" + std::to_string(writer.pid) + " t0 n" + std::to_string(records - 1) + " ";
+  const std::string last =
+      "p" + std::to_string(writer.pid) + " t0 n" + std::to_string(records - 1) + " ";
   EXPECT_TRUE(terminal.shows(last)) << terminal.screen(false);
   // The newest records fill the screen in order, the last one at the bottom.
   const std::vector<std::string> rows = lines_of(terminal.screen(false));
@@ -187,7 +188,8 @@ TEST(EklogFollowTest, TerminalShowsTheNewestRecordsAcrossRotation) {
     if (row.find(" INFO ") != std::string::npos) shown.push_back(row);
   ASSERT_GE(shown.size(), 30u);
   EXPECT_NE(shown.back().find(last), std::string::npos) << shown.back();
-  EXPECT_NE(shown[shown.size() - 2].find("n" + std::to_string(records - 2) + " "), std::string::npos);
+  EXPECT_NE(shown[shown.size() - 2].find("n" + std::to_string(records - 2) + " "),
+            std::string::npos);
 }
 
 TEST(EklogFollowTest, ColourOnlyOnATerminalAndNotWhenTurnedOff) {
@@ -204,8 +206,10 @@ TEST(EklogFollowTest, ColourOnlyOnATerminalAndNotWhenTurnedOff) {
     const std::string screen = terminal.screen(true);
     EXPECT_NE(screen.find("\033["), std::string::npos) << "no colour on a terminal";
     // Severe red, warnings yellow (tmux may re-encode the attributes).
-    EXPECT_TRUE(screen.find("31m") != std::string::npos || screen.find(";31") != std::string::npos) << screen;
-    EXPECT_TRUE(screen.find("33m") != std::string::npos || screen.find(";33") != std::string::npos) << screen;
+    EXPECT_TRUE(screen.find("31m") != std::string::npos || screen.find(";31") != std::string::npos)
+        << screen;
+    EXPECT_TRUE(screen.find("33m") != std::string::npos || screen.find(";33") != std::string::npos)
+        << screen;
   }
   for (const std::string& off : {"NO_COLOR=1 " + show + file, show + "--no-color " + file}) {
     Terminal terminal;

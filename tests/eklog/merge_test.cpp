@@ -6,10 +6,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <algorithm>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -139,10 +139,10 @@ TEST(EklogMergeTest, SetsOfSeveralFormatsMergeByTime) {
   // The same records in each (the order of records of one microsecond may
   // differ between files; the merged order is checked below).
   for (auto& [name, list] : texts) std::sort(list.begin(), list.end());
-  EXPECT_TRUE(texts["all.xml"] == texts["all.json"]) << texts["all.xml"].size() << " XML records, "
-                                                     << texts["all.json"].size() << " JSON";
-  EXPECT_TRUE(texts["all.log"] == texts["all.json"]) << texts["all.log"].size() << " basic records, "
-                                                     << texts["all.json"].size() << " JSON";
+  EXPECT_TRUE(texts["all.xml"] == texts["all.json"])
+      << texts["all.xml"].size() << " XML records, " << texts["all.json"].size() << " JSON";
+  EXPECT_TRUE(texts["all.log"] == texts["all.json"])
+      << texts["all.log"].size() << " basic records, " << texts["all.json"].size() << " JSON";
   const Result all = eklog("-o json " + quoted(logs));
   ASSERT_EQ(all.status, 0) << all.err;
   long long previous = 0;
@@ -183,7 +183,10 @@ TEST(EklogMergeTest, CopytruncatedCompressedSetReadsLikeTheReliabilityReader) {
   for (int i = 100; i >= 1; --i) {
     const std::string member = setup.log_file() + "." + std::to_string(i);
     if (::access((member + ".gz").c_str(), R_OK) != 0) continue;
-    ASSERT_EQ(std::system(("gzip -dc " + quoted(member + ".gz") + " > " + quoted(member + ".plain")).c_str()), 0);
+    ASSERT_EQ(
+        std::system(
+            ("gzip -dc " + quoted(member + ".gz") + " > " + quoted(member + ".plain")).c_str()),
+        0);
     plain.push_back(member + ".plain");
   }
   ASSERT_EQ(plain.size(), 4u);

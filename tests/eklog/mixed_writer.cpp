@@ -34,15 +34,20 @@ int main(int argc, char** argv) {
     threads.emplace_back([&, t] {
       Log::LoggerGroup* group = groups[t];
       for (long i = 0; i < records; ++i) {
-        std::string text = "rec p" + std::to_string(pid) + " t" + std::to_string(t) + " n" +
-                           std::to_string(i);
+        std::string text =
+            "rec p" + std::to_string(pid) + " t" + std::to_string(t) + " n" + std::to_string(i);
         if (i % 13 == 0) text += " disk full:\t100% used\nretry \"x\" & <y> \\ end";
         const int kind = static_cast<int>(i % 10);
-        if (kind == 0) group->severe(text.c_str(), 100 + static_cast<int>(i % 3));
-        else if (kind <= 2) group->warning(text.c_str(), 200 + static_cast<int>(i % 5));
-        else if (kind <= 5) group->info(text.c_str(), 300 + static_cast<int>(i % 7));
-        else if (kind <= 7) group->fine(text.c_str(), "src/order.cpp", "Order::step", static_cast<int>(i % 500));
-        else group->finer(text.c_str(), "src/bill.cpp", "Bill::add", static_cast<int>(i % 500));
+        if (kind == 0)
+          group->severe(text.c_str(), 100 + static_cast<int>(i % 3));
+        else if (kind <= 2)
+          group->warning(text.c_str(), 200 + static_cast<int>(i % 5));
+        else if (kind <= 5)
+          group->info(text.c_str(), 300 + static_cast<int>(i % 7));
+        else if (kind <= 7)
+          group->fine(text.c_str(), "src/order.cpp", "Order::step", static_cast<int>(i % 500));
+        else
+          group->finer(text.c_str(), "src/bill.cpp", "Bill::add", static_cast<int>(i % 500));
         if (pause_us > 0) ::usleep(static_cast<useconds_t>(pause_us));
       }
     });

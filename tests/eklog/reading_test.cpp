@@ -26,7 +26,8 @@ TEST(EklogReadingTest, BasicLineEscapesAndOrigins) {
   EXPECT_EQ(record.tid, 456);
   EXPECT_EQ(record.level_value, 2000);
   EXPECT_EQ(record.time_us, 1796749927124001LL);  // 17:12:07.124001Z
-  ASSERT_TRUE(parser.parse(Format::kBasic, "2026-12-08T11:42:07.123456+01:00 4500 [p] [c] [cat:1:-42] ", record));
+  ASSERT_TRUE(parser.parse(Format::kBasic,
+                           "2026-12-08T11:42:07.123456+01:00 4500 [p] [c] [cat:1:-42] ", record));
   EXPECT_EQ(record.origin, Origin::kMessage);
   EXPECT_EQ(record.number, -42);
   EXPECT_EQ(record.level_value, 4500);
@@ -45,26 +46,34 @@ TEST(EklogReadingTest, BasicLineEscapesAndOrigins) {
 TEST(EklogReadingTest, JsonAndXmlRecordsAndWhatTheyRefuse) {
   RecordParser parser;
   RecordView record;
-  ASSERT_TRUE(parser.parse(Format::kJson,
-                           R"({"time":"2026-12-08T11:42:07.124001+01:00","time_us":1796726527124001,"level":"FINER","level_value":2000,"logger":"l","product":"p","component":"c","file":"f","function":"g","line":120,"text":"a\u0000\n"})",
-                           record));
+  ASSERT_TRUE(parser.parse(
+      Format::kJson,
+      R"({"time":"2026-12-08T11:42:07.124001+01:00","time_us":1796726527124001,"level":"FINER","level_value":2000,"logger":"l","product":"p","component":"c","file":"f","function":"g","line":120,"text":"a\u0000\n"})",
+      record));
   EXPECT_EQ(record.origin, Origin::kTrace);
   EXPECT_EQ(record.text, std::string("a\0\n", 3));
   EXPECT_EQ(record.line, 120);
   EXPECT_FALSE(parser.parse(Format::kJson, R"({"time":"x","level":"INFO"} trailing)", record));
   EXPECT_FALSE(parser.parse(Format::kJson, R"({"level":"INFO","text":"no time"})", record));
-  EXPECT_FALSE(parser.parse(Format::kJson, R"({"time":"2026-12-08T11:42:07.124001+01:00","level":"INFO","text":1})", record));
-  ASSERT_TRUE(parser.parse(Format::kXml,
-                           "<record time=\"2026-12-08T11:42:07.130020+01:00\" time_us=\"1796726527130020\" "
-                           "level=\"SEVERE\" level_value=\"6000\" logger=\"l\" product=\"p&amp;q\" "
-                           "component=\"c\" catalog=\"k\" set=\"1\" number=\"42\">disk &lt;full&gt;&#10;x</record>",
-                           record));
+  EXPECT_FALSE(parser.parse(
+      Format::kJson, R"({"time":"2026-12-08T11:42:07.124001+01:00","level":"INFO","text":1})",
+      record));
+  ASSERT_TRUE(parser.parse(
+      Format::kXml,
+      "<record time=\"2026-12-08T11:42:07.130020+01:00\" time_us=\"1796726527130020\" "
+      "level=\"SEVERE\" level_value=\"6000\" logger=\"l\" product=\"p&amp;q\" "
+      "component=\"c\" catalog=\"k\" set=\"1\" number=\"42\">disk &lt;full&gt;&#10;x</record>",
+      record));
   EXPECT_EQ(record.origin, Origin::kMessage);
   EXPECT_EQ(record.product, "p&q");
   EXPECT_EQ(record.text, "disk <full>\nx");
   EXPECT_EQ(record.number, 42);
-  EXPECT_FALSE(parser.parse(Format::kXml, "<record time=\"2026-12-08T11:42:07.130020+01:00\" level=\"INFO\">cut", record));
-  EXPECT_FALSE(parser.parse(Format::kXml, "<record time=\"2026-12-08T11:42:07.130020+01:00\" level=\"INFO\"><b/></record>", record));
+  EXPECT_FALSE(parser.parse(Format::kXml,
+                            "<record time=\"2026-12-08T11:42:07.130020+01:00\" level=\"INFO\">cut",
+                            record));
+  EXPECT_FALSE(parser.parse(
+      Format::kXml,
+      "<record time=\"2026-12-08T11:42:07.130020+01:00\" level=\"INFO\"><b/></record>", record));
   EXPECT_FALSE(parser.parse(Format::kXml, "<other/>", record));
   EXPECT_EQ(detect_format("<?xml version=\"1.0\"?>"), Format::kXml);
   EXPECT_EQ(detect_format("{\"time\":1}"), Format::kJson);
@@ -97,14 +106,17 @@ TEST(EklogReadingTest, TimeSpecsAbsoluteRelativeAndNamed) {
   EXPECT_EQ(t, 1796688000000000LL + (10 * 60 + 2) * 60000000LL);
   ASSERT_TRUE(parse_time_spec("2026-12-08", now, t));
   EXPECT_EQ(t, 1796688000000000LL);
-  for (const char* bad : {"", "-15 fortnights", "2026-12-08T25:00", "10:02 tomorrow", "2026-1-8", "@x"})
+  for (const char* bad :
+       {"", "-15 fortnights", "2026-12-08T25:00", "10:02 tomorrow", "2026-1-8", "@x"})
     EXPECT_FALSE(parse_time_spec(bad, now, t)) << bad;
 }
 
 TEST(EklogReadingTest, JsonOutputIsValidUtf8AndOneLine) {
   std::string out;
   append_json_string(std::string("a\"\\\n\x7f\xc2\x85\xe2\x80\xa8\xff\xed\xa0\x80z", 15), out);
-  EXPECT_EQ(out, "\"a\\\"\\\\\\n\\u007f\\u0085\\u2028\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbdz\"");
+  EXPECT_EQ(
+      out,
+      "\"a\\\"\\\\\\n\\u007f\\u0085\\u2028\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbdz\"");
 }
 
 }  // namespace

@@ -343,7 +343,8 @@ TEST_F(ReliabilityFaultTest, RenameOrFstatFailingKeepsTheSetAndEveryRecord) {
       EXPECT_EQ(lines_with(errors, "Operation not permitted"), 1) << errors;
     }
     std::ifstream after(file + ".1");
-    const std::string now((std::istreambuf_iterator<char>(after)), std::istreambuf_iterator<char>());
+    const std::string now((std::istreambuf_iterator<char>(after)),
+                          std::istreambuf_iterator<char>());
     EXPECT_TRUE(now == rotated) << "a rotated file changed while rotation failed";
   }
   EXPECT_GT(g_os.injected.load(), 0);

@@ -34,8 +34,8 @@ TEST(ForkTest, ChildrenLogAtOnceWhileTheParentsThreadsTrace) {
   const std::string dir = ::mkdtemp(pattern);
   const std::string bin = dir + "/bin";
   ASSERT_EQ(std::system(("mkdir -p " + bin + " && cp " EKLOGGER_DEFAULT_CONFIG " " + bin +
-                         "/eklogger.properties && echo 'logger.dc.trace.level = FINEST' >> " +
-                         bin + "/eklogger.properties")
+                         "/eklogger.properties && echo 'logger.dc.trace.level = FINEST' >> " + bin +
+                         "/eklogger.properties")
                             .c_str()),
             0);
   Log::LogManager* manager = Log::EkLogManager::initialize("forker", bin, 9000, dir + "/logs");

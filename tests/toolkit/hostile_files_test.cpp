@@ -17,8 +17,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -76,7 +76,8 @@ class HostileFilesTest : public ToolkitFixture {
     int dropped = 0;
     for (int i = first; i < first + n; ++i) {
       const auto start = std::chrono::steady_clock::now();
-      dropped += GwLogInfo(logger, "c", 1, 1, ("record " + std::to_string(i)).c_str(), nullptr) != 1;
+      dropped +=
+          GwLogInfo(logger, "c", 1, 1, ("record " + std::to_string(i)).c_str(), nullptr) != 1;
       const auto took = std::chrono::steady_clock::now() - start;
       longest = std::max<long long>(
           longest, std::chrono::duration_cast<std::chrono::milliseconds>(took).count());
@@ -311,9 +312,9 @@ TEST_F(HostileFilesTest, StoppedLockHolderDelaysARecordAtMostOnceASecond) {
   int slow = 0;
   const auto start = std::chrono::steady_clock::now();
   for (int i = 1; i < 3000; ++i) slow += log(logger, i, 1) >= 50;
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
-                           std::chrono::steady_clock::now() - start)
-                           .count();
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
+          .count();
   ::kill(holder, SIGKILL);
   ::waitpid(holder, &status, 0);
   ::testing::internal::GetCapturedStderr();

@@ -4,7 +4,6 @@
 // key; and what another local user ("nobody") can plant at the key's and
 // the file's names, a holder that is stopped, a child forked with the lock.
 #include "process_lock.h"
-#include "shared_file_state.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -23,6 +22,7 @@
 #include <string>
 
 #include "file_sink.h"
+#include "shared_file_state.h"
 #include "test_support.h"
 
 namespace gw_test {
@@ -328,12 +328,9 @@ TEST(ProcessLockTest, SemaphoreSetsNotOursAloneAreLeftForTheLockFile) {
     const char* reason;
   };
   const Case cases[] = {
-      {"held by nobody", [](key_t key) { return plant_semaphore(key, 2, 0, true); },
-       "uid 65534"},
-      {"lock value 10", [](key_t key) { return plant_semaphore(key, 2, 10, true); },
-       "uid 65534"},
-      {"never set up", [](key_t key) { return plant_semaphore(key, 2, 0, false); },
-       "uid 65534"},
+      {"held by nobody", [](key_t key) { return plant_semaphore(key, 2, 0, true); }, "uid 65534"},
+      {"lock value 10", [](key_t key) { return plant_semaphore(key, 2, 10, true); }, "uid 65534"},
+      {"never set up", [](key_t key) { return plant_semaphore(key, 2, 0, false); }, "uid 65534"},
       {"nobody's, mode 0600", [](key_t key) { return plant_semaphore(key, 2, 0, true, 0600); },
        "uid 65534"},
       {"ours, mode 0666",

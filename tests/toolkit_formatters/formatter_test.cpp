@@ -1,10 +1,11 @@
 // The formatter factory, level names, and records at their worst expansion.
 #include "formatter.h"
-#include "levels.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
+
+#include "levels.h"
 
 namespace gw {
 namespace {

@@ -7,9 +7,9 @@
 // touched.  The journal is read back with journalctl -D <dir> -o json and jq.
 // This needs root (or unprivileged user and mount namespaces); without them
 // the tests are skipped and say why.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -79,7 +79,8 @@ class Journald {
   // True when this machine can run a private journald at all.
   static bool available(std::string& why) {
     if (::access(kJournald, X_OK) != 0) {
-      why = std::string(kJournald) + " is missing: install the Debian package systemd "
+      why = std::string(kJournald) +
+            " is missing: install the Debian package systemd "
             "(tools/install-deps test does)";
       return false;
     }
@@ -95,14 +96,15 @@ class Journald {
     ::unlink(socket().c_str());
     pid_ = ::fork();
     if (pid_ == 0) {
-      const int out = ::open(dir_.file("journald.out").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+      const int out =
+          ::open(dir_.file("journald.out").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
       ::dup2(out, 1);
       ::dup2(out, 2);
-      const std::string script =
-          "mount --bind " + shell_quote(dir_.file("systemd")) + " /run/systemd && " +
-          "mount --bind " + shell_quote(dir_.file("log")) + " /run/log && " +
-          "mount --bind " + shell_quote(dir_.file("journald.conf")) +
-          " /etc/systemd/journald.conf && exec " + kJournald;
+      const std::string script = "mount --bind " + shell_quote(dir_.file("systemd")) +
+                                 " /run/systemd && " + "mount --bind " +
+                                 shell_quote(dir_.file("log")) + " /run/log && " + "mount --bind " +
+                                 shell_quote(dir_.file("journald.conf")) +
+                                 " /etc/systemd/journald.conf && exec " + kJournald;
       execlp("unshare", "unshare", "-m", "--propagation", "private", "sh", "-c", script.c_str(),
              static_cast<char*>(nullptr));
       _exit(127);
@@ -176,10 +178,9 @@ class JournaldTest : public ::testing::Test {
   // The fields of the one entry whose MESSAGE holds token.
   std::string entry(const std::string& token, const std::string& fields) {
     for (int i = 0; i < 200; ++i) {
-      const std::string found = daemon_.query(
-          "",
-          "select((.MESSAGE|type)==\"string\" and (.MESSAGE|contains(\"" + token + "\"))) | " +
-              fields);
+      const std::string found =
+          daemon_.query("", "select((.MESSAGE|type)==\"string\" and (.MESSAGE|contains(\"" + token +
+                                "\"))) | " + fields);
       if (!found.empty()) {
         std::cout << "journal: " << found;
         return found;
@@ -205,28 +206,33 @@ TEST_F(JournaldTest, EveryLevelAndKindArrivesWithItsFields) {
   ASSERT_EQ(GwLogText(logger_, "plain rec-text"), 1);
 
   const std::string pid = std::to_string(::getpid());
-  const std::string ids = "\"" + pid + "\",\"" + std::to_string(::gettid()) + "\",\"" + pid + "\"]\n";
+  const std::string ids =
+      "\"" + pid + "\",\"" + std::to_string(::gettid()) + "\",\"" + pid + "\"]\n";
   const std::string message_fields =
       "[.MESSAGE,.PRIORITY,.SYSLOG_IDENTIFIER,.EKLOGGER_LEVEL,.EKLOGGER_LOGGER,"
       ".EKLOGGER_COMPONENT,.EKLOGGER_CATALOG,.EKLOGGER_SET,.EKLOGGER_NUMBER,.CODE_FILE,"
       ".EKLOGGER_PID,.EKLOGGER_TID,._PID]";
   EXPECT_EQ(entry("rec-severe", message_fields),
             "[\"disk full: rec-severe\",\"3\",\"ekserver\",\"SEVERE\",\"logger.app\",\"orders\","
-            "\"eklogger\",\"1\",\"42\",null," + ids);
+            "\"eklogger\",\"1\",\"42\",null," +
+                ids);
   EXPECT_EQ(entry("rec-warning", message_fields),
             "[\"slow: rec-warning\",\"4\",\"ekserver\",\"WARNING\",\"logger.app\",\"orders\","
-            "\"eklogger\",\"1\",\"43\",null," + ids);
+            "\"eklogger\",\"1\",\"43\",null," +
+                ids);
   EXPECT_EQ(entry("rec-info", message_fields),
             "[\"started: rec-info\",\"6\",\"ekserver\",\"INFO\",\"logger.app\",\"orders\","
-            "\"eklogger\",\"2\",\"7\",null," + ids);
+            "\"eklogger\",\"2\",\"7\",null," +
+                ids);
   const std::string trace_fields =
       "[.MESSAGE,.PRIORITY,.EKLOGGER_LEVEL,.CODE_FILE,.CODE_LINE,.CODE_FUNC,.EKLOGGER_CATALOG]";
   EXPECT_EQ(entry("fine-rec", trace_fields),
             "[\"fine-rec\",\"7\",\"FINE\",\"src/session.cpp\",\"120\",\"Session::open\",null]\n");
   EXPECT_EQ(entry("finer-rec", trace_fields),
             "[\"finer-rec\",\"7\",\"FINER\",\"src/session.cpp\",\"121\",\"Session::read\",null]\n");
-  EXPECT_EQ(entry("finest-rec", trace_fields),
-            "[\"finest-rec\",\"7\",\"FINEST\",\"src/session.cpp\",\"122\",\"Session::step\",null]\n");
+  EXPECT_EQ(
+      entry("finest-rec", trace_fields),
+      "[\"finest-rec\",\"7\",\"FINEST\",\"src/session.cpp\",\"122\",\"Session::step\",null]\n");
   EXPECT_EQ(entry("rec-text", "[.MESSAGE,.PRIORITY,.EKLOGGER_LEVEL,.CODE_FILE,.EKLOGGER_CATALOG]"),
             "[\"plain rec-text\",\"6\",\"INFO\",null,null]\n");
 
@@ -244,8 +250,9 @@ TEST_F(JournaldTest, BadFieldsAndLongMessagesArriveByteForByte) {
   ASSERT_EQ(GwLogDebugMin(bad, "a\nb.cpp", "f\xc3(", -5, "rec-bad line1\nline2\ttab \xe2\x82\xac"),
             1);
   // A value that is not UTF-8 is an array of bytes in journalctl's JSON.
-  EXPECT_EQ(entry("rec-bad", "[.MESSAGE,.EKLOGGER_COMPONENT,.CODE_FILE,.CODE_FUNC,.CODE_LINE,"
-                             ".EKLOGGER_LOGGER]"),
+  EXPECT_EQ(entry("rec-bad",
+                  "[.MESSAGE,.EKLOGGER_COMPONENT,.CODE_FILE,.CODE_FUNC,.CODE_LINE,"
+                  ".EKLOGGER_LOGGER]"),
             "[\"rec-bad line1\\nline2\\ttab €\",[111,114,100,10,101,114,115,61,34,113,34,32,1,32,"
             "255],\"a\\nb.cpp\",[102,195,40],\"-5\",\"logger.app.bad\"]\n");
 
@@ -272,7 +279,8 @@ TEST_F(JournaldTest, RecordsWhileTheJournalIsAwayAreDroppedCountedAndDeliveryRes
   ::testing::internal::CaptureStderr();
   const auto started = std::chrono::steady_clock::now();
   int accepted = 0;
-  for (int i = 0; i < kWhileStopped; ++i) accepted += GwLogInfo(logger_, "eklogger", 1, 1, "rec-lost");
+  for (int i = 0; i < kWhileStopped; ++i)
+    accepted += GwLogInfo(logger_, "eklogger", 1, 1, "rec-lost");
   const auto took = std::chrono::steady_clock::now() - started;
   std::string reports = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(accepted, 0);
@@ -298,7 +306,8 @@ TEST_F(JournaldTest, RecordsWhileTheJournalIsAwayAreDroppedCountedAndDeliveryRes
   ::testing::internal::CaptureStderr();
   const auto paused_at = std::chrono::steady_clock::now();
   accepted = 0;
-  for (int i = 0; i < kWhilePaused; ++i) accepted += GwLogInfo(logger_, "eklogger", 1, 2, "rec-paused");
+  for (int i = 0; i < kWhilePaused; ++i)
+    accepted += GwLogInfo(logger_, "eklogger", 1, 2, "rec-paused");
   const auto paused_took = std::chrono::steady_clock::now() - paused_at;
   reports = ::testing::internal::GetCapturedStderr();
   daemon_.resume();
@@ -319,8 +328,8 @@ TEST_F(JournaldTest, RecordsWhileTheJournalIsAwayAreDroppedCountedAndDeliveryRes
   const int received = daemon_.count("EKLOGGER_LOGGER=logger.app", 2 + accepted + 1);
   std::cout << "figures: stopped: sent " << kWhileStopped << ", dropped " << kWhileStopped
             << "; paused: sent " << kWhilePaused << ", taken " << accepted << ", dropped "
-            << kWhilePaused - accepted << "; received in all " << received << " of "
-            << 3 + accepted << " taken\n";
+            << kWhilePaused - accepted << "; received in all " << received << " of " << 3 + accepted
+            << " taken\n";
   EXPECT_EQ(received, 2 + accepted + 1);  // before, after, the paused ones taken, resumed
   EXPECT_EQ(daemon_.count("EKLOGGER_LOGGER=logger.app MESSAGE=rec-lost", 0), 0);
 }
@@ -363,11 +372,13 @@ TEST(JournalConfigTest, WrongValuesAreReportedAndNoJournalIsCounted) {
                       "logger.app.handlers = handler.journal\n"
                       "handler.journal.className = gw_journalhandler\n"
                       "handler.journal.facility = local9\n"
-                      "handler.journal.socketPath = " + dir.file(std::string(120, 's')) + "\n");
+                      "handler.journal.socketPath = " +
+                          dir.file(std::string(120, 's')) + "\n");
   ::testing::internal::CaptureStderr();
   ASSERT_EQ(GwOpenToolkit(path.c_str()), 1);
   const std::string reports = ::testing::internal::GetCapturedStderr();
-  EXPECT_THAT(reports, HasSubstr(path + ":3: handler.journal.facility: unknown facility \"local9\""));
+  EXPECT_THAT(reports,
+              HasSubstr(path + ":3: handler.journal.facility: unknown facility \"local9\""));
   EXPECT_THAT(reports, HasSubstr(path + ":4: handler.journal.socketPath: a socket path is at most "
                                         "107 bytes long"));
   GwHandle handler = GwGetObject("handler.journal", nullptr);

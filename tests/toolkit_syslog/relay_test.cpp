@@ -112,8 +112,9 @@ Arrivals arrivals(const std::string& path) {
     if (!std::regex_search(line, match, record)) continue;
     const int number = std::stoi(match[1]);
     ++found.times[number];
-    const std::string element = "[eklogger@32473 component=\"orders\" catalog=\"eklogger\" set=\"1\" number=\"" +
-                                std::to_string(number) + "\" pid=\"";
+    const std::string element =
+        "[eklogger@32473 component=\"orders\" catalog=\"eklogger\" set=\"1\" number=\"" +
+        std::to_string(number) + "\" pid=\"";
     if (line.find(element) == std::string::npos) ++found.without_structured_data;
   }
   return found;
@@ -152,29 +153,39 @@ TEST(RsyslogRelayTest, RecordsReachTheCentralServerOnceEachThroughItsAbsence) {
   const std::string socket = dir.file("log.sock");
 
   Daemon central(dir.file("central"),
-                 "global(workDirectory=\"" + dir.file("central") + "\" maxMessageSize=\"64k\")\n"
-                 "module(load=\"imtcp\")\n"
-                 "input(type=\"imtcp\" address=\"127.0.0.1\" port=\"" + std::to_string(port) + "\")\n"
-                 "template(name=\"t\" type=\"string\" string=\"%app-name% %msgid% "
-                 "%structured-data% %msg%\\n\")\n"
-                 "*.* action(type=\"omfile\" file=\"" + central_log + "\" template=\"t\")\n");
+                 "global(workDirectory=\"" + dir.file("central") +
+                     "\" maxMessageSize=\"64k\")\n"
+                     "module(load=\"imtcp\")\n"
+                     "input(type=\"imtcp\" address=\"127.0.0.1\" port=\"" +
+                     std::to_string(port) +
+                     "\")\n"
+                     "template(name=\"t\" type=\"string\" string=\"%app-name% %msgid% "
+                     "%structured-data% %msg%\\n\")\n"
+                     "*.* action(type=\"omfile\" file=\"" +
+                     central_log + "\" template=\"t\")\n");
   // The local daemon as docs/configuration.md has it, with a private socket
   // and loopback for the central server.
   Daemon local(dir.file("local"),
-               "global(workDirectory=\"" + dir.file("local") + "\" maxMessageSize=\"64k\")\n"
-               "module(load=\"imuxsock\" SysSock.Use=\"off\")\n"
-               "input(type=\"imuxsock\" Socket=\"" + socket + "\" UseSpecialParser=\"off\" "
-               "ParseHostname=\"on\" UseSysTimeStamp=\"off\")\n"
-               "if $syslogfacility-text == \"local3\" then {\n"
-               "  action(type=\"omfile\" file=\"" + local_log + "\")\n"
-               "  action(type=\"omfwd\" target=\"127.0.0.1\" port=\"" + std::to_string(port) +
-               "\" protocol=\"tcp\"\n"
-               "         template=\"RSYSLOG_SyslogProtocol23Format\"\n"
-               "         queue.type=\"LinkedList\" queue.filename=\"ekserver_fwd\" "
-               "queue.saveOnShutdown=\"on\"\n"
-               "         action.resumeRetryCount=\"-1\" action.resumeInterval=\"1\")\n"
-               "  stop\n"
-               "}\n");
+               "global(workDirectory=\"" + dir.file("local") +
+                   "\" maxMessageSize=\"64k\")\n"
+                   "module(load=\"imuxsock\" SysSock.Use=\"off\")\n"
+                   "input(type=\"imuxsock\" Socket=\"" +
+                   socket +
+                   "\" UseSpecialParser=\"off\" "
+                   "ParseHostname=\"on\" UseSysTimeStamp=\"off\")\n"
+                   "if $syslogfacility-text == \"local3\" then {\n"
+                   "  action(type=\"omfile\" file=\"" +
+                   local_log +
+                   "\")\n"
+                   "  action(type=\"omfwd\" target=\"127.0.0.1\" port=\"" +
+                   std::to_string(port) +
+                   "\" protocol=\"tcp\"\n"
+                   "         template=\"RSYSLOG_SyslogProtocol23Format\"\n"
+                   "         queue.type=\"LinkedList\" queue.filename=\"ekserver_fwd\" "
+                   "queue.saveOnShutdown=\"on\"\n"
+                   "         action.resumeRetryCount=\"-1\" action.resumeInterval=\"1\")\n"
+                   "  stop\n"
+                   "}\n");
   ASSERT_TRUE(central.start([&] { return port_open(port); })) << "central rsyslogd did not listen";
   ASSERT_TRUE(local.start([&] { return gw_test::exists(socket); })) << "local rsyslogd";
 
@@ -183,8 +194,10 @@ TEST(RsyslogRelayTest, RecordsReachTheCentralServerOnceEachThroughItsAbsence) {
                       "logger.app.product = ekserver\n"
                       "logger.app.component = orders\n"
                       "handler.syslog.className = gw_sysloghandler\n"
-                      "handler.syslog.socketPath = " + socket + "\n"
-                      "handler.syslog.facility = local3\n");
+                      "handler.syslog.socketPath = " +
+                          socket +
+                          "\n"
+                          "handler.syslog.facility = local3\n");
   ASSERT_EQ(GwOpenToolkit(dir.file("eklogger.properties").c_str()), 1);
   GwHandle logger = GwGetObject("logger.app", nullptr);
   GwHandle handler = GwGetObject("handler.syslog", nullptr);
@@ -212,12 +225,14 @@ TEST(RsyslogRelayTest, RecordsReachTheCentralServerOnceEachThroughItsAbsence) {
   constexpr int kWhileAway = 300;
   send(1, kBefore);
   Arrivals found = wait_for(central_log, kBefore, 20);
-  ASSERT_EQ(found.times.size(), static_cast<std::size_t>(kBefore)) << "before the central one stopped";
+  ASSERT_EQ(found.times.size(), static_cast<std::size_t>(kBefore))
+      << "before the central one stopped";
 
   central.stop();
   send(kBefore + 1, kBefore + kWhileAway);
   // Give the local daemon time to take them all and find the central one gone.
-  for (int i = 0; i < 100 && static_cast<int>(arrivals(local_log).times.size()) < kBefore + kWhileAway; ++i) {
+  for (int i = 0;
+       i < 100 && static_cast<int>(arrivals(local_log).times.size()) < kBefore + kWhileAway; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   std::this_thread::sleep_for(std::chrono::seconds(2));

@@ -12,8 +12,8 @@ namespace {
 void append_number_field(std::string_view name, std::int64_t value, std::string& out) {
   char digits[24];
   const auto result = std::to_chars(digits, digits + sizeof digits, value);
-  append_journal_field(name, std::string_view(digits, static_cast<std::size_t>(result.ptr - digits)),
-                       out);
+  append_journal_field(
+      name, std::string_view(digits, static_cast<std::size_t>(result.ptr - digits)), out);
 }
 
 void append_text_field(std::string_view name, std::string_view value, std::string& out) {

@@ -15,8 +15,8 @@
 #include "clock.h"
 #include "diagnostics.h"
 #include "identifiers.h"
-#include "levels.h"
 #include "journal/journal_entry.h"
+#include "levels.h"
 #include "os.h"
 #include "syslog/rfc5424.h"
 #include "syslog/syslog_sink.h"
@@ -143,9 +143,9 @@ bool JournalSink::send_as_memfd(const std::string& entry, int& error) {
     error = errno;
     return false;
   }
-  bool sent = write_all(file, entry.data(), entry.size()) &&
-              os().fcntl(file, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) ==
-                  0;
+  bool sent =
+      write_all(file, entry.data(), entry.size()) &&
+      os().fcntl(file, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) == 0;
   if (sent) {
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
     msghdr message{};

@@ -22,9 +22,9 @@
 #include <string>
 #include <string_view>
 
-#include "sink.h"
 #include "formatters/formatter.h"
 #include "record.h"
+#include "sink.h"
 
 namespace gw {
 
@@ -77,7 +77,7 @@ class JournalSink final : public Sink {
   const JournalSettings settings_;
   sockaddr_un address_{};
   socklen_t address_size_ = 0;
-  int fd_ = -1;  // from the constructor to the destructor
+  int fd_ = -1;                       // from the constructor to the destructor
   std::atomic<bool> failing_{false};  // the drop episode was reported
   std::atomic<std::uint64_t> episode_drops_{0};
 };

@@ -156,7 +156,8 @@ bool SyslogSink::send_datagram(const std::string& datagram) {
     return false;
   }
   for (int attempt = 0;; ++attempt) {
-    const ssize_t sent = os().send(fd_, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    const ssize_t sent =
+        os().send(fd_, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     if (sent >= 0) break;
     const int error = errno;
     if (error == EINTR) continue;

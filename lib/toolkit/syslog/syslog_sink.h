@@ -17,8 +17,8 @@
 #include <string>
 #include <string_view>
 
-#include "sink.h"
 #include "record.h"
+#include "sink.h"
 
 namespace gw {
 

@@ -18,7 +18,8 @@ int main(int argc, char** argv) {
 #endif
   // The installed catalogs: <catalog_dir>/<locale>/eklogger.cat.
   auto* ek_manager = dynamic_cast<Log::EkLogManager*>(manager);
-  if (catalog_dir != nullptr && ek_manager != nullptr) ek_manager->set_catfiles_location(catalog_dir);
+  if (catalog_dir != nullptr && ek_manager != nullptr)
+    ek_manager->set_catfiles_location(catalog_dir);
   const char* table[] = {"eklogger 1", "Server started on port %1$d"};
   const char* text = Log::EkMsg::format(table, 1, "fr");
   std::printf("fr: %s\n", text != nullptr ? text : "(none)");
