@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
 #include "eklogger/eklogmanager.h"
 #include "eklogger/loggergroup.h"
 
@@ -60,17 +61,7 @@ TEST(ForkTest, ChildrenLogAtOnceWhileTheParentsThreadsTrace) {
       group->info("child message", 1);
       _exit(0);
     }
-    int status = 0;
-    pid_t done = 0;
-    for (int waited = 0; waited < 500 && done == 0; ++waited) {
-      done = ::waitpid(pid, &status, WNOHANG);
-      if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (done == 0) {
-      ++hung;
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-    }
+    if (!ended_within(pid, 5)) ++hung;
   }
   stop.store(true);
   for (std::thread& thread : threads) thread.join();

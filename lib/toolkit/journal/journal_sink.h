@@ -22,6 +22,7 @@
 #include <string>
 #include <string_view>
 
+#include "drop_episode.h"
 #include "formatters/formatter.h"
 #include "record.h"
 #include "sink.h"
@@ -77,9 +78,8 @@ class JournalSink final : public Sink {
   const JournalSettings settings_;
   sockaddr_un address_{};
   socklen_t address_size_ = 0;
-  int fd_ = -1;                       // from the constructor to the destructor
-  std::atomic<bool> failing_{false};  // the drop episode was reported
-  std::atomic<std::uint64_t> episode_drops_{0};
+  int fd_ = -1;  // from the constructor to the destructor
+  DropEpisode drops_;
 };
 
 }  // namespace gw

@@ -170,9 +170,10 @@ bool SyslogSink::send_datagram(const std::string& datagram) {
     note_drop(error);
     return false;
   }
-  if (failing_.load(std::memory_order_relaxed) && failing_.exchange(false)) {
+  std::uint64_t dropped = 0;
+  if (drops_.end(dropped)) {
     report(owner_ + ": " + settings_.socket_path + " takes records again; " +
-           std::to_string(episode_drops_.exchange(0)) + " were dropped");
+           std::to_string(dropped) + " were dropped");
   }
   return true;
 }
@@ -198,8 +199,7 @@ bool SyslogSink::reconnect_if_due() {
 }
 
 void SyslogSink::note_drop(int error) {
-  episode_drops_.fetch_add(1, std::memory_order_relaxed);
-  if (failing_.load(std::memory_order_relaxed) || failing_.exchange(true)) return;
+  if (!drops_.drop()) return;
   std::string reason;
   if (error == EAGAIN || error == EWOULDBLOCK) {
     reason = "the socket is full";

@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "drop_episode.h"
 #include "record.h"
 #include "sink.h"
 
@@ -82,8 +83,7 @@ class SyslogSink final : public Sink {
   std::atomic<std::int64_t> next_attempt_ms_{0};  // monotonic clock
   std::atomic<int> connect_error_{ENOTCONN};      // why the last connect(2) failed
   std::mutex connect_mutex_;                      // only try_lock'ed: serialises connect(2)
-  std::atomic<bool> failing_{false};              // the drop episode was reported
-  std::atomic<std::uint64_t> episode_drops_{0};
+  DropEpisode drops_;
 };
 
 }  // namespace gw
