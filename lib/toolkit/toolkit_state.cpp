@@ -19,7 +19,6 @@
 #include "os.h"
 #include "properties.h"
 #include "property_values.h"
-#include "runtime/block_cache.h"
 #include "syslog/syslog_sink.h"
 
 namespace gw {
@@ -45,9 +44,11 @@ bool shapes_view(ObjectKind kind, std::string_view property) {
   return false;
 }
 
-// From the runtime's allocator, since OruMemoryFree gives it back there.
+// A block of malloc's own: the callers free it with the runtime's
+// OruMemoryFree, which takes any malloc'd block, so the toolkit runs over
+// any runtime library that keeps that promise.
 char* copy_text(std::string_view text) {
-  char* copy = static_cast<char*>(nxrt::allocate_text(text.size() + 1));
+  char* copy = static_cast<char*>(std::malloc(text.size() + 1));
   if (copy == nullptr) return nullptr;
   std::memcpy(copy, text.data(), text.size());
   copy[text.size()] = '\0';

@@ -18,7 +18,8 @@ extern "C" {
 
 EKLOGGER_PLATFORM_API uint64_t NxThreadGetCurrentID(void);  /* 0 = no identifier */
 EKLOGGER_PLATFORM_API uint64_t NxProcessGetCurrentID(void); /* 0 = no identifier */
-/* Frees text handed out by the toolkit or the runtime; null is a no-op. */
+/* Frees text handed out by the toolkit or the runtime, or any block from
+ * malloc (the toolkit hands out malloc's own); null is a no-op. */
 EKLOGGER_PLATFORM_API void OruMemoryFree(void* memory);
 
 typedef struct NxStringBuff {
