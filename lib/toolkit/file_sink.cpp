@@ -28,6 +28,7 @@ namespace {
 
 constexpr std::int64_t kDrainWaitMs = 50;          // for writes of a generation to end
 constexpr std::int64_t kLockReportAfterMs = 2000;  // without the lock, before a report
+constexpr std::int64_t kChurnLimitMs = 2000;       // of a record meeting change after change
 
 // O_NONBLOCK: a FIFO planted at the path must not block the open.
 constexpr int kOpenFlags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
@@ -82,11 +83,6 @@ FileSink::~FileSink() {
   delete file_.load();
 }
 
-std::string FileSink::lock_kind() const {
-  std::lock_guard<std::mutex> hold(mutex_);
-  return lock_ == nullptr ? std::string() : std::string(lock_->kind());
-}
-
 void FileSink::note_failure(int error, const char* what) {
   if (!failing_.exchange(true)) {
     report(options_.owner + ": cannot " + what + " " + options_.path + ": " + error_text(error) +
@@ -94,81 +90,115 @@ void FileSink::note_failure(int error, const char* what) {
   }
 }
 
-bool FileSink::write_framed(std::string_view record, const char* header, const char* trailer) {
-  EpochGuard guard;  // for the open file, which a rotation retires
+// A write announced in this thread's slot for one generation: a rotation
+// waits until the announced writes of the generation it ends have landed.
+class FileSink::AnnouncedWrite {
+ public:
+  AnnouncedWrite(SharedFileState& shared, std::uint64_t generation)
+      : count_(shared.writers[writer_slot()].in_flight[generation & 1]) {
+    count_.fetch_add(1);
+  }
+  ~AnnouncedWrite() {
+    if (!ended_) count_.fetch_sub(1);
+  }
+  void end() {
+    count_.fetch_sub(1);
+    ended_ = true;
+  }
+
+ private:
+  std::atomic<std::int64_t>& count_;
+  bool ended_ = false;
+};
+
+// The steps of write_framed, inline in it: a call each would cost the record
+// more than the steps themselves.
+__attribute__((always_inline)) inline void FileSink::remember_frame(const char* header,
+                                                                    const char* trailer) {
   if (header_.load(std::memory_order_relaxed) != header) header_.store(header);
   if (trailer_.load(std::memory_order_relaxed) != trailer) {
     trailer_.store(trailer);
     reserve_.store(static_cast<std::int64_t>(text_length(trailer)));
   }
+}
+
+__attribute__((always_inline)) inline bool FileSink::claim_room(SharedFileState& shared,
+                                                                std::size_t size) {
+  const std::int64_t bound = bound_.load(std::memory_order_relaxed);
+  if (bound <= 0) return true;
+  const auto length = static_cast<std::int64_t>(size);
+  const std::int64_t end = shared.size.fetch_add(length) + length;
+  if (end + reserve_.load(std::memory_order_relaxed) <= bound) return true;
+  shared.size.fetch_sub(length);
+  return false;
+}
+
+__attribute__((always_inline)) inline int FileSink::append_whole(SharedFileState& shared,
+                                                                 std::string_view record) {
+  const OpenFile* file = file_.load(std::memory_order_acquire);
+  // After a record cut short, the next one starts on a line of its own.
+  const std::size_t lead =
+      shared.torn.load(std::memory_order_relaxed) != 0 && shared.torn.exchange(0) != 0 ? 1 : 0;
+  struct iovec parts[2] = {{const_cast<char*>("\n"), 1},
+                           {const_cast<char*>(record.data()), record.size()}};
+  ssize_t done;
+  do {
+    done = lead != 0 ? os_writev(file->fd, parts, 2)
+                     : os_write(file->fd, record.data(), record.size());
+  } while (done < 0 && errno == EINTR);
+  if (done >= 0 && static_cast<std::size_t>(done) == record.size() + lead) return 0;
+  int error = done < 0 ? errno : EIO;  // nothing written, no error: no progress either
+  if (done > 0) {
+    // Short: the rest follows at once (a regular file writes short only
+    // when it runs out of room, and then the rest fails too).
+    const std::size_t from = static_cast<std::size_t>(done) - lead;
+    if (write_all(file->fd, record.data() + from, record.size() - from)) return 0;
+    error = errno;
+  }
+  if (done > 0 || lead != 0) shared.torn.store(1);
+  return error != 0 ? error : EIO;
+}
+
+bool FileSink::write_framed(std::string_view record, const char* header, const char* trailer) {
+  EpochGuard guard;  // for the open file, which a rotation retires
+  remember_frame(header, trailer);
   const std::int64_t now = coarse_monotonic_ms();
   if (file_.load(std::memory_order_acquire) == nullptr) {
     if (!ensure_open(now)) return false;
   } else if (now >= next_check_ms_.load(std::memory_order_relaxed)) {
     check_path(now);
   }
-  SharedFileState* shared = shared_.load(std::memory_order_acquire);
-  const auto size = static_cast<std::int64_t>(record.size());
+  SharedFileState& shared = *shared_.load(std::memory_order_acquire);
   bool reserve = true;
   // Each turn that does not write is a change of file seen (a rotation,
   // another process's reopening); under churn a record may meet several.
   for (int attempt = 1;; ++attempt) {
-    if (attempt % 16 == 0 && coarse_monotonic_ms() - now >= 2000) break;
-    const std::uint64_t generation = shared->generation.load();
+    if (attempt % 16 == 0 && coarse_monotonic_ms() - now >= kChurnLimitMs) break;
+    const std::uint64_t generation = shared.generation.load();
     if (generation != generation_.load(std::memory_order_acquire)) {
       std::lock_guard<std::mutex> hold(mutex_);
-      if (generation_.load() != shared->generation.load()) follow_or_go_on_locked(now);
+      if (generation_.load() != shared.generation.load()) follow_or_go_on_locked(now);
       continue;
     }
-    // Announce the write for this generation; a rotation waits for it.
-    std::atomic<std::int64_t>& in_flight = shared->writers[writer_slot()].in_flight[generation & 1];
-    in_flight.fetch_add(1);
-    if (shared->generation.load() != generation) {
-      in_flight.fetch_sub(1);
-      continue;
-    }
-    const std::int64_t bound = bound_.load(std::memory_order_relaxed);
-    if (bound > 0 && reserve) {
-      const std::int64_t end = shared->size.fetch_add(size) + size;
-      if (end + reserve_.load(std::memory_order_relaxed) > bound) {
-        shared->size.fetch_sub(size);
-        in_flight.fetch_sub(1);
-        Room room;
-        {
-          std::lock_guard<std::mutex> hold(mutex_);
-          room = make_room_locked(record.size(), now);
-        }
-        if (room == Room::kDrop) {
-          note_failure(EFBIG, "write");
-          return false;
-        }
-        if (room == Room::kWriteAnyway) reserve = false;
-        continue;
+    AnnouncedWrite announced(shared, generation);
+    if (shared.generation.load() != generation) continue;
+    if (reserve && !claim_room(shared, record.size())) {
+      announced.end();  // a rotation waits for it
+      Room room;
+      {
+        std::lock_guard<std::mutex> hold(mutex_);
+        room = make_room_locked(record.size(), now);
       }
+      if (room == Room::kDrop) {
+        note_failure(EFBIG, "write");
+        return false;
+      }
+      if (room == Room::kWriteAnyway) reserve = false;
+      continue;
     }
-    const OpenFile* file = file_.load(std::memory_order_acquire);
-    // After a record cut short, the next one starts on a line of its own.
-    const std::size_t lead =
-        shared->torn.load(std::memory_order_relaxed) != 0 && shared->torn.exchange(0) != 0 ? 1 : 0;
-    struct iovec parts[2] = {{const_cast<char*>("\n"), 1},
-                             {const_cast<char*>(record.data()), record.size()}};
-    ssize_t done;
-    do {
-      done = lead != 0 ? os_writev(file->fd, parts, 2)
-                       : os_write(file->fd, record.data(), record.size());
-    } while (done < 0 && errno == EINTR);
-    bool ok = done >= 0 && static_cast<std::size_t>(done) == record.size() + lead;
-    int error = done < 0 ? errno : 0;
-    if (done > 0 && !ok) {
-      // Short: the rest follows at once (a regular file writes short only
-      // when it runs out of room, and then the rest fails too).
-      const std::size_t from = static_cast<std::size_t>(done) - lead;
-      ok = write_all(file->fd, record.data() + from, record.size() - from);
-      if (!ok) error = errno;
-    }
-    if (!ok && (done > 0 || lead != 0)) shared->torn.store(1);
-    in_flight.fetch_sub(1);
-    if (ok) {
+    const int error = append_whole(shared, record);
+    announced.end();
+    if (error == 0) {
       if (failing_.load(std::memory_order_relaxed)) failing_.store(false);
       return true;
     }

@@ -62,8 +62,6 @@ class FileSink final : public Sink {
   // True while the file cannot be opened: records are dropped, and opening
   // is tried again at most once a second.
   bool failed() const { return open_failing_.load(); }
-  // "sem" or "file" once open: how the processes lock ("" before).
-  std::string lock_kind() const;
 
  private:
   struct OpenFile {
@@ -73,6 +71,15 @@ class FileSink final : public Sink {
     ~OpenFile();
   };
   enum class Room { kRetry, kWriteAnyway, kDrop };
+  class AnnouncedWrite;
+
+  // The steps of a record, in order.
+  void remember_frame(const char* header, const char* trailer);
+  // Reserves the record's bytes below the bound; false when they do not fit.
+  bool claim_room(SharedFileState& shared, std::size_t size);
+  // Writes the record whole, after a newline when the last one was cut
+  // short; 0, or the errno of the failure.
+  int append_whole(SharedFileState& shared, std::string_view record);
 
   bool ensure_open(std::int64_t now_ms);
   // With mutex_ held and the process lock busy: takes the file at the path
