@@ -77,11 +77,11 @@ int GwHandlerSetFormatter(GwHandle handler, GwHandle formatter) {
 }
 
 const char* GwHandlerGetFmtHeader(GwHandle handler) {
-  return gw::Toolkit::instance().handler_frame(to_handle(handler), false);
+  return gw::Toolkit::instance().handler_frame(to_handle(handler), gw::Toolkit::Frame::kHeader);
 }
 
 const char* GwHandlerGetFmtTrailer(GwHandle handler) {
-  return gw::Toolkit::instance().handler_frame(to_handle(handler), true);
+  return gw::Toolkit::instance().handler_frame(to_handle(handler), gw::Toolkit::Frame::kTrailer);
 }
 
 int GwGetLevelFromString(const char* text) {

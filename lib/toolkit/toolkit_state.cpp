@@ -215,14 +215,14 @@ int Toolkit::open(const char* path) {
   for (const PropertyError& wrong : errors) report_at(path, wrong.line, wrong.message);
   if (configured_) drop_changed_overrides_locked(*world()->config, *config);
   configured_ = true;
-  rebuild_locked(std::move(config), true, true, nullptr);
+  rebuild_locked(std::move(config), Rebuild::kEveryView);
   return 1;
 }
 
 int Toolkit::close() {
   std::lock_guard<std::mutex> lock(config_mutex_);
   const bool was_open = world()->open;
-  rebuild_locked(world()->config, false, true, nullptr);
+  rebuild_locked(world()->config, Rebuild::kClose);
   // Wait until no thread writes through the old outputs, which closes them.
   synchronize_and_reclaim();
   return was_open ? 1 : 0;
@@ -256,7 +256,7 @@ std::uintptr_t Toolkit::get_object(const char* name, const char* class_name) {
     if (class_name != nullptr) {
       edit_props(*object, [&](PropMap& props) { props["className"] = class_name; });
     }
-    if (world()->open) rebuild_locked(world()->config, true, false, nullptr);
+    refresh_locked();
   } else if (class_name != nullptr && kind != object->kind) {
     report(std::string(name) + ": is a " + kind_text(object->kind) + ", not of class " +
            quoted(class_name));
@@ -329,25 +329,28 @@ int Toolkit::set_property(std::uintptr_t handle, const char* property, const cha
     }
   }
   edit_props(*object, store);
-  if (world()->open) rebuild_locked(world()->config, true, false, object);
+  refresh_locked(object);
   return 1;
 }
 
+Object* Toolkit::formatter_of_locked(const Object& handler) {
+  const ConfigFile& config = *world()->config;
+  const std::optional<std::string_view> name =
+      effective_value(handler, *handler.props.load(), config, "formatter");
+  if (!name) return nullptr;
+  Object* formatter = resolve_locked(*name, ObjectKind::kFormatter, config);
+  // Named here first: it needs a view of its own.
+  if (formatter != nullptr && formatter->index >= world()->views.size()) refresh_locked();
+  return formatter;
+}
+
 std::uintptr_t Toolkit::handler_formatter(std::uintptr_t handle) {
-  Object* handler = object_of(handle);
+  const Object* handler = object_of(handle);
   if (handler == nullptr || handler->kind != ObjectKind::kHandler) return 0;
   std::lock_guard<std::mutex> lock(config_mutex_);
   EpochGuard guard;
-  const ConfigFile& config = *world()->config;
-  const std::optional<std::string_view> name =
-      effective_value(*handler, *handler->props.load(), config, "formatter");
-  if (!name) return 0;
-  Object* formatter = resolve_locked(*name, ObjectKind::kFormatter, config);
-  if (formatter == nullptr) return 0;
-  if (world()->open && formatter->index >= world()->views.size()) {
-    rebuild_locked(world()->config, true, false, nullptr);
-  }
-  return handles_.acquire(formatter->index, formatter);
+  Object* formatter = formatter_of_locked(*handler);
+  return formatter == nullptr ? 0 : handles_.acquire(formatter->index, formatter);
 }
 
 int Toolkit::set_handler_formatter(std::uintptr_t handler_handle, std::uintptr_t formatter_handle) {
@@ -360,24 +363,17 @@ int Toolkit::set_handler_formatter(std::uintptr_t handler_handle, std::uintptr_t
   return set_property(handler_handle, "formatter", formatter->name.c_str());
 }
 
-const char* Toolkit::handler_frame(std::uintptr_t handle, bool trailer) {
-  Object* handler = object_of(handle);
+const char* Toolkit::handler_frame(std::uintptr_t handle, Frame frame) {
+  const Object* handler = object_of(handle);
   if (handler == nullptr || handler->kind != ObjectKind::kHandler) return nullptr;
   std::lock_guard<std::mutex> lock(config_mutex_);
   EpochGuard guard;
-  const ConfigFile& config = *world()->config;
-  const std::optional<std::string_view> name =
-      effective_value(*handler, *handler->props.load(), config, "formatter");
-  if (!name) return nullptr;
-  Object* formatter = resolve_locked(*name, ObjectKind::kFormatter, config);
+  Object* formatter = formatter_of_locked(*handler);
   if (formatter == nullptr) return nullptr;
-  if (world()->open && formatter->index >= world()->views.size()) {
-    rebuild_locked(world()->config, true, false, nullptr);
-  }
   const RecordFormatter* implementation = implementation_locked(
-      *formatter, effective_class(*formatter, *formatter->props.load(), config));
+      *formatter, effective_class(*formatter, *formatter->props.load(), *world()->config));
   if (implementation == nullptr) return nullptr;
-  return trailer ? implementation->trailer() : implementation->header();
+  return frame == Frame::kTrailer ? implementation->trailer() : implementation->header();
 }
 
 int Toolkit::log(std::uintptr_t handle, Record& record, bool level_test) {

@@ -83,7 +83,8 @@ class Toolkit {
   int set_property(std::uintptr_t handle, const char* property, const char* value);
   std::uintptr_t handler_formatter(std::uintptr_t handler);
   int set_handler_formatter(std::uintptr_t handler, std::uintptr_t formatter);
-  const char* handler_frame(std::uintptr_t handler, bool trailer);
+  enum class Frame { kHeader, kTrailer };
+  const char* handler_frame(std::uintptr_t handler, Frame frame);
   // The gate of a logger's handle holds the logger's threshold (closed for
   // every other kind), kept in step by rebuild_locked.
   int is_loggable(std::uintptr_t handle, int level) const {
@@ -141,10 +142,18 @@ class Toolkit {
   const RecordFormatter* implementation_locked(Object& formatter, std::string_view class_name);
   std::shared_ptr<const View> build_view_locked(Object& object, const ConfigFile& config,
                                                 const PropMap& props);
-  // Publishes a World built from config: every view anew when full, else
-  // the old views with changed (if any) and new objects rebuilt.
-  void rebuild_locked(std::shared_ptr<const ConfigFile> config, bool open, bool full,
-                      Object* changed);
+  // What a published World holds: no views (closed), every view built anew
+  // (a configuration read), or the old views with those of new objects and
+  // of one changed object built.
+  enum class Rebuild { kClose, kEveryView, kAddedViews };
+  void rebuild_locked(std::shared_ptr<const ConfigFile> config, Rebuild what,
+                      Object* changed = nullptr);
+  // The formatter the handler names, or null; with its view built.
+  Object* formatter_of_locked(const Object& handler);
+  // After a run-time change: the views of new objects and of changed.
+  void refresh_locked(Object* changed = nullptr) {
+    if (world()->open) rebuild_locked(world()->config, Rebuild::kAddedViews, changed);
+  }
   const World* world() const { return world_.load(); }
 
   // Constant-initialised (null) before any constructor runs, so a call from

@@ -3,7 +3,10 @@
 // implementation, built into one World and published with one swap.
 // Members of Toolkit, called with config_mutex_ held (toolkit_state.h).
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 
 #include "diagnostics.h"
 #include "epoch.h"
@@ -30,10 +33,55 @@ const RecordFormatter* Toolkit::implementation_locked(Object& formatter,
   return found->second.get();
 }
 
+namespace {
+
+// A file handler's settings, each parsed once; a run-time value that does
+// not parse gives way to the configured one.
+FileSinkOptions file_sink_options(const Object& object, const PropMap& props,
+                                  const ConfigFile& config) {
+  FileSinkOptions options;
+  options.owner = object.name;
+  // A refused name (the file's were dropped when it was read) leaves the
+  // handler without a file, not with the configured one.
+  options.path =
+      std::string(effective_value(object, props, config, "fileName").value_or(std::string_view()));
+  if (control_character(options.path) >= 0) options.path.clear();
+  options.permissions = first_parsed(object, props, config, "permissions", parse_permissions)
+                            .value_or(kDefaultFilePermissions);
+  options.limit = first_parsed(object, props, config, "limit", parse_limit).value_or(0);
+  options.count = first_parsed(object, props, config, "count", parse_count).value_or(0);
+  if (const auto text = effective_value(object, props, config, "MPFileSemKey")) {
+    // Set by the library as a signed int; -1 is ftok's failure.
+    char* end = nullptr;
+    const std::string copy(*text);
+    errno = 0;
+    const long key = std::strtol(copy.c_str(), &end, 10);
+    if (errno == 0 && !copy.empty() && *end == '\0' && key >= INT32_MIN && key <= INT32_MAX) {
+      options.key = static_cast<key_t>(key);
+    }
+  }
+  return options;
+}
+
+// The settings that make one file sink: a change of any gives a new one.
+std::string identity_of(const FileSinkOptions& options) {
+  std::string key = options.path;
+  for (long long part :
+       {static_cast<long long>(options.permissions), static_cast<long long>(options.limit),
+        static_cast<long long>(options.count), static_cast<long long>(options.key)}) {
+    key.push_back('\0');
+    key.append(std::to_string(part));
+  }
+  return key;
+}
+
+}  // namespace
+
 std::shared_ptr<const View> Toolkit::build_view_locked(Object& object, const ConfigFile& config,
                                                        const PropMap& props) {
   auto view = std::make_shared<View>();
   view->class_name = std::string(effective_class(object, props, config));
+  const std::string_view class_name = view->class_name;
   const auto value = [&](std::string_view property) {
     return effective_value(object, props, config, property);
   };
@@ -70,7 +118,7 @@ std::shared_ptr<const View> Toolkit::build_view_locked(Object& object, const Con
           handler.formatter = formatter->index;
         }
       }
-      if (effective_class(object, props, config) == kSyslogHandlerClass) {
+      if (class_name == kSyslogHandlerClass) {
         // The syslog handler (syslog/syslog_sink.h): a new socket only when
         // its settings change, so that a re-read keeps the connection.
         const SyslogSettings settings = syslog_settings(value);
@@ -86,7 +134,7 @@ std::shared_ptr<const View> Toolkit::build_view_locked(Object& object, const Con
         break;
       }
       object.syslog_sink.reset();
-      if (effective_class(object, props, config) == kJournalHandlerClass) {
+      if (class_name == kJournalHandlerClass) {
         // The journal handler (journal/journal_sink.h), kept as the syslog
         // handler's socket is while its settings stay.
         const JournalSettings settings = journal_settings(value);
@@ -100,41 +148,14 @@ std::shared_ptr<const View> Toolkit::build_view_locked(Object& object, const Con
         break;
       }
       object.journal_sink.reset();
-      if (effective_class(object, props, config) == kConsoleHandlerClass) {
+      if (class_name == kConsoleHandlerClass) {
         handler.sink = console_sink();
         object.sink.reset();
         object.sink_key.clear();
         break;
       }
-      const mode_t permissions =
-          first_parsed(object, props, config, "permissions", parse_permissions)
-              .value_or(kDefaultFilePermissions);
-      FileSinkOptions options;
-      options.owner = object.name;
-      // A refused name (the file's were dropped when it was read) leaves
-      // the handler without a file, not with the configured one.
-      options.path = std::string(value("fileName").value_or(std::string_view()));
-      if (control_character(options.path) >= 0) options.path.clear();
-      options.permissions = permissions;
-      options.limit = first_parsed(object, props, config, "limit", parse_limit).value_or(0);
-      options.count = first_parsed(object, props, config, "count", parse_count).value_or(0);
-      if (const std::optional<std::string_view> text = value("MPFileSemKey")) {
-        // Set by the library as a signed int; -1 is ftok's failure.
-        char* end = nullptr;
-        const std::string copy(*text);
-        errno = 0;
-        const long key = std::strtol(copy.c_str(), &end, 10);
-        if (errno == 0 && !copy.empty() && *end == '\0' && key >= INT32_MIN && key <= INT32_MAX) {
-          options.key = static_cast<key_t>(key);
-        }
-      }
-      std::string key = options.path;
-      for (long long part :
-           {static_cast<long long>(permissions), static_cast<long long>(options.limit),
-            static_cast<long long>(options.count), static_cast<long long>(options.key)}) {
-        key.push_back('\0');
-        key.append(std::to_string(part));
-      }
+      FileSinkOptions options = file_sink_options(object, props, config);
+      const std::string key = identity_of(options);
       // A file that could not be opened is tried again at the next change.
       if (object.sink == nullptr || object.sink_key != key || object.sink->failed()) {
         object.sink = std::make_shared<FileSink>(std::move(options));
@@ -144,16 +165,16 @@ std::shared_ptr<const View> Toolkit::build_view_locked(Object& object, const Con
       break;
     }
     case ObjectKind::kFormatter:
-      view->formatter.implementation =
-          implementation_locked(object, effective_class(object, props, config));
+      view->formatter.implementation = implementation_locked(object, class_name);
       break;
   }
   return view;
 }
 
-void Toolkit::rebuild_locked(std::shared_ptr<const ConfigFile> config, bool open, bool full,
+void Toolkit::rebuild_locked(std::shared_ptr<const ConfigFile> config, Rebuild what,
                              Object* changed) {
   const World* old_world = world();
+  const bool open = what != Rebuild::kClose;
   auto next = new World;
   next->open = open;
   next->config = std::move(config);
@@ -162,7 +183,7 @@ void Toolkit::rebuild_locked(std::shared_ptr<const ConfigFile> config, bool open
     static const RecordFormatter* const default_formatter =
         make_record_formatter(kBasicFormatterClass).release();
     next->default_formatter = default_formatter;
-    if (!full && old_world->open) next->views = old_world->views;
+    if (what == Rebuild::kAddedViews && old_world->open) next->views = old_world->views;
     if (changed != nullptr && changed->index < next->views.size()) {
       next->views[changed->index] =
           build_view_locked(*changed, *next->config, *changed->props.load());
