@@ -4,10 +4,6 @@ namespace gw {
 
 static_assert(sizeof(std::uintptr_t) >= 8, "handles encode 64 bits");
 
-HandleTable::~HandleTable() {
-  for (std::atomic<Chunk*>& chunk : chunks_) delete chunk.load();
-}
-
 std::uintptr_t HandleTable::acquire(std::uint32_t object_index, void* target, int threshold) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::uint32_t index;
@@ -15,14 +11,10 @@ std::uintptr_t HandleTable::acquire(std::uint32_t object_index, void* target, in
     index = free_.back();
     free_.pop_back();
   } else {
-    if (used_ >= kCapacity) return 0;
+    if (used_ >= Slots::kCapacity) return 0;
     index = used_++;
-    std::atomic<Chunk*>& chunk = chunks_[index / kChunkSize];
-    if (chunk.load(std::memory_order_relaxed) == nullptr) {
-      chunk.store(new Chunk, std::memory_order_release);
-    }
   }
-  Slot& slot = slot_at(index);
+  Slot& slot = *slots_.make(index);
   const std::uint64_t generation = slot.state.load() >> 32;
   slot.target.store(target, std::memory_order_release);
   slot.gate.store(gate_of(generation, threshold), std::memory_order_relaxed);

@@ -18,50 +18,9 @@
 #include <mutex>
 #include <vector>
 
+#include "chunked_table.h"
+
 namespace gw {
-
-// A table of T* indexed by a dense number, growing in chunks that are never
-// moved or freed, so that a reader needs no lock.  Writers serialise among
-// themselves (their caller's lock).
-template <typename T>
-class GrowingTable {
- public:
-  static constexpr std::uint32_t kChunkSize = 1024;
-  static constexpr std::uint32_t kChunks = 4096;
-  static constexpr std::uint32_t kCapacity = kChunkSize * kChunks;
-
-  GrowingTable() = default;
-  // Frees the chunks, not what their entries point to.
-  ~GrowingTable() {
-    for (std::atomic<Chunk*>& chunk : chunks_) delete chunk.load();
-  }
-  GrowingTable(const GrowingTable&) = delete;
-  GrowingTable& operator=(const GrowingTable&) = delete;
-
-  // The entry of index, null when there is none.
-  std::atomic<T*>* entry(std::uint32_t index) const {
-    if (index >= kCapacity) return nullptr;
-    Chunk* chunk = chunks_[index / kChunkSize].load(std::memory_order_acquire);
-    return chunk == nullptr ? nullptr : &chunk->entries[index % kChunkSize];
-  }
-  // The entry of index, its chunk created if needed; null beyond capacity.
-  std::atomic<T*>* make_entry(std::uint32_t index) {
-    if (index >= kCapacity) return nullptr;
-    std::atomic<Chunk*>& slot = chunks_[index / kChunkSize];
-    Chunk* chunk = slot.load(std::memory_order_acquire);
-    if (chunk == nullptr) {
-      chunk = new Chunk;
-      slot.store(chunk, std::memory_order_release);
-    }
-    return &chunk->entries[index % kChunkSize];
-  }
-
- private:
-  struct Chunk {
-    std::atomic<T*> entries[kChunkSize] = {};
-  };
-  std::atomic<Chunk*> chunks_[kChunks] = {};
-};
 
 class HandleTable {
  public:
@@ -70,7 +29,6 @@ class HandleTable {
   static constexpr int kClosed = INT_MAX;
 
   HandleTable() = default;
-  ~HandleTable();
   HandleTable(const HandleTable&) = delete;
   HandleTable& operator=(const HandleTable&) = delete;
 
@@ -130,10 +88,6 @@ class HandleTable {
   bool release(std::uintptr_t handle);
 
  private:
-  static constexpr std::uint32_t kChunkSize = 1024;
-  static constexpr std::uint32_t kChunks = 4096;
-  static constexpr std::uint32_t kCapacity = kChunkSize * kChunks;
-
   struct Slot {
     // generation << 32 | (object index + 1); low half 0 = free
     std::atomic<std::uint64_t> state{1ULL << 32};
@@ -142,11 +96,7 @@ class HandleTable {
     // the slot is free.  Written under mutex_.
     std::atomic<std::uint64_t> gate{0};
   };
-  // Slots sit in chunks that are never moved or freed until the table
-  // goes, so a reader needs no lock and one load finds a slot.
-  struct Chunk {
-    Slot slots[kChunkSize];
-  };
+  using Slots = ChunkedTable<Slot>;
 
   static bool live(std::uint64_t state, std::uint64_t handle) {
     return (state >> 32) == (handle >> 32) && (state & 0xFFFFFFFFu) != 0;
@@ -155,19 +105,15 @@ class HandleTable {
     return generation << 32 | static_cast<std::uint32_t>(threshold);
   }
   // A slot below used_; needs mutex_ held.
-  Slot& slot_at(std::uint32_t index) {
-    return chunks_[index / kChunkSize].load(std::memory_order_relaxed)->slots[index % kChunkSize];
-  }
+  Slot& slot_at(std::uint32_t index) { return *slots_.find(index); }
   // The slot a handle names, null when there is none (not that it is live).
   const Slot* slot_of(std::uintptr_t handle) const {
     const std::uint64_t low = static_cast<std::uint64_t>(handle) & 0xFFFFFFFFu;
-    if (low == 0 || low > kCapacity) return nullptr;
-    const std::uint32_t index = static_cast<std::uint32_t>(low - 1);
-    const Chunk* chunk = chunks_[index / kChunkSize].load(std::memory_order_acquire);
-    return chunk == nullptr ? nullptr : &chunk->slots[index % kChunkSize];
+    if (low == 0 || low > Slots::kCapacity) return nullptr;
+    return slots_.find(static_cast<std::uint32_t>(low - 1));
   }
 
-  std::atomic<Chunk*> chunks_[kChunks] = {};  // created under mutex_
+  Slots slots_;  // chunks made under mutex_
   std::mutex mutex_;
   std::uint32_t used_ = 0;           // slots ever handed out; guarded by mutex_
   std::vector<std::uint32_t> free_;  // released slots; guarded by mutex_

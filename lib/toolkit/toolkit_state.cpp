@@ -147,7 +147,7 @@ Object* Toolkit::find_locked(std::string_view name) const {
 }
 
 Object* Toolkit::create_locked(std::string_view name, ObjectKind kind) {
-  std::atomic<Object*>* entry = objects_.make_entry(object_count_);
+  std::atomic<Object*>* entry = objects_.make(object_count_);
   if (entry == nullptr) return nullptr;
   auto object = new Object(std::string(name), kind, object_count_);
   entry->store(object, std::memory_order_release);

@@ -23,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "chunked_table.h"
 #include "config.h"
 #include "handles.h"
 #include "levels.h"
@@ -112,7 +113,7 @@ class Toolkit {
                                               : HandleTable::kClosed;
   }
   Object* object_at(std::uint32_t index) const {
-    const std::atomic<Object*>* entry = objects_.entry(index);
+    const std::atomic<Object*>* entry = objects_.find(index);
     return entry == nullptr ? nullptr : entry->load(std::memory_order_acquire);
   }
 
@@ -161,9 +162,9 @@ class Toolkit {
   static std::atomic<Toolkit*> instance_;
 
   mutable std::mutex config_mutex_;
-  std::atomic<const World*> world_;  // never null; replaced under config_mutex_
-  GrowingTable<Object> objects_;     // entries written under config_mutex_
-  std::uint32_t object_count_ = 0;   // guarded by config_mutex_
+  std::atomic<const World*> world_;             // never null; replaced under config_mutex_
+  ChunkedTable<std::atomic<Object*>> objects_;  // entries written under config_mutex_
+  std::uint32_t object_count_ = 0;              // guarded by config_mutex_
   std::map<std::string, std::uint32_t, std::less<>> names_;  // guarded by config_mutex_
   HandleTable handles_;
   bool configured_ = false;  // a file was read once; guarded by config_mutex_
