@@ -43,14 +43,8 @@ eklogger_fuzz_target(properties_fuzz
 
 eklogger_fuzz_target(printf_fuzz LIBRARIES nxrt)
 
-set(formatter_dir ${PROJECT_SOURCE_DIR}/lib/toolkit/formatters)
 eklogger_fuzz_target(formatter_fuzz
-    SOURCES ${formatter_dir}/formatter.cpp ${formatter_dir}/basic_formatter.cpp
-            ${formatter_dir}/xml_formatter.cpp ${formatter_dir}/json_formatter.cpp
-            ${formatter_dir}/text_escape.cpp ${formatter_dir}/local_time.cpp
-            ${PROJECT_SOURCE_DIR}/lib/toolkit/levels.cpp
-    INCLUDES ${PROJECT_SOURCE_DIR}/lib/toolkit ${formatter_dir}
-    LIBRARIES LibXml2::LibXml2 nlohmann_json::nlohmann_json
+    LIBRARIES gwtoolkit_static LibXml2::LibXml2 nlohmann_json::nlohmann_json
     DEFINES EKLOGGER_SCHEMA_FILE="${PROJECT_SOURCE_DIR}/schema/eklogger-log.xsd")
 
 eklogger_fuzz_target(catalog_fuzz LIBRARIES lcs)
