@@ -121,8 +121,9 @@ bool basic_unescape(std::string_view line, std::string& out) {
 }
 
 void check_basic_escape(const std::string& field, fmt::BasicField where, const char* forbidden) {
-  std::string escaped;
-  fmt::append_basic_escaped(escaped, field, where);
+  std::string escaped(field.size() * fmt::kBasicExpansion, '\0');
+  escaped.resize(static_cast<std::size_t>(fmt::write_basic_escaped(escaped.data(), field, where) -
+                                          escaped.data()));
   if (escaped.find_first_of(forbidden) != std::string::npos) {
     fail("basic escaping left a separator", escaped);
   }
@@ -132,8 +133,9 @@ void check_basic_escape(const std::string& field, fmt::BasicField where, const c
 }
 
 void check_xml_escape(const std::string& field) {
-  std::string escaped;
-  fmt::append_xml_escaped(escaped, field);
+  std::string escaped(field.size() * fmt::kXmlExpansion, '\0');
+  escaped.resize(
+      static_cast<std::size_t>(fmt::write_xml_escaped(escaped.data(), field) - escaped.data()));
   const std::string document = "<r a=\"" + escaped + "\">" + escaped + "</r>";
   xmlDocPtr doc = xmlReadMemory(document.data(), static_cast<int>(document.size()), "escape.xml",
                                 "UTF-8", XML_PARSE_NONET | XML_PARSE_NOBLANKS);
@@ -152,8 +154,9 @@ void check_xml_escape(const std::string& field) {
 }
 
 void check_json_escape(const std::string& field) {
-  std::string escaped = "\"";
-  fmt::append_json_escaped(escaped, field);
+  std::string escaped(1 + field.size() * fmt::kJsonExpansion, '"');
+  escaped.resize(static_cast<std::size_t>(fmt::write_json_escaped(escaped.data() + 1, field) -
+                                          escaped.data()));
   escaped += '"';
   nlohmann::json parsed;
   try {

@@ -17,9 +17,10 @@ using gw::testing::kSampleTimeUs;
 using gw::testing::use_time_zone;
 
 std::string local_time(std::int64_t time_us) {
-  std::string out;
-  append_local_time(time_us, out);
-  return out;
+  char text[kLocalTimeLength];
+  char* const end = write_local_time(text, time_us);
+  EXPECT_EQ(end, text + kLocalTimeLength);
+  return std::string(text, end);
 }
 
 constexpr std::int64_t kSecond = 1'000'000;

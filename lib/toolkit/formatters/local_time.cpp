@@ -116,10 +116,4 @@ char* write_local_time(char* at, std::int64_t time_us) {
   return at + kOffsetLength;
 }
 
-void append_local_time(std::int64_t time_us, std::string& out) {
-  const std::size_t start = out.size();
-  out.resize(start + kLocalTimeLength);
-  write_local_time(out.data() + start, time_us);
-}
-
 }  // namespace gw::formatting

@@ -10,21 +10,18 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 namespace gw::formatting {
 
-// Appends the local time of time_us (microseconds since the epoch, UTC).
+// Writes the local time of time_us (microseconds since the epoch, UTC),
+// exactly kLocalTimeLength bytes at at, and returns their end.
 // Times before 0001-01-02 or after 9999-12-30 UTC are written as those
 // bounds, so the text always has a four-digit year.  The offset is whole
 // minutes (historic offsets with seconds are cut to the minute, and the
 // local time shown agrees with it).  A change of time zone is seen from the
 // next distinct second on.
-// write_local_time writes exactly kLocalTimeLength bytes at at and returns
-// their end.
 inline constexpr std::size_t kLocalTimeLength = 32;
 char* write_local_time(char* at, std::int64_t time_us);
-void append_local_time(std::int64_t time_us, std::string& out);
 
 }  // namespace gw::formatting
 

@@ -163,6 +163,11 @@ inline char* write_hex_byte(char* at, unsigned char c) {
   return at + 4;
 }
 
+inline char* write_hex_bytes(char* at, std::string_view sequence) {
+  for (char byte : sequence) at = write_hex_byte(at, static_cast<unsigned char>(byte));
+  return at;
+}
+
 // "\uXXXX" for a code point of the basic multilingual plane.
 inline char* write_json_u_escape(char* at, char32_t code_point) {
   at[0] = '\\';
@@ -174,36 +179,159 @@ inline char* write_json_u_escape(char* at, char32_t code_point) {
   return at + 6;
 }
 
-// "&#N;" for N below 160: at most 6 bytes, from at least one byte of input.
-inline char* write_xml_char_ref(char* at, char32_t code_point) {
-  at = write_raw(at, "&#");
-  at = write_decimal(at, code_point);
-  *at++ = ';';
-  return at;
-}
-
 // C1 controls and the two Unicode line terminators: valid UTF-8 that some
 // readers still take as the end of a line.
 inline bool is_line_breaking_non_ascii(char32_t code_point) {
   return (code_point >= 0x80 && code_point <= 0x9f) || code_point == 0x2028 || code_point == 0x2029;
 }
 
-// Runs write(at, bytes) in room for its worst case at the end of out.
-template <typename Write>
-void append_with(std::string& out, std::size_t max_size, Write write) {
-  RecordSpace space(out, max_size);
-  space.cursor = write(space.cursor);
+// What a format writes for one ASCII byte that stops a plain run.  An
+// escaper stores all kWidth bytes of text and moves on by length: one fixed
+// store instead of a copy of variable length.  That stays inside the
+// caller's room, since every input byte has kWidth bytes of it.
+struct AsciiEscape {
+  std::uint8_t length = 0;  // 0: the format never escapes this byte
+  char text[7] = {};
+};
+using AsciiEscapes = std::array<AsciiEscape, 0x80>;
+
+constexpr AsciiEscape escape_as(std::string_view text) {
+  AsciiEscape escape;
+  escape.length = static_cast<std::uint8_t>(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) escape.text[i] = text[i];
+  return escape;
 }
 
-}  // namespace
+constexpr AsciiEscape hex_escape(unsigned char c) {
+  const char text[] = {'\\', 'x', kHexDigits[c >> 4], kHexDigits[c & 0xf]};
+  return escape_as(std::string_view(text, sizeof text));
+}
 
-namespace {
+// "\u00XX", for JSON's controls.
+constexpr AsciiEscape u_escape(unsigned char c) {
+  const char text[] = {'\\', 'u', '0', '0', kHexDigits[c >> 4], kHexDigits[c & 0xf]};
+  return escape_as(std::string_view(text, sizeof text));
+}
 
-// The basic escapes, with Plain the bytes that stay as they are.
-// Out of line, so that a short plain field, copied whole by the caller,
-// does not pay for this function's frame.
-template <typename Plain>
-__attribute__((noinline)) char* write_basic_escaped_with(char* at, std::string_view bytes) {
+constexpr bool fits_width(const AsciiEscapes& escapes, std::size_t width) {
+  for (const AsciiEscape& escape : escapes) {
+    if (escape.length > width) return false;
+  }
+  return width <= sizeof(AsciiEscape::text);
+}
+
+// The per-format parts of the escaping loop.  Each format has
+//   kWidth            the most bytes it writes per input byte;
+//   kAscii            the escape of each ASCII byte that is not plain;
+//   write_character   a well-formed character from U+0080 up: as it is, or
+//                     escaped where the format cannot carry it raw;
+//   write_ill_formed  one maximal ill-formed subpart.
+
+// The basic line: "\n", "\r", "\t", "\\", and "\xHH" for every other byte it
+// escapes, those of ill-formed UTF-8 and of the line-breaking characters
+// included, so that unescaping gives back the bytes.
+constexpr AsciiEscapes basic_ascii_escapes() {
+  AsciiEscapes escapes{};
+  for (unsigned c = 0; c < 0x80; ++c) escapes[c] = hex_escape(static_cast<unsigned char>(c));
+  escapes['\n'] = escape_as("\\n");
+  escapes['\r'] = escape_as("\\r");
+  escapes['\t'] = escape_as("\\t");
+  escapes['\\'] = escape_as("\\\\");
+  return escapes;
+}
+
+struct BasicEscapes {
+  static constexpr std::size_t kWidth = kBasicExpansion;
+  static constexpr AsciiEscapes kAscii = basic_ascii_escapes();
+
+  static char* write_character(char* at, std::string_view sequence, char32_t code_point) {
+    return is_line_breaking_non_ascii(code_point) ? write_hex_bytes(at, sequence)
+                                                  : write_raw(at, sequence);
+  }
+  static char* write_ill_formed(char* at, std::string_view sequence) {
+    return write_hex_bytes(at, sequence);
+  }
+};
+
+// XML: markup as entities; tab, line feed, carriage return and DEL as character
+// references; the other C0 controls, which XML 1.0 cannot carry even as a
+// reference, as their control pictures U+2400 + c (E2 90 80+c).
+constexpr AsciiEscapes xml_ascii_escapes() {
+  AsciiEscapes escapes{};
+  for (unsigned c = 0; c < 0x20; ++c) {
+    const char picture[] = {'\xe2', '\x90', static_cast<char>(0x80 + c)};
+    escapes[c] = escape_as(std::string_view(picture, sizeof picture));
+  }
+  escapes['\t'] = escape_as("&#9;");
+  escapes['\n'] = escape_as("&#10;");
+  escapes['\r'] = escape_as("&#13;");
+  escapes[0x7f] = escape_as("&#127;");
+  escapes['&'] = escape_as("&amp;");
+  escapes['<'] = escape_as("&lt;");
+  escapes['>'] = escape_as("&gt;");
+  escapes['"'] = escape_as("&quot;");
+  return escapes;
+}
+
+struct XmlEscapes {
+  static constexpr std::size_t kWidth = kXmlExpansion;
+  static constexpr AsciiEscapes kAscii = xml_ascii_escapes();
+
+  static char* write_character(char* at, std::string_view sequence, char32_t code_point) {
+    if (code_point == 0xfffe || code_point == 0xffff) return write_raw(at, kReplacement);
+    if (code_point <= 0x9f) {  // C1 control: legal, made visible as "&#N;"
+      at = write_raw(at, "&#");
+      at = write_decimal(at, code_point);
+      *at++ = ';';
+      return at;
+    }
+    return write_raw(at, sequence);
+  }
+  static char* write_ill_formed(char* at, std::string_view) { return write_raw(at, kReplacement); }
+};
+
+// JSON: quote, backslash and the controls with a short form; \u00XX for the other
+// controls and DEL, \uXXXX for the line-breaking characters.
+constexpr AsciiEscapes json_ascii_escapes() {
+  AsciiEscapes escapes{};
+  for (unsigned c = 0; c < 0x20; ++c) escapes[c] = u_escape(static_cast<unsigned char>(c));
+  escapes[0x7f] = u_escape(0x7f);
+  escapes['"'] = escape_as("\\\"");
+  escapes['\\'] = escape_as("\\\\");
+  escapes['\b'] = escape_as("\\b");
+  escapes['\f'] = escape_as("\\f");
+  escapes['\n'] = escape_as("\\n");
+  escapes['\r'] = escape_as("\\r");
+  escapes['\t'] = escape_as("\\t");
+  return escapes;
+}
+
+struct JsonEscapes {
+  static constexpr std::size_t kWidth = kJsonExpansion;
+  static constexpr AsciiEscapes kAscii = json_ascii_escapes();
+
+  static char* write_character(char* at, std::string_view sequence, char32_t code_point) {
+    return is_line_breaking_non_ascii(code_point) ? write_json_u_escape(at, code_point)
+                                                  : write_raw(at, sequence);
+  }
+  static char* write_ill_formed(char* at, std::string_view) { return write_raw(at, kReplacement); }
+};
+
+// Whether the format has an escape for every ASCII byte that stops a run.
+template <typename Plain, typename Escapes>
+constexpr bool escapes_every_stop() {
+  for (unsigned c = 0; c < 0x80; ++c) {
+    if (!Plain::kTable[c] && Escapes::kAscii[c].length == 0) return false;
+  }
+  return fits_width(Escapes::kAscii, Escapes::kWidth);
+}
+
+// The one escaping loop: plain runs copied whole, each byte that stops one
+// written as its format says.  Out of line, so that a short plain field,
+// copied whole by write_escaped, does not pay for this function's frame.
+template <typename Plain, typename Escapes>
+__attribute__((noinline)) char* write_escaped_runs(char* at, std::string_view bytes) {
+  static_assert(escapes_every_stop<Plain, Escapes>(), "a byte that stops a run has no escape");
   std::size_t i = 0;
   while (i < bytes.size()) {
     const std::size_t run_end = Plain::run_end(bytes, i);
@@ -213,36 +341,25 @@ __attribute__((noinline)) char* write_basic_escaped_with(char* at, std::string_v
 
     const auto c = static_cast<unsigned char>(bytes[i]);
     if (c < 0x80) {
-      switch (c) {
-        case '\n':
-          at = write_raw(at, "\\n");
-          break;
-        case '\r':
-          at = write_raw(at, "\\r");
-          break;
-        case '\t':
-          at = write_raw(at, "\\t");
-          break;
-        case '\\':
-          at = write_raw(at, "\\\\");
-          break;
-        default:
-          at = write_hex_byte(at, c);
-          break;
-      }
+      const AsciiEscape& escape = Escapes::kAscii[c];
+      std::memcpy(at, escape.text, Escapes::kWidth);
+      at += escape.length;
       ++i;
       continue;
     }
     const Utf8Step step = decode_utf8(bytes.substr(i));
     const std::string_view sequence = bytes.substr(i, step.length);
-    if (step.valid && !is_line_breaking_non_ascii(step.code_point)) {
-      at = write_raw(at, sequence);
-    } else {
-      for (char byte : sequence) at = write_hex_byte(at, static_cast<unsigned char>(byte));
-    }
+    at = step.valid ? Escapes::write_character(at, sequence, step.code_point)
+                    : Escapes::write_ill_formed(at, sequence);
     i += step.length;
   }
   return at;
+}
+
+template <typename Plain, typename Escapes>
+inline char* write_escaped(char* at, std::string_view bytes) {
+  if (char* end = Plain::copy_short(at, bytes)) return end;
+  return write_escaped_runs<Plain, Escapes>(at, bytes);
 }
 
 }  // namespace
@@ -250,147 +367,25 @@ __attribute__((noinline)) char* write_basic_escaped_with(char* at, std::string_v
 char* write_basic_escaped(char* at, std::string_view bytes, BasicField field) {
   switch (field) {
     case BasicField::kText:
-      if (char* end = BasicTextPlain::copy_short(at, bytes)) return end;
-      return write_basic_escaped_with<BasicTextPlain>(at, bytes);
+      return write_escaped<BasicTextPlain, BasicEscapes>(at, bytes);
     case BasicField::kBracketed:
-      if (char* end = BasicBracketedPlain::copy_short(at, bytes)) return end;
-      return write_basic_escaped_with<BasicBracketedPlain>(at, bytes);
+      return write_escaped<BasicBracketedPlain, BasicEscapes>(at, bytes);
     case BasicField::kName:
       break;
   }
-  if (char* end = BasicNamePlain::copy_short(at, bytes)) return end;
-  return write_basic_escaped_with<BasicNamePlain>(at, bytes);
+  return write_escaped<BasicNamePlain, BasicEscapes>(at, bytes);
 }
 
 char* write_xml_escaped(char* at, std::string_view bytes) {
-  if (char* end = XmlPlain::copy_short(at, bytes)) return end;
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    const std::size_t run_end = XmlPlain::run_end(bytes, i);
-    at = write_raw(at, bytes.substr(i, run_end - i));
-    i = run_end;
-    if (i == bytes.size()) break;
-
-    const auto c = static_cast<unsigned char>(bytes[i]);
-    if (c < 0x80) {
-      switch (c) {
-        case '&':
-          at = write_raw(at, "&amp;");
-          break;
-        case '<':
-          at = write_raw(at, "&lt;");
-          break;
-        case '>':
-          at = write_raw(at, "&gt;");
-          break;
-        case '"':
-          at = write_raw(at, "&quot;");
-          break;
-        case '\t':
-        case '\n':
-        case '\r':
-        case 0x7f:
-          at = write_xml_char_ref(at, c);
-          break;
-        default:
-          // A C0 control XML 1.0 cannot carry even as a reference: its
-          // control picture, U+2400 + c, encoded E2 90 80+c.
-          at[0] = '\xe2';
-          at[1] = '\x90';
-          at[2] = static_cast<char>(0x80 + c);
-          at += 3;
-          break;
-      }
-      ++i;
-      continue;
-    }
-    const Utf8Step step = decode_utf8(bytes.substr(i));
-    if (!step.valid || step.code_point == 0xfffe || step.code_point == 0xffff) {
-      at = write_raw(at, kReplacement);
-    } else if (step.code_point <= 0x9f) {
-      at = write_xml_char_ref(at, step.code_point);  // C1 control: legal, made visible
-    } else {
-      at = write_raw(at, bytes.substr(i, step.length));
-    }
-    i += step.length;
-  }
-  return at;
+  return write_escaped<XmlPlain, XmlEscapes>(at, bytes);
 }
 
 char* write_json_escaped(char* at, std::string_view bytes) {
-  if (char* end = JsonPlain::copy_short(at, bytes)) return end;
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    const std::size_t run_end = JsonPlain::run_end(bytes, i);
-    at = write_raw(at, bytes.substr(i, run_end - i));
-    i = run_end;
-    if (i == bytes.size()) break;
-
-    const auto c = static_cast<unsigned char>(bytes[i]);
-    if (c < 0x80) {
-      switch (c) {
-        case '"':
-          at = write_raw(at, "\\\"");
-          break;
-        case '\\':
-          at = write_raw(at, "\\\\");
-          break;
-        case '\b':
-          at = write_raw(at, "\\b");
-          break;
-        case '\f':
-          at = write_raw(at, "\\f");
-          break;
-        case '\n':
-          at = write_raw(at, "\\n");
-          break;
-        case '\r':
-          at = write_raw(at, "\\r");
-          break;
-        case '\t':
-          at = write_raw(at, "\\t");
-          break;
-        default:
-          at = write_json_u_escape(at, c);
-          break;
-      }
-      ++i;
-      continue;
-    }
-    const Utf8Step step = decode_utf8(bytes.substr(i));
-    if (!step.valid) {
-      at = write_raw(at, kReplacement);
-    } else if (is_line_breaking_non_ascii(step.code_point)) {
-      at = write_json_u_escape(at, step.code_point);
-    } else {
-      at = write_raw(at, bytes.substr(i, step.length));
-    }
-    i += step.length;
-  }
-  return at;
+  return write_escaped<JsonPlain, JsonEscapes>(at, bytes);
 }
 
 char* write_decimal(char* at, std::int64_t value) {
   return std::to_chars(at, at + kMaxDecimalLength, value).ptr;
-}
-
-void append_basic_escaped(std::string& out, std::string_view bytes, BasicField field) {
-  append_with(out, bytes.size() * kBasicExpansion,
-              [&](char* at) { return write_basic_escaped(at, bytes, field); });
-}
-
-void append_xml_escaped(std::string& out, std::string_view bytes) {
-  append_with(out, bytes.size() * kXmlExpansion,
-              [&](char* at) { return write_xml_escaped(at, bytes); });
-}
-
-void append_json_escaped(std::string& out, std::string_view bytes) {
-  append_with(out, bytes.size() * kJsonExpansion,
-              [&](char* at) { return write_json_escaped(at, bytes); });
-}
-
-void append_decimal(std::string& out, std::int64_t value) {
-  append_with(out, kMaxDecimalLength, [&](char* at) { return write_decimal(at, value); });
 }
 
 }  // namespace gw::formatting

@@ -2,9 +2,11 @@
 // one pass over the bytes with a fast path for runs that need no change, and
 // the room a formatter writes one record into.
 //
-// The write_ functions fill memory the caller has made room in (at most the
-// stated expansion times the input); the append_ forms do that for a string.
-// Pure functions: safe from any number of threads.
+// The write_ functions fill memory the caller has made room in (the stated
+// expansion times the input) and return the end of what they wrote; an
+// escaper may also have written scratch bytes past that end, inside the
+// room, which whatever is written next replaces.  Pure functions: safe from
+// any number of threads.
 #ifndef EKLOGGER_TOOLKIT_FORMATTERS_TEXT_ESCAPE_H_
 #define EKLOGGER_TOOLKIT_FORMATTERS_TEXT_ESCAPE_H_
 
@@ -96,7 +98,6 @@ enum class BasicField {
 // Writes at most kBasicExpansion bytes per input byte.
 inline constexpr std::size_t kBasicExpansion = 4;
 char* write_basic_escaped(char* at, std::string_view bytes, BasicField field);
-void append_basic_escaped(std::string& out, std::string_view bytes, BasicField field);
 
 // XML 1.0 character data, fit for both element content and double-quoted
 // attribute values: markup as entities; tab, line feed, carriage return,
@@ -106,7 +107,6 @@ void append_basic_escaped(std::string& out, std::string_view bytes, BasicField f
 // per input byte ("&quot;").
 inline constexpr std::size_t kXmlExpansion = 6;
 char* write_xml_escaped(char* at, std::string_view bytes);
-void append_xml_escaped(std::string& out, std::string_view bytes);
 
 // The inside of a JSON string (RFC 8259): quote and backslash, controls as
 // \b \f \n \r \t or \u00XX, DEL, C1 controls, U+2028 and U+2029 as \uXXXX,
@@ -114,12 +114,10 @@ void append_xml_escaped(std::string& out, std::string_view bytes);
 // most kJsonExpansion bytes per input byte ("\u001f").
 inline constexpr std::size_t kJsonExpansion = 6;
 char* write_json_escaped(char* at, std::string_view bytes);
-void append_json_escaped(std::string& out, std::string_view bytes);
 
 // A decimal integer: at most kMaxDecimalLength bytes.
 inline constexpr std::size_t kMaxDecimalLength = 20;  // -9223372036854775808
 char* write_decimal(char* at, std::int64_t value);
-void append_decimal(std::string& out, std::int64_t value);
 
 }  // namespace gw::formatting
 
