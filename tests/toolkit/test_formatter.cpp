@@ -47,7 +47,6 @@ class TestFormatter final : public RecordFormatter {
   }
   const char* header() const override { return is_xml() ? "<log>\n" : nullptr; }
   const char* trailer() const override { return is_xml() ? "</log>\n" : nullptr; }
-  std::string_view class_name() const override { return class_name_; }
 
  private:
   bool is_xml() const { return class_name_ == "gw_xmlformatter"; }

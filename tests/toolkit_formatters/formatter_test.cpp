@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <utility>
 
 #include "levels.h"
 
@@ -11,9 +12,16 @@ namespace gw {
 namespace {
 
 TEST(FormatterFactoryTest, ExactClassNamesOnly) {
-  for (const char* name : {"gw_basicformatter", "gw_xmlformatter", "gw_jsonformatter"}) {
-    ASSERT_NE(make_record_formatter(name), nullptr) << name;
-    EXPECT_EQ(make_record_formatter(name)->class_name(), name);
+  // Each name gives its own format, told apart by how a record starts
+  // (the basic line with its year, 1969 or 1970 wherever the zone).
+  const std::pair<const char*, const char*> formats[] = {
+      {"gw_basicformatter", "19"}, {"gw_xmlformatter", "<record "}, {"gw_jsonformatter", "{"}};
+  for (const auto& [name, start] : formats) {
+    const std::unique_ptr<RecordFormatter> formatter = make_record_formatter(name);
+    ASSERT_NE(formatter, nullptr) << name;
+    std::string out;
+    formatter->format(Record{}, out);
+    EXPECT_EQ(out.rfind(start, 0), 0u) << name << ": " << out;
   }
   for (const char* name :
        {"", "GW_BASICFORMATTER", "gw_basicformatterx", "gw_xmlformatter ", "gw_basic"}) {

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "levels.h"
+
 namespace {
 
 using ::testing::EndsWith;
@@ -37,7 +39,7 @@ std::string build(const gw::Record& record, std::string_view message, std::size_
 }
 
 TEST(SyslogMessageTest, HeaderCarriesPriorityTimeHostAppProcidAndMsgid) {
-  const std::string out = build(message_record(6000, "disk full"), "disk full\n");
+  const std::string out = build(message_record(gw::kLevelSevere, "disk full"), "disk full\n");
   EXPECT_EQ(out,
             "<131>1 2026-12-08T10:42:07.123456Z host1 srv 321 eklogger.1.42 "
             "[eklogger@32473 component=\"orders\" catalog=\"eklogger\" set=\"1\" number=\"42\" "
@@ -45,18 +47,18 @@ TEST(SyslogMessageTest, HeaderCarriesPriorityTimeHostAppProcidAndMsgid) {
 }
 
 TEST(SyslogMessageTest, SeverityFollowsTheRecordLevel) {
-  EXPECT_EQ(gw::syslog_severity(6000), 3);
-  EXPECT_EQ(gw::syslog_severity(5000), 4);
-  EXPECT_EQ(gw::syslog_severity(4000), 6);
-  EXPECT_EQ(gw::syslog_severity(3000), 7);
-  EXPECT_EQ(gw::syslog_severity(1000), 7);
+  EXPECT_EQ(gw::syslog_severity(gw::kLevelSevere), 3);
+  EXPECT_EQ(gw::syslog_severity(gw::kLevelWarning), 4);
+  EXPECT_EQ(gw::syslog_severity(gw::kLevelInfo), 6);
+  EXPECT_EQ(gw::syslog_severity(gw::kLevelFine), 7);
+  EXPECT_EQ(gw::syslog_severity(gw::kLevelFinest), 7);
   EXPECT_EQ(gw::syslog_facility("user"), 1);
   EXPECT_EQ(gw::syslog_facility("local7"), 23);
   EXPECT_EQ(gw::syslog_facility("LOCAL7"), -1);
 }
 
 TEST(SyslogMessageTest, TraceRecordsCarryTheSourcePosition) {
-  gw::Record record = message_record(2000, "t");
+  gw::Record record = message_record(gw::kLevelFiner, "t");
   record.kind = gw::RecordKind::kTrace;
   record.file = "a.cpp";
   record.function = "serve";
@@ -68,14 +70,14 @@ TEST(SyslogMessageTest, TraceRecordsCarryTheSourcePosition) {
 }
 
 TEST(SyslogMessageTest, StructuredDataValuesAreEscaped) {
-  gw::Record record = message_record(4000, "x");
+  gw::Record record = message_record(gw::kLevelInfo, "x");
   record.component = "a\"b]c\\d\ne";
   const std::string out = build(record, "x");
   EXPECT_THAT(out, HasSubstr("component=\"a\\\"b\\]c\\\\d\\x0ae\""));
 }
 
 TEST(SyslogMessageTest, HeaderFieldsArePrintableAsciiWithinTheirLimits) {
-  gw::Record record = message_record(4000, "x");
+  gw::Record record = message_record(gw::kLevelInfo, "x");
   gw::SyslogHeader header;
   const std::string long_app(100, 'a');
   header.app_name = "my app\xc3\xa9";
@@ -88,7 +90,7 @@ TEST(SyslogMessageTest, HeaderFieldsArePrintableAsciiWithinTheirLimits) {
 }
 
 TEST(SyslogMessageTest, MessageIsOneLineOfValidUtf8) {
-  const std::string out = build(message_record(4000, ""), "a\nb\xff\xc3(c\xe2\x82\xac");
+  const std::string out = build(message_record(gw::kLevelInfo, ""), "a\nb\xff\xc3(c\xe2\x82\xac");
   EXPECT_THAT(out, EndsWith("] a\\x0ab\\xff\\xc3(c\xe2\x82\xac"));
   EXPECT_EQ(out.find('\n'), std::string::npos);
 }
@@ -96,7 +98,7 @@ TEST(SyslogMessageTest, MessageIsOneLineOfValidUtf8) {
 TEST(SyslogMessageTest, LongMessageIsCutAtACharacterBoundaryAndMarked) {
   std::string text;
   for (int i = 0; i < 5000; ++i) text += "\xe2\x82\xac";  // three bytes each
-  const std::string out = build(message_record(4000, ""), text, 1024);
+  const std::string out = build(message_record(gw::kLevelInfo, ""), text, 1024);
   EXPECT_LE(out.size(), 1024u);
   EXPECT_GT(out.size(), 1000u);
   EXPECT_THAT(out, EndsWith(std::string(gw::kSyslogTruncatedMarker)));
@@ -104,11 +106,11 @@ TEST(SyslogMessageTest, LongMessageIsCutAtACharacterBoundaryAndMarked) {
   const std::string kept = body.substr(0, body.size() - gw::kSyslogTruncatedMarker.size());
   EXPECT_EQ(kept.size() % 3, 0u) << "cut inside a character";
   // A message that fits is not marked.
-  EXPECT_THAT(build(message_record(4000, ""), "short", 1024), EndsWith("] short"));
+  EXPECT_THAT(build(message_record(gw::kLevelInfo, ""), "short", 1024), EndsWith("] short"));
 }
 
 TEST(SyslogMessageTest, NegativeNumbersStayNegative) {
-  gw::Record record = message_record(4000, "x");
+  gw::Record record = message_record(gw::kLevelInfo, "x");
   record.set = -1;
   record.number = -2147483647 - 1;
   const std::string out = build(record, "x");
@@ -119,7 +121,7 @@ TEST(SyslogMessageTest, NegativeNumbersStayNegative) {
 TEST(SyslogMessageTest, StructuredDataAlwaysClosesInsideTheDatagram) {
   // Long fields in the smallest datagram: the element's values are cut
   // (and marked), never the element itself.
-  gw::Record record = message_record(4000, "x");
+  gw::Record record = message_record(gw::kLevelInfo, "x");
   record.kind = gw::RecordKind::kTrace;
   const std::string long_field(2000, 'q');
   record.component = long_field;
@@ -137,11 +139,11 @@ TEST(SyslogMessageTest, StructuredDataAlwaysClosesInsideTheDatagram) {
 TEST(SyslogMessageTest, EscapedCharactersAreNeverCutApart) {
   // A cut falls between escapes, never inside "\x0a" or "\\]".
   std::string text(300, '\n');
-  const std::string out = build(message_record(4000, ""), text, 600);
+  const std::string out = build(message_record(gw::kLevelInfo, ""), text, 600);
   const std::string body = out.substr(out.find("] ") + 2);
   const std::string kept = body.substr(0, body.size() - gw::kSyslogTruncatedMarker.size());
   EXPECT_EQ(kept.size() % 4, 0u) << kept;
-  gw::Record record = message_record(4000, "x");
+  gw::Record record = message_record(gw::kLevelInfo, "x");
   const std::string brackets(300, ']');
   record.component = brackets;
   const std::string quoted = build(record, "x");

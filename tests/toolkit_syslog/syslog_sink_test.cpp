@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "levels.h"
 #include "syslog/rfc5424.h"
 #include "test_support.h"
 
@@ -64,7 +65,7 @@ class Receiver {
 gw::Record trace_record(std::string_view text) {
   gw::Record record;
   record.time_us = 1796726527123456;
-  record.level = 3000;
+  record.level = gw::kLevelFine;
   record.kind = gw::RecordKind::kTrace;
   record.product = "ekserver pid=12 tid=34";
   record.component = "orders";

@@ -69,7 +69,6 @@ class BasicFormatter final : public RecordFormatter {
 
   const char* header() const override { return nullptr; }
   const char* trailer() const override { return nullptr; }
-  std::string_view class_name() const override { return "gw_basicformatter"; }
 
  private:
   const bool time_and_level_;

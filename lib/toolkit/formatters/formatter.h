@@ -30,8 +30,6 @@ class RecordFormatter {
   virtual const char* header() const = 0;
   // Appended when a file is closed for good (rotation); null for none.
   virtual const char* trailer() const = 0;
-  // The class name this formatter was made for.
-  virtual std::string_view class_name() const = 0;
 };
 
 // The formatter of that class, or null for a class name no formatter has.

@@ -67,7 +67,6 @@ class JsonFormatter final : public RecordFormatter {
 
   const char* header() const override { return nullptr; }
   const char* trailer() const override { return nullptr; }
-  std::string_view class_name() const override { return "gw_jsonformatter"; }
 };
 
 }  // namespace

@@ -73,7 +73,6 @@ class XmlFormatter final : public RecordFormatter {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<log>\n";
   }
   const char* trailer() const override { return "</log>\n"; }
-  std::string_view class_name() const override { return "gw_xmlformatter"; }
 };
 
 }  // namespace

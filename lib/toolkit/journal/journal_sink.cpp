@@ -12,11 +12,9 @@
 #include <cstring>
 #include <mutex>
 
-#include "clock.h"
 #include "diagnostics.h"
 #include "identifiers.h"
 #include "journal/journal_entry.h"
-#include "levels.h"
 #include "os.h"
 #include "syslog/rfc5424.h"
 #include "syslog/syslog_sink.h"
@@ -43,7 +41,6 @@ class JournalMessageFormatter final : public RecordFormatter {
   }
   const char* header() const override { return nullptr; }
   const char* trailer() const override { return nullptr; }
-  std::string_view class_name() const override { return "gw_journalhandler message"; }
 };
 
 }  // namespace
@@ -83,13 +80,7 @@ JournalSink::~JournalSink() {
   if (fd_ >= 0) os().close(fd_);
 }
 
-bool JournalSink::write(std::string_view text, const char*) {
-  Record record;
-  record.time_us = realtime_us();
-  record.level = kLevelInfo;
-  record.text = text;
-  return write_record(record, text, nullptr, nullptr);
-}
+bool JournalSink::write(std::string_view, const char*) { return false; }
 
 bool JournalSink::write_record(const Record& record, std::string_view text, const char*,
                                const char*) {

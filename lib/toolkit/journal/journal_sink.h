@@ -64,7 +64,9 @@ class JournalSink final : public Sink {
   // text is the formatted message; header and trailer are not used.
   bool write_record(const Record& record, std::string_view text, const char* header,
                     const char* trailer) override;
-  // Without a record: sent as a plain-text INFO record of this moment.
+  // Text without its record is dropped (false): an entry's priority and
+  // fields come from the record, and the record path always calls
+  // write_record.
   bool write(std::string_view text, const char* header) override;
   const JournalSettings& settings() const { return settings_; }
 

@@ -16,7 +16,6 @@
 #include "diagnostics.h"
 #include "fork_handlers.h"
 #include "identifiers.h"
-#include "levels.h"
 #include "os.h"
 #include "syslog/rfc5424.h"
 
@@ -122,13 +121,7 @@ SyslogSink::~SyslogSink() {
   if (fd_ >= 0) os().close(fd_);
 }
 
-bool SyslogSink::write(std::string_view text, const char* header) {
-  Record record;
-  record.time_us = realtime_us();
-  record.level = kLevelInfo;
-  record.text = text;
-  return write_record(record, text, header, nullptr);
-}
+bool SyslogSink::write(std::string_view, const char*) { return false; }
 
 bool SyslogSink::write_record(const Record& record, std::string_view text, const char*,
                               const char*) {

@@ -64,7 +64,9 @@ class SyslogSink final : public Sink {
   // text is the formatted message part; header is not used.
   bool write_record(const Record& record, std::string_view text, const char* header,
                     const char* trailer) override;
-  // Without a record: sent as a plain-text INFO record of this moment.
+  // Text without its record is dropped (false): a datagram's priority,
+  // message identifier and structured data come from the record's fields,
+  // and the record path always calls write_record.
   bool write(std::string_view text, const char* header) override;
   const SyslogSettings& settings() const { return settings_; }
 
