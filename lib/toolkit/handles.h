@@ -109,7 +109,7 @@ class HandleTable {
   // The slot a handle names, null when there is none (not that it is live).
   const Slot* slot_of(std::uintptr_t handle) const {
     const std::uint64_t low = static_cast<std::uint64_t>(handle) & 0xFFFFFFFFu;
-    if (low == 0 || low > Slots::kCapacity) return nullptr;
+    // 0 wraps to an index beyond the capacity, which find refuses.
     return slots_.find(static_cast<std::uint32_t>(low - 1));
   }
 
