@@ -3,26 +3,15 @@
 #include "eklogger/handler.h"
 #include "eklogger/level.h"
 #include "eklogger/logmanager.h"
+#include "eklogger/standard_names.h"
 
 namespace Log {
 
 namespace {
 
-struct StandardLogger {
-  const char* logger_prefix;
-  const char* handler_name;
-  const char* formatter_name;
-};
-
-const StandardLogger kStandardLoggers[] = {
-    {"logger.dc.msg", "handler.file.dc.msg", "formatter.xml"},
-    {"logger.dc.err", "handler.file.dc.err", "formatter.xml"},
-    {"logger.dc.trace", "handler.file.dc.trace", "formatter.xml"},
-};
-
-const StandardLogger* find_standard_logger(const std::string& logger_name) {
-  for (const StandardLogger& standard : kStandardLoggers) {
-    if (logger_name.rfind(standard.logger_prefix, 0) == 0) return &standard;
+const StandardNames* find_standard_logger(const std::string& logger_name) {
+  for (const StandardNames& standard : kStandardNames) {
+    if (logger_name.rfind(standard.logger, 0) == 0) return &standard;
   }
   return nullptr;
 }
@@ -58,13 +47,13 @@ const std::string& Logger::get_prod_name() const {
 }
 
 std::string Logger::get_formatter_type(const std::string& logger_name) const {
-  const StandardLogger* standard = find_standard_logger(logger_name);
-  return standard != nullptr ? standard->formatter_name : "";
+  const StandardNames* standard = find_standard_logger(logger_name);
+  return standard != nullptr ? standard->formatter : "";
 }
 
 std::string Logger::get_handler_type(const std::string& logger_name) const {
-  const StandardLogger* standard = find_standard_logger(logger_name);
-  return standard != nullptr ? standard->handler_name : "";
+  const StandardNames* standard = find_standard_logger(logger_name);
+  return standard != nullptr ? standard->handler : "";
 }
 
 }  // namespace Log

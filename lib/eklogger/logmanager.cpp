@@ -8,6 +8,7 @@
 #include "eklogger/level.h"
 #include "eklogger/logger.h"
 #include "eklogger/loggergroup.h"
+#include "eklogger/standard_names.h"
 
 namespace Log {
 
@@ -15,11 +16,8 @@ LogManager* LogManager::g_log_manager = nullptr;
 
 namespace {
 
-const char* const kDefaultLoggerNames[LogManager::kRoleCount] = {"logger.dc.msg", "logger.dc.err",
-                                                                 "logger.dc.trace"};
-const char* const kDefaultHandlerNames[LogManager::kRoleCount] = {
-    "handler.file.dc.msg", "handler.file.dc.err", "handler.file.dc.trace"};
-const char kDefaultFormatterName[] = "formatter.xml";
+static_assert(sizeof kStandardNames / sizeof kStandardNames[0] == LogManager::kRoleCount,
+              "a standard name for each role");
 const char kPropertiesFileName[] = "eklogger.properties";
 
 // Fills empty strings of `to` from `from`.
@@ -31,13 +29,13 @@ void merge_string(std::string& to, const std::string& from) {
 
 LogManager::LogManager() : toolkit_open(false) {
   for (int role = 0; role < kRoleCount; ++role) {
-    default_params[role].logger_name = kDefaultLoggerNames[role];
+    default_params[role].logger_name = kStandardNames[role].logger;
   }
   for (int role = 0; role < kRoleCount; ++role) {
-    default_params[role].handler_name = kDefaultHandlerNames[role];
+    default_params[role].handler_name = kStandardNames[role].handler;
   }
   for (int role = 0; role < kRoleCount; ++role) {
-    default_params[role].formatter_name = kDefaultFormatterName;
+    default_params[role].formatter_name = kStandardNames[role].formatter;
   }
 }
 
