@@ -49,7 +49,7 @@ std::size_t text_length(const char* text) { return text == nullptr ? 0 : std::st
 
 std::int64_t file_size_limit() {
   struct rlimit limit;
-  if (::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+  if (os().getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
       limit.rlim_cur > static_cast<rlim_t>(INT64_MAX)) {
     return 0;
   }

@@ -80,6 +80,18 @@ int Os::nanosleep(const struct timespec* pause, struct timespec* left) {
 }
 pid_t Os::getpid() { return ::getpid(); }
 uid_t Os::geteuid() { return ::geteuid(); }
+int Os::getrlimit(int resource, struct rlimit* limit) {
+  return ::getrlimit(static_cast<__rlimit_resource_t>(resource), limit);
+}
+int Os::memfd_create(const char* name, unsigned int flags) { return ::memfd_create(name, flags); }
+int Os::setsockopt(int fd, int level, int option, const void* value, socklen_t size) {
+  return ::setsockopt(fd, level, option, value, size);
+}
+DIR* Os::opendir(const char* path) { return ::opendir(path); }
+struct dirent* Os::readdir(DIR* directory) {
+  return ::readdir(directory);
+}
+int Os::closedir(DIR* directory) { return ::closedir(directory); }
 
 Os& real_os() {
   static Os* const real = new Os;  // never destroyed: records may be written at exit

@@ -8,7 +8,9 @@
 #ifndef EKLOGGER_TOOLKIT_OS_H_
 #define EKLOGGER_TOOLKIT_OS_H_
 
+#include <dirent.h>
 #include <sys/ipc.h>
+#include <sys/resource.h>
 #include <sys/sem.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -50,6 +52,9 @@ class Os {
   virtual int linkat(int from_directory, const char* from, int to_directory, const char* to,
                      int flags);
   virtual int unlinkat(int directory, const char* path, int flags);
+  virtual DIR* opendir(const char* path);
+  virtual struct dirent* readdir(DIR* directory);
+  virtual int closedir(DIR* directory);
 
   virtual int semget(key_t key, int count, int flags);
   virtual int semop(int id, struct sembuf* operations, std::size_t count);
@@ -64,7 +69,9 @@ class Os {
                      off_t offset);
   virtual int munmap(void* address, std::size_t size);
 
+  virtual int memfd_create(const char* name, unsigned int flags);
   virtual int socket(int domain, int type, int protocol);
+  virtual int setsockopt(int fd, int level, int option, const void* value, socklen_t size);
   virtual int connect(int fd, const struct sockaddr* address, socklen_t size);
   virtual ssize_t send(int fd, const void* data, std::size_t size, int flags);
   virtual ssize_t sendmsg(int fd, const struct msghdr* message, int flags);
@@ -73,6 +80,7 @@ class Os {
   virtual int nanosleep(const struct timespec* pause, struct timespec* left);
   virtual pid_t getpid();
   virtual uid_t geteuid();
+  virtual int getrlimit(int resource, struct rlimit* limit);
 };
 
 // The Os a test installed; null while the real system is in effect.

@@ -172,15 +172,15 @@ void SharedSegment::unlink() {
 
 void SharedSegment::unlink_all(key_t key) {
   const std::string prefix = name_for(key, std::string()).substr(1, 19);  // "gwtoolkit-<key>-"
-  DIR* directory = ::opendir("/dev/shm");
+  DIR* directory = os().opendir("/dev/shm");
   if (directory == nullptr) return;
   std::vector<std::string> names;
-  while (const dirent* entry = ::readdir(directory)) {
+  while (const dirent* entry = os().readdir(directory)) {
     if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
       names.push_back("/" + std::string(entry->d_name));
     }
   }
-  ::closedir(directory);
+  os().closedir(directory);
   for (const std::string& name : names) unlink_if_ours(name);
 }
 

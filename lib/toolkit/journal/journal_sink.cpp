@@ -73,7 +73,7 @@ JournalSink::JournalSink(std::string owner, JournalSettings settings)
     return;
   }
   int size = kSendBufferSize;
-  (void)::setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+  (void)os().setsockopt(fd_, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
 }
 
 JournalSink::~JournalSink() {
@@ -130,7 +130,7 @@ bool JournalSink::send_entry(const std::string& entry) {
 }
 
 bool JournalSink::send_as_memfd(const std::string& entry, int& error) {
-  const int file = ::memfd_create("eklogger-journal", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+  const int file = os().memfd_create("eklogger-journal", MFD_CLOEXEC | MFD_ALLOW_SEALING);
   if (file < 0) {
     error = errno;
     return false;
