@@ -1,6 +1,5 @@
-// Test helpers for catalog files: a temporary directory removed with its
-// contents, plain files and FIFOs in it, and catalogs compiled by gencat.
-// Each object belongs to one test; nothing here is thread-safe.
+// Test helpers for catalog files: FIFOs in place of catalogs, and catalogs
+// compiled by gencat.  Not thread-safe.
 #ifndef TESTS_CATALOG_CATALOG_FILES_H_
 #define TESTS_CATALOG_CATALOG_FILES_H_
 
@@ -11,41 +10,11 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
+#include "test_files.h"
+
 namespace catalog_files {
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = std::filesystem::temp_directory_path().string() + "/lcs_test.XXXXXX";
-    if (mkdtemp(&pattern[0]) != nullptr) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
-
- private:
-  std::string path_;
-};
-
-// Writes bytes to path, creating its directories.
-inline void write_file(const std::string& path, const std::string& bytes) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-inline std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 inline void make_fifo(const std::string& path) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
@@ -55,7 +24,7 @@ inline void make_fifo(const std::string& path) {
 // Compiles gencat source text (UTF-8) into the catalog file cat_path.
 inline void compile_catalog(const std::string& source, const std::string& cat_path) {
   const std::string msg_path = cat_path + ".msg";
-  write_file(msg_path, source);
+  write_file(msg_path, source);  // with its directories
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {

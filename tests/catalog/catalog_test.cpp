@@ -11,10 +11,9 @@
 #include <vector>
 
 #include "catalog_files.h"
+#include "test_files.h"
 
 namespace {
-
-using catalog_files::TempDir;
 
 const char kSource[] =
     "$set 1\n"
@@ -30,15 +29,14 @@ const char kDefault[] = "default text";
 class CatalogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(dir_.path().empty());
-    catalog_path_ = dir_ / "fr/app.cat";
+    catalog_path_ = dir_.file("fr/app.cat");
     ASSERT_NO_FATAL_FAILURE(catalog_files::compile_catalog(kSource, catalog_path_));
-    std::string bytes = catalog_files::read_file(catalog_path_);
+    std::string bytes = read_file(catalog_path_);
     const std::string::size_type at = bytes.find("XX");
     ASSERT_NE(at, std::string::npos);
     bytes.replace(at, 2, "\xFF\xFE");
-    bad_catalog_path_ = dir_ / "bad.cat";
-    catalog_files::write_file(bad_catalog_path_, bytes);
+    bad_catalog_path_ = dir_.file("bad.cat");
+    write_file(bad_catalog_path_, bytes);
     utf8_ = lcs_cs_new("UTF8");
     ASSERT_NE(utf8_, nullptr);
     unsetenv("NLSPATH");
@@ -119,24 +117,24 @@ TEST_F(CatalogTest, MissingMessagesGiveTheDefaultPointer) {
 }
 
 TEST_F(CatalogTest, UnusableFilesGiveAHandleWithoutCatalog) {
-  const std::string catalog = catalog_files::read_file(catalog_path_);
-  catalog_files::write_file(dir_ / "empty.cat", "");
-  catalog_files::write_file(dir_ / "garbage.cat", std::string(4096, '\x5a'));
-  catalog_files::write_file(dir_ / "truncated.cat", catalog.substr(0, catalog.size() / 2));
-  catalog_files::write_file(dir_ / "header-only.cat", catalog.substr(0, 12));
+  const std::string catalog = read_file(catalog_path_);
+  write_file(dir_.file("empty.cat"), "");
+  write_file(dir_.file("garbage.cat"), std::string(4096, '\x5a'));
+  write_file(dir_.file("truncated.cat"), catalog.substr(0, catalog.size() / 2));
+  write_file(dir_.file("header-only.cat"), catalog.substr(0, 12));
   std::string bad_offset = catalog;
   bad_offset.replace(5 * 4, 4, "\xff\xff\x00\x00");  // first entry's string offset
-  catalog_files::write_file(dir_ / "bad-offset.cat", bad_offset);
+  write_file(dir_.file("bad-offset.cat"), bad_offset);
   std::string unterminated = catalog;
   unterminated.back() = 'x';  // the last string loses its NUL
-  catalog_files::write_file(dir_ / "unterminated.cat", unterminated);
-  ASSERT_NO_FATAL_FAILURE(catalog_files::make_fifo(dir_ / "fifo.cat"));
+  write_file(dir_.file("unterminated.cat"), unterminated);
+  ASSERT_NO_FATAL_FAILURE(catalog_files::make_fifo(dir_.file("fifo.cat")));
   // A FIFO must be refused, not waited on: fail fast rather than hang.
   alarm(30);
   for (const std::string name :
        {"missing.cat", "empty.cat", "garbage.cat", "truncated.cat", "header-only.cat",
         "bad-offset.cat", "unterminated.cat", "fifo.cat", "fr"}) {
-    EXPECT_EQ(lookup((dir_ / name).c_str(), 1, 1, utf8_), kDefault) << name;
+    EXPECT_EQ(lookup(dir_.file(name).c_str(), 1, 1, utf8_), kDefault) << name;
   }
   alarm(0);
   EXPECT_EQ(lookup("", 1, 1, utf8_), kDefault);
@@ -154,7 +152,8 @@ TEST_F(CatalogTest, BareNamesAreFoundThroughNlsPath) {
   EXPECT_EQ(lookup("app", 1, 1, utf8_, "fr_FR"), kDefault);
 
   // Territory, code set and a literal percent sign.
-  ASSERT_NO_FATAL_FAILURE(catalog_files::compile_catalog(kSource, dir_ / "pt-BR-UTF-8%x/app.cat"));
+  ASSERT_NO_FATAL_FAILURE(
+      catalog_files::compile_catalog(kSource, dir_.file("pt-BR-UTF-8%x/app.cat")));
   setenv("NLSPATH", (dir_.path() + "/%l-%t-%c%%x/%N.cat").c_str(), 1);
   EXPECT_STREQ(lookup("app", 2, 1, utf8_, "pt_BR.UTF-8"), "second set");
 
@@ -171,8 +170,8 @@ TEST_F(CatalogTest, BareNamesAreFoundThroughNlsPath) {
 }
 
 TEST_F(CatalogTest, NlsPathSkipsFifosAndEmptyTemplates) {
-  ASSERT_NO_FATAL_FAILURE(catalog_files::make_fifo(dir_ / "fifo/app"));
-  catalog_files::write_file(dir_ / "app", catalog_files::read_file(catalog_path_));
+  ASSERT_NO_FATAL_FAILURE(catalog_files::make_fifo(dir_.file("fifo/app")));
+  write_file(dir_.file("app"), read_file(catalog_path_));
   ASSERT_EQ(chdir(dir_.path().c_str()), 0);
   // The empty templates would name ./app; the FIFO is passed over unopened.
   setenv("NLSPATH", (":" + dir_.path() + "/fifo/%N::" + dir_.path() + "/%l/%N.cat:").c_str(), 1);

@@ -10,11 +10,11 @@
 
 #include "catalog_files.h"
 #include "eklogger/eklogmanager.h"
+#include "test_files.h"
 #include "unprivileged.h"
 
 namespace {
 
-using catalog_files::TempDir;
 using Log::EkMsg;
 
 // Where the build put the shipped catalogs: <build>/catfiles/<locale>.
@@ -29,10 +29,8 @@ std::string build_dir() {
 // the search only asks for regular, readable files.
 class EkMsgSearchTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_FALSE(root_.path().empty()); }
-
-  void touch(const std::string& relative) { catalog_files::write_file(dir() + "/" + relative, ""); }
-  std::string dir() const { return root_ / "catfiles"; }
+  void touch(const std::string& relative) { write_file(dir() + "/" + relative, ""); }
+  std::string dir() const { return root_.file("catfiles"); }
   std::string search(const char* locale) { return EkMsg::check_catfile_path(dir(), locale, "app"); }
 
   TempDir root_;
@@ -80,7 +78,7 @@ TEST_F(EkMsgSearchTest, PathsAreJoinedWithoutNormalising) {
 }
 
 TEST_F(EkMsgSearchTest, LocalesThatLeaveTheDirectoryAreNotUsedAsDirectories) {
-  catalog_files::write_file(root_ / "secret/app.cat", "");
+  write_file(root_.file("secret/app.cat"), "");
   touch("x/app.cat");
   for (const char* locale : {"../secret", "x/../../secret", "..", "x/"}) {
     EXPECT_EQ(search(locale), "") << locale;

@@ -1,11 +1,14 @@
-// Runs the rest of a scope with the effective identity of an unprivileged
-// user ("nobody") when the test runs as root, so that file permissions
-// apply to what the scope does.  Directories the scope must traverse need
-// to be open to others (for example 0755).
+// The identity of an unprivileged user ("nobody") for tests that run as
+// root: for the rest of a scope (Unprivileged), so that file permissions
+// apply to what the scope does, or for good in a child process, as another
+// local user (become_nobody, as_nobody).  Directories the scope must
+// traverse need to be open to others (for example 0755).
 #ifndef EKLOGGER_TESTS_COMMON_UNPRIVILEGED_H_
 #define EKLOGGER_TESTS_COMMON_UNPRIVILEGED_H_
 
 #include <unistd.h>
+
+#include <functional>
 
 class Unprivileged {
  public:
@@ -29,5 +32,12 @@ class Unprivileged {
   const bool was_root_;
   bool dropped_ = false;
 };
+
+// In a child process: takes nobody's real and effective identity for good.
+// False when it cannot (the test does not run as root).
+bool become_nobody();
+
+// Runs attack in a child process of nobody; true when it returned true.
+bool as_nobody(const std::function<bool()>& attack);
 
 #endif  // EKLOGGER_TESTS_COMMON_UNPRIVILEGED_H_

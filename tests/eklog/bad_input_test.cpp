@@ -22,7 +22,7 @@ class EklogBadInputTest : public ::testing::Test {
   static void SetUpTestSuite() {
     scratch_ = new eklog_test::Scratch;
     eklog_test::write_mixed_properties(*scratch_, 0, 0);
-    ASSERT_EQ(eklog_test::wait_for(eklog_test::start_mixed_writer(*scratch_, 500)), 0);
+    ASSERT_EQ(exit_status(eklog_test::start_mixed_writer(*scratch_, 500)), 0);
   }
   static void TearDownTestSuite() { delete scratch_; }
   static std::string logs(const std::string& name) { return scratch_->path("logs/" + name); }

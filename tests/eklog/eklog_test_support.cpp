@@ -4,24 +4,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 namespace eklog_test {
-
-namespace {
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-}  // namespace
 
 std::string eklog_program() { return EKLOG_PROGRAM; }
 
@@ -37,15 +24,13 @@ std::string quoted(const std::string& text) {
 }
 
 Result shell(const std::string& command) {
-  char pattern[] = "/tmp/eklog-run-XXXXXX";
-  const std::string dir = ::mkdtemp(pattern);
-  const std::string full = "( " + command + " ) >" + dir + "/out 2>" + dir + "/err";
+  const TempDir dir("eklog-run");
+  const std::string full = "( " + command + " ) >" + dir.file("out") + " 2>" + dir.file("err");
   Result result;
   const int status = std::system(full.c_str());
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  result.out = slurp(dir + "/out");
-  result.err = slurp(dir + "/err");
-  (void)std::system(("rm -rf " + dir).c_str());
+  result.out = read_file(dir.file("out"));
+  result.err = read_file(dir.file("err"));
   return result;
 }
 
@@ -64,16 +49,11 @@ std::vector<std::string> lines_of(const std::string& text) {
 }
 
 Scratch::Scratch() {
-  char pattern[] = "/tmp/eklog-test-XXXXXX";
-  dir_ = ::mkdtemp(pattern);
-}
-
-Scratch::~Scratch() {
-  if (std::getenv("EKLOG_TEST_KEEP") == nullptr) (void)std::system(("rm -rf " + dir_).c_str());
+  if (std::getenv("EKLOG_TEST_KEEP") != nullptr) dir_.keep();
 }
 
 void Scratch::write(const std::string& name, const std::string& content) const {
-  std::ofstream(path(name), std::ios::binary) << content;
+  write_file(path(name), content);
 }
 
 void write_mixed_properties(const Scratch& scratch, long limit, int count) {
@@ -118,13 +98,6 @@ int start_mixed_writer(const Scratch& scratch, long records, long pause_us) {
     ::_exit(127);
   }
   return pid;
-}
-
-int wait_for(int pid) {
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 }  // namespace eklog_test

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
+#include "test_files.h"
+
 namespace eklog_test {
 
 struct Result {
@@ -23,17 +26,16 @@ std::string eklog_program();
 std::vector<std::string> lines_of(const std::string& text);
 std::string quoted(const std::string& text);
 
-// A directory under /tmp, removed at the end unless EKLOG_TEST_KEEP is set.
+// A temporary directory, removed at the end unless EKLOG_TEST_KEEP is set.
 class Scratch {
  public:
   Scratch();
-  ~Scratch();
-  const std::string& dir() const { return dir_; }
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  const std::string& dir() const { return dir_.path(); }
+  std::string path(const std::string& name) const { return dir_.file(name); }
   void write(const std::string& name, const std::string& content) const;
 
  private:
-  std::string dir_;
+  TempDir dir_{"eklog-test"};
 };
 
 // The mixed writer's program directory with three handlers, one per format,
@@ -41,9 +43,8 @@ class Scratch {
 // absolutely: the library places only its own handlers' files), each
 // kept under limit bytes with count rotated files (0: no rotation).
 void write_mixed_properties(const Scratch& scratch, long limit, int count);
-// Starts the mixed writer; its pid.
+// Starts the mixed writer; its pid, for exit_status (child_process.h).
 int start_mixed_writer(const Scratch& scratch, long records, long pause_us = 0);
-int wait_for(int pid);
 
 }  // namespace eklog_test
 

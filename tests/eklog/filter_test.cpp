@@ -26,8 +26,8 @@ class EklogFilterTest : public ::testing::Test {
     eklog_test::write_mixed_properties(*scratch_, 0, 0);
     const int first = eklog_test::start_mixed_writer(*scratch_, 2000);
     const int second = eklog_test::start_mixed_writer(*scratch_, 2000);
-    ASSERT_EQ(eklog_test::wait_for(first), 0);
-    ASSERT_EQ(eklog_test::wait_for(second), 0);
+    ASSERT_EQ(exit_status(first), 0);
+    ASSERT_EQ(exit_status(second), 0);
   }
   static void TearDownTestSuite() { delete scratch_; }
   static std::string file(const char* name) { return quoted(scratch_->path("logs/") + name); }

@@ -196,7 +196,7 @@ TEST(EklogFollowTest, ColourOnlyOnATerminalAndNotWhenTurnedOff) {
   if (!have_tmux()) GTEST_SKIP() << "no tmux (tools/install-deps installs it)";
   eklog_test::Scratch scratch;
   eklog_test::write_mixed_properties(scratch, 0, 0);
-  ASSERT_EQ(eklog_test::wait_for(eklog_test::start_mixed_writer(scratch, 30)), 0);
+  ASSERT_EQ(exit_status(eklog_test::start_mixed_writer(scratch, 30)), 0);
   const std::string file = scratch.path("logs/all.log");
   const std::string show = eklog_test::eklog_program() + " -p WARNING -n 8 ";
   {

@@ -119,8 +119,8 @@ TEST(EklogMergeTest, SetsOfSeveralFormatsMergeByTime) {
   eklog_test::write_mixed_properties(scratch, 64 << 10, 500);
   const int first = eklog_test::start_mixed_writer(scratch, reliability::scaled(3000), 20);
   const int second = eklog_test::start_mixed_writer(scratch, reliability::scaled(3000), 20);
-  ASSERT_EQ(eklog_test::wait_for(first), 0);
-  ASSERT_EQ(eklog_test::wait_for(second), 0);
+  ASSERT_EQ(exit_status(first), 0);
+  ASSERT_EQ(exit_status(second), 0);
   const std::string logs = scratch.path("logs");
   // Each format alone, then all three merged: three copies of each record,
   // in time order.

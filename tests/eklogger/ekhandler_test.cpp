@@ -3,12 +3,12 @@
 #include <sys/ipc.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
 #include <new>
 
 #include "eklogger/ekformatter.h"
 #include "eklogger/eklogger.h"
+#include "test_files.h"
 #include "toolkit_fixture.h"
 
 namespace {
@@ -39,12 +39,11 @@ class EkHandlerTest : public testing_classes::ToolkitTest {
 };
 
 TEST_F(EkHandlerTest, ConstructionLooksUpTheHandlerAndSetsTheSemaphoreKey) {
-  char dir_template[] = "/tmp/ekhandler.XXXXXX";
-  ASSERT_NE(mkdtemp(dir_template), nullptr);
-  const std::string program = std::string(dir_template) + "/prog";
+  const TempDir dir("ekhandler");
+  const std::string program = dir.file("prog");
   std::ofstream(program).put('x');
   delete Log::LogManager::g_log_manager;
-  install_manager("prog", dir_template);
+  install_manager("prog", dir.path());
   fake::clear_calls();
   const key_t key = ftok(program.c_str(), 0x61);
   ASSERT_NE(key, -1);
@@ -55,8 +54,6 @@ TEST_F(EkHandlerTest, ConstructionLooksUpTheHandlerAndSetsTheSemaphoreKey) {
                           "GwSetObjPropInt(@handler.file.dc.msg, \"MPFileSemKey\", " +
                               std::to_string(key) + ")"));
   EXPECT_TRUE(handler.get_cached_file_name().empty());
-  std::remove(program.c_str());
-  rmdir(dir_template);
 }
 
 TEST_F(EkHandlerTest, KeyPathIsTheProductNameWithoutAProgramName) {
@@ -64,9 +61,8 @@ TEST_F(EkHandlerTest, KeyPathIsTheProductNameWithoutAProgramName) {
     using Log::EkLogManager::EkLogManager;
     using Log::LogManager::prod_name;
   };
-  char dir_template[] = "/tmp/ekhandler.XXXXXX";
-  ASSERT_NE(mkdtemp(dir_template), nullptr);
-  ASSERT_EQ(chdir(dir_template), 0);
+  const TempDir dir("ekhandler");
+  ASSERT_EQ(chdir(dir.path().c_str()), 0);
   std::ofstream("srv").put('x');
   delete Log::LogManager::g_log_manager;
   auto* manager = new NamedManager("", "/opt/p/bin");
@@ -78,8 +74,6 @@ TEST_F(EkHandlerTest, KeyPathIsTheProductNameWithoutAProgramName) {
               ElementsAre("GwSetObjPropInt(@h, \"MPFileSemKey\", " +
                           std::to_string(ftok("srv", 0x61)) + ")"));
   EXPECT_NE(ftok("srv", 0x61), -1);
-  std::remove("srv");
-  rmdir(dir_template);
 }
 
 TEST_F(EkHandlerTest, FailingKeyIsPassedOnAsMinusOne) {

@@ -22,6 +22,7 @@
 #include "eklogger/platform/toolkit.h"
 #include "os.h"
 #include "reliability_records.h"
+#include "test_files.h"
 
 namespace {
 
@@ -87,18 +88,13 @@ namespace {
 
 class ReliabilityFaultTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/reliability-faults-XXXXXX";
-    dir_ = ::mkdtemp(pattern);
-    gw::set_os(&g_os);
-  }
+  void SetUp() override { gw::set_os(&g_os); }
   void TearDown() override {
     g_os.fault.store(Fault::kNone);
     gw::set_os(nullptr);
     if (logger_ != nullptr) GwReleaseObject(logger_);
     if (handler_ != nullptr) GwReleaseObject(handler_);
     GwCloseToolkit();
-    (void)std::system(("chmod -R u+rwx " + dir_ + " 2>/dev/null; rm -rf " + dir_).c_str());
   }
 
   void open_toolkit(const std::string& file, long long limit = 0, int count = 0) {
@@ -147,7 +143,8 @@ class ReliabilityFaultTest : public ::testing::Test {
     return count;
   }
 
-  std::string dir_;
+  TempDir scratch_{"reliability-faults"};  // removed at the end, unreadable directories and all
+  const std::string dir_ = scratch_.path();
   GwHandle logger_ = nullptr;
   GwHandle handler_ = nullptr;
   long seq_ = 0;

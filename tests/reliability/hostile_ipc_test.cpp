@@ -21,11 +21,12 @@
 #include <string>
 
 #include "reliability_support.h"
+#include "unprivileged.h"
 
 namespace reliability {
 namespace {
 
-constexpr uid_t kNobody = 65534;
+constexpr uid_t kNobody = Unprivileged::kNobody;
 constexpr int kProcesses = 3;
 constexpr int kThreads = 2;
 constexpr long long kLimit = 64 << 10;
@@ -34,18 +35,6 @@ constexpr long long kLongestLine = 200;
 
 #define REQUIRE_ROOT() \
   if (::geteuid() != 0) GTEST_SKIP() << "needs root, to act as another user"
-
-// Runs attack in a child process of nobody; true when it returned true.
-bool as_nobody(const std::function<bool()>& attack) {
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(2);
-    ::_exit(attack() ? 0 : 1);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 // The toolkit's segment name for a file of key: /gwtoolkit-<key>-<FNV-1a of the path>.
 std::string segment_name(key_t key, const std::string& path) {

@@ -6,13 +6,13 @@
 #include <sys/mman.h>
 #include <sys/sem.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+
+#include "child_process.h"
 
 namespace reliability {
 
@@ -36,11 +36,10 @@ long scaled(long records) {
 }
 
 WriterSet::WriterSet(long long limit, int count, bool with_key) {
-  char pattern[] = "/tmp/reliability-XXXXXX";
-  dir_ = ::mkdtemp(pattern);
-  ::mkdir((dir_ + "/bin").c_str(), 0700);
-  if (with_key) std::ofstream(dir_ + "/bin/writer") << "program\n";
-  std::ofstream properties(dir_ + "/bin/eklogger.properties");
+  if (std::getenv("RELIABILITY_KEEP") != nullptr) dir_.keep();
+  ::mkdir(dir_.file("bin").c_str(), 0700);
+  if (with_key) std::ofstream(dir_.file("bin/writer")) << "program\n";
+  std::ofstream properties(dir_.file("bin/eklogger.properties"));
   properties << "logger.dc.msg.level = INFO\n"
                 "logger.dc.msg.handlers = handler.file.dc.msg\n"
                 "handler.file.dc.msg.className = gw_filehandler\n"
@@ -55,25 +54,19 @@ WriterSet::WriterSet(long long limit, int count, bool with_key) {
                 "formatter.basic.className = gw_basicformatter\n"
                 "logger.dc.err.level = OFF\n"
                 "logger.dc.trace.level = OFF\n";
-  key_ = ::ftok((dir_ + "/bin/writer").c_str(), 0x61);
-}
-
-WriterSet::~WriterSet() {
-  if (std::getenv("RELIABILITY_KEEP") == nullptr) {
-    (void)std::system(("rm -rf " + dir_).c_str());
-  }
+  key_ = ::ftok(dir_.file("bin/writer").c_str(), 0x61);
 }
 
 WriterSet::Writer WriterSet::start(int threads, long records, long pause_us) {
   Writer writer;
   writer.threads = threads;
-  writer.progress = dir_ + "/progress." + std::to_string(started_++);
-  const std::string bin = dir_ + "/bin";
-  const std::string logs = dir_ + "/logs";
+  writer.progress = dir_.file("progress." + std::to_string(started_++));
+  const std::string bin = dir_.file("bin");
+  const std::string logs = dir_.file("logs");
   const std::string threads_text = std::to_string(threads);
   const std::string records_text = std::to_string(records);
   const std::string pause_text = std::to_string(pause_us);
-  writer.errors = dir_ + "/stderr." + std::to_string(started_ - 1);
+  writer.errors = dir_.file("stderr." + std::to_string(started_ - 1));
   writer.pid = ::fork();
   if (writer.pid == 0) {
     const int errors =
@@ -87,13 +80,7 @@ WriterSet::Writer WriterSet::start(int threads, long records, long pause_us) {
   return writer;
 }
 
-int WriterSet::wait(Writer& writer) {
-  int status = 0;
-  while (::waitpid(writer.pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (WIFSIGNALED(status)) return -WTERMSIG(status);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+int WriterSet::wait(Writer& writer) { return exit_status(writer.pid); }
 
 void WriterSet::progress_of(const Writer& writer, std::map<std::pair<int, int>, long>& last,
                             long long& longest_us) const {
@@ -116,10 +103,7 @@ void WriterSet::progress_of(const Writer& writer, std::map<std::pair<int, int>, 
   ::munmap(memory, bytes);
 }
 
-std::string WriterSet::errors_of(const Writer& writer) const {
-  std::ifstream in(writer.errors);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+std::string WriterSet::errors_of(const Writer& writer) const { return read_file(writer.errors); }
 
 bool WriterSet::semaphore_left() const { return ::semget(key_, 0, 0) >= 0; }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "reliability_records.h"
+#include "test_files.h"
 
 namespace reliability {
 
@@ -24,10 +25,10 @@ class WriterSet {
  public:
   // limit and count of the message handler.  With with_key the program
   // file exists, so its key is a real ftok key; without, ftok fails (-1).
+  // The directory is kept when RELIABILITY_KEEP is set.
   WriterSet(long long limit, int count, bool with_key = true);
-  ~WriterSet();
-  const std::string& dir() const { return dir_; }
-  std::string log_file() const { return dir_ + "/logs/msg.log"; }
+  const std::string& dir() const { return dir_.path(); }
+  std::string log_file() const { return dir_.file("logs/msg.log"); }
   key_t key() const { return key_; }
 
   struct Writer {
@@ -50,7 +51,7 @@ class WriterSet {
   std::vector<std::string> segments_left() const;
 
  private:
-  std::string dir_;
+  TempDir dir_{"reliability"};
   key_t key_ = -1;
   int started_ = 0;
 };

@@ -21,21 +21,14 @@
 #include <future>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "eklogger/eklogmanager.h"
 #include "eklogger/loggergroup.h"
+#include "test_files.h"
 
 namespace {
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // The names in a directory, without "." and "..".
 std::set<std::string> entries(const std::string& dir) {
@@ -107,9 +100,6 @@ std::string with_replacements(const std::string& bytes) {
 class BadInputTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/eklogger-bad-input-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
     bin_ = dir_ + "/bin";
     ASSERT_EQ(mkdir(bin_.c_str(), 0755), 0);
     std::ofstream properties(bin_ + "/eklogger.properties");
@@ -125,8 +115,7 @@ class BadInputTest : public ::testing::Test {
   void TearDown() override {
     delete Log::LogManager::g_log_manager;
     Log::LogManager::g_log_manager = nullptr;
-    if (!HasFailure() && std::getenv("KEEP") == nullptr)
-      std::system(("rm -rf '" + dir_ + "'").c_str());
+    if (HasFailure() || std::getenv("KEEP") != nullptr) scratch_.keep();
   }
 
   std::string path(const std::string& format) const { return dir_ + "/" + format + ".log"; }
@@ -192,7 +181,9 @@ class BadInputTest : public ::testing::Test {
     return basic_unescape(line.substr(at));
   }
 
-  std::string dir_, bin_;
+  TempDir scratch_{"eklogger-bad-input"};
+  const std::string dir_ = scratch_.path();
+  std::string bin_;
   std::vector<std::string> basic_lines_;
 };
 

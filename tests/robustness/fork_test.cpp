@@ -20,6 +20,7 @@
 #include "child_process.h"
 #include "eklogger/eklogmanager.h"
 #include "eklogger/loggergroup.h"
+#include "test_files.h"
 
 namespace {
 
@@ -31,8 +32,8 @@ int lines_with(const std::string& path, const std::string& word) {
 }
 
 TEST(ForkTest, ChildrenLogAtOnceWhileTheParentsThreadsTrace) {
-  char pattern[] = "/tmp/eklogger-fork-XXXXXX";
-  const std::string dir = ::mkdtemp(pattern);
+  const TempDir scratch("eklogger-fork");
+  const std::string dir = scratch.path();
   const std::string bin = dir + "/bin";
   ASSERT_EQ(std::system(("mkdir -p " + bin + " && cp " EKLOGGER_DEFAULT_CONFIG " " + bin +
                          "/eklogger.properties && echo 'logger.dc.trace.level = FINEST' >> " + bin +
@@ -69,7 +70,6 @@ TEST(ForkTest, ChildrenLogAtOnceWhileTheParentsThreadsTrace) {
   EXPECT_EQ(hung, 0) << "children that did not end within 5 s";
   EXPECT_EQ(lines_with(dir + "/logs/trace.log", "child trace"), 150);
   EXPECT_EQ(lines_with(dir + "/logs/msg.log", "child message"), 30);
-  (void)std::system(("rm -rf " + dir).c_str());
 }
 
 }  // namespace

@@ -48,6 +48,23 @@ TEST(BlockCacheTest, AFreedBlockIsTakenAgainOnlyWhenItIsBigEnough) {
   OruMemoryFree(nullptr);
 }
 
+// OruMemoryFree takes any malloc'd block as one of its own, and null, which
+// it accepts too, is no block: however many nulls, none takes the room of a
+// block.  On a thread of its own, whose cache starts empty; the block goes
+// back to malloc when the thread ends.
+TEST(BlockCacheTest, FreeKeepsAMallocdBlockAndNeverANull) {
+  std::thread([] {
+    for (int i = 0; i < 100; ++i) OruMemoryFree(nullptr);
+    void* block = std::malloc(200);
+    ASSERT_NE(block, nullptr);
+    OruMemoryFree(block);
+    // malloc would not hand out a 200-byte block for 20 bytes: only the cache does.
+    void* text = nxrt::allocate_text(20);
+    EXPECT_EQ(text, block);
+    OruMemoryFree(text);
+  }).join();
+}
+
 // Blocks that a thread keeps go back to malloc when the thread ends, also
 // blocks that were taken on another thread.  The main arena's count of
 // bytes in use shows it: the blocks are malloc'd on this thread.

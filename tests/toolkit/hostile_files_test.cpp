@@ -196,7 +196,7 @@ TEST_F(HostileFilesTest, NameTakenWhileRotatingIsNotWritten) {
   const pid_t attacker = ::fork();
   ASSERT_GE(attacker, 0);
   if (attacker == 0) {
-    if (::setgid(Unprivileged::kNobody) != 0 || ::setuid(Unprivileged::kNobody) != 0) _exit(2);
+    if (!become_nobody()) _exit(2);
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     while (std::chrono::steady_clock::now() < end) {
       const int fd = ::open(path_.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0666);

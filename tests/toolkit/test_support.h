@@ -1,30 +1,17 @@
-// Helpers of the toolkit's tests: a temporary directory removed at the end,
-// whole-file reads and writes, and the lines of a file.
+// The toolkit's tests, and the syslog and journal tests built on them, name
+// the shared test helpers (tests/common) as gw_test::TempDir and so on.
 #ifndef EKLOGGER_TESTS_TOOLKIT_TEST_SUPPORT_H_
 #define EKLOGGER_TESTS_TOOLKIT_TEST_SUPPORT_H_
 
-#include <string>
-#include <vector>
+#include "test_files.h"
 
 namespace gw_test {
 
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-void write_file(const std::string& path, const std::string& text);
-std::string read_file(const std::string& path);  // empty when missing
-std::vector<std::string> read_lines(const std::string& path);
-bool exists(const std::string& path);
+using ::exists;
+using ::read_file;
+using ::read_lines;
+using ::TempDir;
+using ::write_file;
 
 }  // namespace gw_test
 

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "levels.h"
+#include "text_escape.h"
 
 namespace gw {
 namespace {
@@ -45,10 +46,18 @@ TEST(LevelNameTest, StandardNamesElseTheNumber) {
 }
 
 // Every field at its worst expansion, after text already in the buffer: the
-// record fits the room its formatter sized (an assertion in debug builds and
-// the address sanitizer check that) and leaves what came before.
+// record fits the room its formatter sized (its fixed room, and its
+// expansion for each byte of the variable fields) and leaves what came
+// before.  A record that outgrows a room on the stack corrupts nothing the
+// sanitizers see, so the size itself is checked.
 TEST(FormatterFactoryTest, WorstCaseRecordsFitAfterExistingText) {
-  for (const char* name : {"gw_basicformatter", "gw_xmlformatter", "gw_jsonformatter"}) {
+  const struct {
+    const char* name;
+    std::size_t fixed_room, expansion;
+  } formats[] = {{"gw_basicformatter", 160, formatting::kBasicExpansion},
+                 {"gw_xmlformatter", 512, formatting::kXmlExpansion},
+                 {"gw_jsonformatter", 512, formatting::kJsonExpansion}};
+  for (const auto& [name, fixed_room, expansion] : formats) {
     for (const char* pattern : {"\"", "\x01", "]:", "\xc2\x85", "\xe2\x80\xa8", "\xff"}) {
       // Small worst cases are written on the stack, large ones in the
       // string: both must hold their bound (asan checks the stack room).
@@ -62,6 +71,9 @@ TEST(FormatterFactoryTest, WorstCaseRecordsFitAfterExistingText) {
           make_record_formatter(name)->format(record, out);
           EXPECT_EQ(out.compare(0, 7, "before\n"), 0) << name;
           EXPECT_EQ(out.find('\n', 7), out.size() - 1) << name;
+          EXPECT_LE(out.size() - 7,
+                    fixed_room + formatting::variable_field_bytes(record) * expansion)
+              << name << ", " << length << " bytes of " << ::testing::PrintToString(pattern);
         }
       }
     }

@@ -17,6 +17,7 @@
 
 #include "formatter.h"
 #include "record.h"
+#include "test_files.h"
 
 namespace gw::testing {
 
@@ -123,15 +124,8 @@ inline void use_time_zone(const char* tz) {
 // Writes bytes to name in this process's scratch directory, removed when
 // the program ends, and returns the file's path.
 inline std::string scratch_file(const std::string& name, std::string_view bytes) {
-  struct ScratchDir {
-    std::string path = (std::filesystem::temp_directory_path() / "gwfmt-XXXXXX").string();
-    ScratchDir() {
-      if (mkdtemp(path.data()) == nullptr) abort();
-    }
-    ~ScratchDir() { std::filesystem::remove_all(path); }
-  };
-  static const ScratchDir dir;
-  const std::string path = dir.path + "/" + name;
+  static const TempDir dir("gwfmt");
+  const std::string path = dir.file(name);
   std::ofstream(path, std::ios::binary)
       .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return path;
