@@ -1,10 +1,15 @@
 # Per-target settings shared by every library, test and tool of the project.
 
-# Warnings, fatal for the project's own code.
+# Warnings for the project's own code, errors with EKLOGGER_WERROR (the
+# project's presets turn it on; a build with another compiler or as part of
+# another project need not stop at a new warning).
 function(eklogger_set_warnings target)
   target_compile_options(${target} PRIVATE
-      -Wall -Wextra -Werror -Wnon-virtual-dtor -Wformat=2
+      -Wall -Wextra -Wnon-virtual-dtor -Wformat=2
       $<$<COMPILE_LANGUAGE:CXX>:-Woverloaded-virtual>)
+  if(EKLOGGER_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
 endfunction()
 
 # Sanitizers chosen by EKLOGGER_SANITIZERS, with no recovery so a finding
