@@ -18,9 +18,9 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "formatter.h"
 #include "fuzz_input.h"
-#include "text_escape.h"
+#include "toolkit/formatters/formatter.h"
+#include "toolkit/formatters/text_escape.h"
 
 #ifndef EKLOGGER_SCHEMA_FILE
 #error "EKLOGGER_SCHEMA_FILE names schema/eklogger-log.xsd"

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "properties.h"
+#include "toolkit/properties.h"
 
 namespace {
 

@@ -52,7 +52,7 @@ endfunction()
 
 eklogger_fuzz_target(properties_fuzz
     SOURCES ${PROJECT_SOURCE_DIR}/lib/toolkit/properties.cpp
-    INCLUDES ${PROJECT_SOURCE_DIR}/lib/toolkit)
+    INCLUDES ${PROJECT_SOURCE_DIR}/lib)
 
 eklogger_fuzz_target(printf_fuzz LIBRARIES nxrt)
 

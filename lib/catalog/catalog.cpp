@@ -17,7 +17,7 @@
 #include <cstring>
 #include <vector>
 
-#include "lcs_internal.h"
+#include "catalog/lcs_internal.h"
 
 namespace lcs {
 

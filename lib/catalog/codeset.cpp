@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "lcs_internal.h"
+#include "catalog/lcs_internal.h"
 
 namespace lcs {
 

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "lcs_internal.h"
+#include "catalog/lcs_internal.h"
 
 namespace lcs {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "lcs_internal.h"
+#include "catalog/lcs_internal.h"
 
 namespace lcs {
 

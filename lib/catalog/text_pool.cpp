@@ -4,7 +4,7 @@
 // the number of lookups.
 #include <unordered_set>
 
-#include "lcs_internal.h"
+#include "catalog/lcs_internal.h"
 
 namespace lcs {
 

@@ -4,7 +4,7 @@
 // touched when the thread caches its first block, gives the blocks back when
 // the thread ends.  Frees that come later in the thread's end (from other
 // thread_local destructors) go straight to free.
-#include "block_cache.h"
+#include "runtime/block_cache.h"
 
 #include <malloc.h>
 

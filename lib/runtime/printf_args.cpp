@@ -8,7 +8,7 @@
 // %c and %s, directly.  The output of a valid format is therefore exactly
 // snprintf's, and no format can make snprintf read an argument it was not
 // given or write through a pointer.
-#include "printf_args.h"
+#include "runtime/printf_args.h"
 
 #include <charconv>
 #include <cstdint>
@@ -17,7 +17,7 @@
 #include <limits>
 #include <type_traits>
 
-#include "string_buffer.h"
+#include "runtime/string_buffer.h"
 
 namespace nxrt {
 

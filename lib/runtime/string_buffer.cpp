@@ -1,10 +1,10 @@
-#include "string_buffer.h"
+#include "runtime/string_buffer.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
-#include "block_cache.h"
+#include "runtime/block_cache.h"
 
 namespace nxrt {
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "os.h"
+#include "toolkit/os.h"
 
 namespace gw {
 

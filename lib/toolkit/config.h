@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "properties.h"
+#include "toolkit/properties.h"
 
 namespace gw {
 

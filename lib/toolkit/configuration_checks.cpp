@@ -4,13 +4,13 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "diagnostics.h"
-#include "epoch.h"
-#include "file_sink.h"
-#include "journal/journal_sink.h"
-#include "property_values.h"
-#include "syslog/syslog_sink.h"
-#include "toolkit_state.h"
+#include "toolkit/diagnostics.h"
+#include "toolkit/epoch.h"
+#include "toolkit/file_sink.h"
+#include "toolkit/journal/journal_sink.h"
+#include "toolkit/property_values.h"
+#include "toolkit/syslog/syslog_sink.h"
+#include "toolkit/toolkit_state.h"
 
 namespace gw {
 

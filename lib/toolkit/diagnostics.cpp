@@ -1,11 +1,11 @@
-#include "diagnostics.h"
+#include "toolkit/diagnostics.h"
 
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "os.h"
+#include "toolkit/os.h"
 
 namespace gw {
 

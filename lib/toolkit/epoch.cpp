@@ -5,7 +5,7 @@
 // after the writer had swapped the pointer, so it saw the new object.  All
 // accesses to slots, the counter and the published pointers are seq_cst,
 // except a reader's leaving, a release store.
-#include "epoch.h"
+#include "toolkit/epoch.h"
 
 #include <sched.h>
 

@@ -9,12 +9,12 @@
 #include <cerrno>
 #include <cstring>
 
-#include "diagnostics.h"
-#include "file_sink.h"
-#include "file_trust.h"
-#include "os.h"
-#include "process_lock.h"
-#include "shared_file_state.h"
+#include "toolkit/diagnostics.h"
+#include "toolkit/file_sink.h"
+#include "toolkit/file_trust.h"
+#include "toolkit/os.h"
+#include "toolkit/process_lock.h"
+#include "toolkit/shared_file_state.h"
 
 namespace gw {
 

@@ -1,4 +1,4 @@
-#include "file_sink.h"
+#include "toolkit/file_sink.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -12,15 +12,15 @@
 #include <cerrno>
 #include <cstring>
 
-#include "clock.h"
-#include "diagnostics.h"
-#include "epoch.h"
-#include "file_trust.h"
-#include "fork_handlers.h"
-#include "identifiers.h"
-#include "os.h"
-#include "process_lock.h"
-#include "shared_file_state.h"
+#include "toolkit/clock.h"
+#include "toolkit/diagnostics.h"
+#include "toolkit/epoch.h"
+#include "toolkit/file_trust.h"
+#include "toolkit/fork_handlers.h"
+#include "toolkit/identifiers.h"
+#include "toolkit/os.h"
+#include "toolkit/process_lock.h"
+#include "toolkit/shared_file_state.h"
 
 namespace gw {
 

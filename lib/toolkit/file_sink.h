@@ -22,8 +22,8 @@
 #include <string>
 #include <string_view>
 
-#include "epoch.h"
-#include "sink.h"
+#include "toolkit/epoch.h"
+#include "toolkit/sink.h"
 
 namespace gw {
 

@@ -1,4 +1,4 @@
-#include "file_trust.h"
+#include "toolkit/file_trust.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "diagnostics.h"
-#include "os.h"
+#include "toolkit/diagnostics.h"
+#include "toolkit/os.h"
 
 namespace gw {
 

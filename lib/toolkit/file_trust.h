@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "os.h"
+#include "toolkit/os.h"
 
 namespace gw {
 

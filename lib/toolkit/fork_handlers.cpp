@@ -1,12 +1,12 @@
-#include "fork_handlers.h"
+#include "toolkit/fork_handlers.h"
 
 #include <pthread.h>
 
 #include <algorithm>
 #include <vector>
 
-#include "epoch.h"
-#include "handles.h"
+#include "toolkit/epoch.h"
+#include "toolkit/handles.h"
 
 namespace gw {
 

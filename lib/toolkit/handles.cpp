@@ -1,4 +1,4 @@
-#include "handles.h"
+#include "toolkit/handles.h"
 
 namespace gw {
 

@@ -18,7 +18,7 @@
 #include <mutex>
 #include <vector>
 
-#include "chunked_table.h"
+#include "toolkit/chunked_table.h"
 
 namespace gw {
 

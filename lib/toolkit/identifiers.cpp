@@ -1,11 +1,11 @@
-#include "identifiers.h"
+#include "toolkit/identifiers.h"
 
 #include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
 
-#include "os.h"
+#include "toolkit/os.h"
 
 namespace gw {
 

@@ -1,4 +1,4 @@
-#include "levels.h"
+#include "toolkit/levels.h"
 
 #include <strings.h>
 

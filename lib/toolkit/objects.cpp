@@ -1,4 +1,4 @@
-#include "objects.h"
+#include "toolkit/objects.h"
 
 namespace gw {
 

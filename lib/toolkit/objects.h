@@ -18,9 +18,9 @@
 #include <utility>
 #include <vector>
 
-#include "file_sink.h"
-#include "formatters/formatter.h"
-#include "levels.h"
+#include "toolkit/file_sink.h"
+#include "toolkit/formatters/formatter.h"
+#include "toolkit/levels.h"
 
 namespace gw {
 

@@ -1,4 +1,4 @@
-#include "os.h"
+#include "toolkit/os.h"
 
 #include <fcntl.h>
 #include <stdio.h>

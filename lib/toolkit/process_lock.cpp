@@ -1,4 +1,4 @@
-#include "process_lock.h"
+#include "toolkit/process_lock.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -16,10 +16,10 @@
 #include <new>
 #include <vector>
 
-#include "clock.h"
-#include "diagnostics.h"
-#include "file_trust.h"
-#include "os.h"
+#include "toolkit/clock.h"
+#include "toolkit/diagnostics.h"
+#include "toolkit/file_trust.h"
+#include "toolkit/os.h"
 
 namespace gw {
 

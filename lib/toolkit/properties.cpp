@@ -1,4 +1,4 @@
-#include "properties.h"
+#include "toolkit/properties.h"
 
 #include <algorithm>
 #include <cstdint>

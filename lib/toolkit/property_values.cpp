@@ -1,9 +1,9 @@
-#include "property_values.h"
+#include "toolkit/property_values.h"
 
 #include <cerrno>
 #include <cstdlib>
 
-#include "file_sink.h"
+#include "toolkit/file_sink.h"
 
 namespace gw {
 

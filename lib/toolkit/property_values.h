@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "config.h"
-#include "objects.h"
+#include "toolkit/config.h"
+#include "toolkit/objects.h"
 
 namespace gw {
 

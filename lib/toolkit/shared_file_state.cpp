@@ -1,4 +1,4 @@
-#include "shared_file_state.h"
+#include "toolkit/shared_file_state.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,9 +12,9 @@
 #include <cstring>
 #include <vector>
 
-#include "diagnostics.h"
-#include "file_trust.h"
-#include "os.h"
+#include "toolkit/diagnostics.h"
+#include "toolkit/file_trust.h"
+#include "toolkit/os.h"
 
 namespace gw {
 

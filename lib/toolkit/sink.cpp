@@ -1,10 +1,10 @@
-#include "sink.h"
+#include "toolkit/sink.h"
 
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "os.h"
+#include "toolkit/os.h"
 
 namespace gw {
 

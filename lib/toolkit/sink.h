@@ -9,7 +9,7 @@
 #include <memory>
 #include <string_view>
 
-#include "record.h"
+#include "toolkit/record.h"
 
 namespace gw {
 

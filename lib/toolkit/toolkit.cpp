@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "levels.h"
-#include "record.h"
-#include "toolkit_state.h"
+#include "toolkit/levels.h"
+#include "toolkit/record.h"
+#include "toolkit/toolkit_state.h"
 
 namespace {
 

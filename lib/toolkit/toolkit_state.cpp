@@ -1,4 +1,4 @@
-#include "toolkit_state.h"
+#include "toolkit/toolkit_state.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,15 +11,15 @@
 #include <cstring>
 #include <ctime>
 
-#include "clock.h"
-#include "diagnostics.h"
-#include "epoch.h"
-#include "fork_handlers.h"
-#include "journal/journal_sink.h"
-#include "os.h"
-#include "properties.h"
-#include "property_values.h"
-#include "syslog/syslog_sink.h"
+#include "toolkit/clock.h"
+#include "toolkit/diagnostics.h"
+#include "toolkit/epoch.h"
+#include "toolkit/fork_handlers.h"
+#include "toolkit/journal/journal_sink.h"
+#include "toolkit/os.h"
+#include "toolkit/properties.h"
+#include "toolkit/property_values.h"
+#include "toolkit/syslog/syslog_sink.h"
 
 namespace gw {
 

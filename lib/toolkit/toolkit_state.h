@@ -23,12 +23,12 @@
 #include <string_view>
 #include <vector>
 
-#include "chunked_table.h"
-#include "config.h"
-#include "handles.h"
-#include "levels.h"
-#include "objects.h"
-#include "record.h"
+#include "toolkit/chunked_table.h"
+#include "toolkit/config.h"
+#include "toolkit/handles.h"
+#include "toolkit/levels.h"
+#include "toolkit/objects.h"
+#include "toolkit/record.h"
 
 namespace gw {
 

@@ -20,9 +20,9 @@
 #include <string>
 
 #include "eklogger/platform/toolkit.h"
-#include "os.h"
 #include "reliability_records.h"
 #include "test_files.h"
+#include "toolkit/os.h"
 
 namespace {
 

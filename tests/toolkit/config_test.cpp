@@ -1,4 +1,4 @@
-#include "config.h"
+#include "toolkit/config.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // semaphore set replaced, colliding keys kept apart, a lock file without a
 // key; and what another local user ("nobody") can plant at the key's and
 // the file's names, a holder that is stopped, a child forked with the lock.
-#include "process_lock.h"
+#include "toolkit/process_lock.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -21,9 +21,9 @@
 #include <functional>
 #include <string>
 
-#include "file_sink.h"
-#include "shared_file_state.h"
 #include "test_support.h"
+#include "toolkit/file_sink.h"
+#include "toolkit/shared_file_state.h"
 #include "unprivileged.h"
 
 namespace gw_test {

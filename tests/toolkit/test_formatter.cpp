@@ -7,7 +7,7 @@
 // "gw_xmlformatter" has the header "<log>\n" and the trailer "</log>\n".
 #include <string>
 
-#include "formatters/formatter.h"
+#include "toolkit/formatters/formatter.h"
 
 namespace gw {
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "formatter_test_support.h"
-#include "text_escape.h"
+#include "toolkit/formatters/text_escape.h"
 
 namespace gw {
 namespace {

@@ -1,13 +1,13 @@
 // The formatter factory, level names, and records at their worst expansion.
-#include "formatter.h"
+#include "toolkit/formatters/formatter.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <utility>
 
-#include "levels.h"
-#include "text_escape.h"
+#include "toolkit/formatters/text_escape.h"
+#include "toolkit/levels.h"
 
 namespace gw {
 namespace {

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "formatter.h"
-#include "record.h"
 #include "test_files.h"
+#include "toolkit/formatters/formatter.h"
+#include "toolkit/record.h"
 
 namespace gw::testing {
 

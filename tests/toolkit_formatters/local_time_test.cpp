@@ -2,7 +2,7 @@
 // needed).  Each case uses its own second: the per-second cache notices a
 // new zone only at the next second, and the formatter tests use
 // kSampleTimeUs itself.
-#include "local_time.h"
+#include "toolkit/formatters/local_time.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // UTF-8 decoding steps, the word-at-a-time scan for plain runs, and what
 // each format writes for the bytes it escapes.
-#include "text_escape.h"
+#include "toolkit/formatters/text_escape.h"
 
 #include <gtest/gtest.h>
 

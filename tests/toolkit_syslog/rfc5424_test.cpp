@@ -1,11 +1,11 @@
-#include "syslog/rfc5424.h"
+#include "toolkit/syslog/rfc5424.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "levels.h"
+#include "toolkit/levels.h"
 
 namespace {
 

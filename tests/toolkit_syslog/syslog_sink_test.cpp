@@ -1,7 +1,7 @@
 // The syslog output against a real Unix datagram socket that the test binds
 // and reads in place of the daemon: one datagram per record, drops and
 // their reports when nobody receives or the socket is full, reconnection.
-#include "syslog/syslog_sink.h"
+#include "toolkit/syslog/syslog_sink.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -14,9 +14,9 @@
 #include <string>
 #include <thread>
 
-#include "levels.h"
-#include "syslog/rfc5424.h"
 #include "test_support.h"
+#include "toolkit/levels.h"
+#include "toolkit/syslog/rfc5424.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 // which the syslog header carries.
 #include <string>
 
-#include "formatter_classes.h"
-#include "levels.h"
-#include "local_time.h"
-#include "text_escape.h"
+#include "toolkit/formatters/formatter_classes.h"
+#include "toolkit/formatters/local_time.h"
+#include "toolkit/formatters/text_escape.h"
+#include "toolkit/levels.h"
 
 namespace gw {
 namespace {

@@ -1,6 +1,6 @@
-#include "formatter.h"
+#include "toolkit/formatters/formatter.h"
 
-#include "formatter_classes.h"
+#include "toolkit/formatters/formatter_classes.h"
 
 namespace gw {
 

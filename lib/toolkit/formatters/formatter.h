@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "record.h"
+#include "toolkit/record.h"
 
 namespace gw {
 

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "formatter.h"
+#include "toolkit/formatters/formatter.h"
 
 namespace gw {
 

@@ -1,4 +1,4 @@
-#include "local_time.h"
+#include "toolkit/formatters/local_time.h"
 
 #include <time.h>
 

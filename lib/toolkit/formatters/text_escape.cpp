@@ -1,4 +1,4 @@
-#include "text_escape.h"
+#include "toolkit/formatters/text_escape.h"
 
 #ifdef __SSE2__
 #include <emmintrin.h>

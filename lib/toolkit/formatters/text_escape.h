@@ -17,8 +17,8 @@
 #include <string>
 #include <string_view>
 
-#include "record.h"
-#include "utf8.h"
+#include "toolkit/record.h"
+#include "toolkit/utf8.h"
 
 namespace gw::formatting {
 

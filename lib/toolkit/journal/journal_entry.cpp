@@ -1,9 +1,9 @@
-#include "journal/journal_entry.h"
+#include "toolkit/journal/journal_entry.h"
 
 #include <charconv>
 
-#include "levels.h"
-#include "syslog/rfc5424.h"
+#include "toolkit/levels.h"
+#include "toolkit/syslog/rfc5424.h"
 
 namespace gw {
 

@@ -1,4 +1,4 @@
-#include "journal/journal_sink.h"
+#include "toolkit/journal/journal_sink.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -12,12 +12,12 @@
 #include <cstring>
 #include <mutex>
 
-#include "diagnostics.h"
-#include "identifiers.h"
-#include "journal/journal_entry.h"
-#include "os.h"
-#include "syslog/rfc5424.h"
-#include "syslog/syslog_sink.h"
+#include "toolkit/diagnostics.h"
+#include "toolkit/identifiers.h"
+#include "toolkit/journal/journal_entry.h"
+#include "toolkit/os.h"
+#include "toolkit/syslog/rfc5424.h"
+#include "toolkit/syslog/syslog_sink.h"
 
 namespace gw {
 

@@ -22,10 +22,10 @@
 #include <string>
 #include <string_view>
 
-#include "drop_episode.h"
-#include "formatters/formatter.h"
-#include "record.h"
-#include "sink.h"
+#include "toolkit/drop_episode.h"
+#include "toolkit/formatters/formatter.h"
+#include "toolkit/record.h"
+#include "toolkit/sink.h"
 
 namespace gw {
 

@@ -1,4 +1,4 @@
-#include "syslog/rfc5424.h"
+#include "toolkit/syslog/rfc5424.h"
 
 #include <time.h>
 
@@ -8,8 +8,8 @@
 #include <cstring>
 #include <utility>
 
-#include "levels.h"
-#include "utf8.h"
+#include "toolkit/levels.h"
+#include "toolkit/utf8.h"
 
 namespace gw {
 

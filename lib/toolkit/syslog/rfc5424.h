@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "record.h"
+#include "toolkit/record.h"
 
 namespace gw {
 

@@ -1,4 +1,4 @@
-#include "syslog/syslog_sink.h"
+#include "toolkit/syslog/syslog_sink.h"
 
 #include <pthread.h>
 #include <sys/socket.h>
@@ -12,12 +12,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "clock.h"
-#include "diagnostics.h"
-#include "fork_handlers.h"
-#include "identifiers.h"
-#include "os.h"
-#include "syslog/rfc5424.h"
+#include "toolkit/clock.h"
+#include "toolkit/diagnostics.h"
+#include "toolkit/fork_handlers.h"
+#include "toolkit/identifiers.h"
+#include "toolkit/os.h"
+#include "toolkit/syslog/rfc5424.h"
 
 namespace gw {
 

@@ -17,9 +17,9 @@
 #include <string>
 #include <string_view>
 
-#include "drop_episode.h"
-#include "record.h"
-#include "sink.h"
+#include "toolkit/drop_episode.h"
+#include "toolkit/record.h"
+#include "toolkit/sink.h"
 
 namespace gw {
 
