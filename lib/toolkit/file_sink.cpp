@@ -17,7 +17,6 @@
 #include "toolkit/epoch.h"
 #include "toolkit/file_trust.h"
 #include "toolkit/fork_handlers.h"
-#include "toolkit/identifiers.h"
 #include "toolkit/os.h"
 #include "toolkit/process_lock.h"
 #include "toolkit/shared_file_state.h"
@@ -32,16 +31,6 @@ constexpr std::int64_t kChurnLimitMs = 2000;       // of a record meeting change
 
 // O_NONBLOCK: a FIFO planted at the path must not block the open.
 constexpr int kOpenFlags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
-
-// This thread's writer slot: by kernel thread id, so that the threads of
-// one process and of several take different slots.  (A forked child keeps
-// its parent thread's slot; any slot is correct, a write only has to end in
-// the slot it began in.)
-int writer_slot() {
-  static thread_local int slot = -1;
-  if (slot < 0) slot = static_cast<int>(thread_id() % kWriterSlots);
-  return slot;
-}
 
 std::size_t text_length(const char* text) { return text == nullptr ? 0 : std::strlen(text); }
 
@@ -90,12 +79,12 @@ void FileSink::note_failure(int error, const char* what) {
   }
 }
 
-// A write announced in this thread's slot for one generation: a rotation
-// waits until the announced writes of the generation it ends have landed.
+// A write announced for one generation, in the count of its parity: a
+// rotation waits until the announced writes of the generation it ends land.
 class FileSink::AnnouncedWrite {
  public:
   AnnouncedWrite(SharedFileState& shared, std::uint64_t generation)
-      : count_(shared.writers[writer_slot()].in_flight[generation & 1]) {
+      : count_(shared.in_flight[generation & 1]) {
     count_.fetch_add(1);
   }
   ~AnnouncedWrite() {
@@ -464,23 +453,15 @@ void FileSink::publish_locked() {
 
 void FileSink::drain_locked(std::uint64_t old_generation) {
   SharedFileState* shared = shared_.load();
-  const std::uint64_t parity = old_generation & 1;
-  const auto writing = [shared, parity] {
-    for (const WriterSlot& slot : shared->writers) {
-      if (slot.in_flight[parity].load() > 0) return true;
-    }
-    return false;
-  };
+  std::atomic<std::int64_t>& in_flight = shared->in_flight[old_generation & 1];
   struct timespec pause = {0, 50000};
   std::int64_t waited_us = 0;
-  for (; writing() && waited_us < kDrainWaitMs * 1000; waited_us += 50)
+  for (; in_flight.load() > 0 && waited_us < kDrainWaitMs * 1000; waited_us += 50)
     os().nanosleep(&pause, nullptr);
   // A writer killed during its write never ends it: forget it.  (Reset
   // only then: a writer that announces itself late, sees the new
   // generation and withdraws must not take the count below zero.)
-  if (waited_us >= kDrainWaitMs * 1000) {
-    for (WriterSlot& slot : shared->writers) slot.in_flight[parity].store(0);
-  }
+  if (waited_us >= kDrainWaitMs * 1000) in_flight.store(0);
 }
 
 }  // namespace gw

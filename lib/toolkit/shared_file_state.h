@@ -17,30 +17,18 @@
 
 namespace gw {
 
-// Writers announce a write in a slot of their own (by thread), each on its
-// own cache line, so that processes and threads writing at once do not pass
-// one line back and forth twice a record; a rotation waits on every slot.
-struct alignas(64) WriterSlot {
-  std::atomic<std::int64_t> in_flight[2];  // writes under way, by generation parity
-};
-constexpr int kWriterSlots = 32;
-
 // Laid out in shared memory: every field is lock-free atomic, so processes
-// read and update it without a system call.  Writers count their writes
-// under way in `writers`, apart from the generation's line, so that an
-// ordinary record writes no line that another writer reads or writes (the
-// byte count, updated by every record of a bounded file, stays on the
-// generation's line).
+// read and update it without a system call.
 struct SharedFileState {
-  static constexpr std::uint64_t kMagic = 0x67776b74666c3032ULL;  // "gwktfl02"
+  static constexpr std::uint64_t kMagic = 0x67776b74666c3033ULL;  // "gwktfl03"
   std::atomic<std::uint64_t> magic;
-  char path[1024];                        // the file this state is for
-  std::atomic<std::uint64_t> generation;  // bumped at every change of file
-  std::atomic<std::int64_t> size;         // bytes in or reserved for the file
-  std::atomic<std::uint64_t> device;      // the file's identity
+  char path[1024];                         // the file this state is for
+  std::atomic<std::uint64_t> generation;   // bumped at every change of file
+  std::atomic<std::int64_t> size;          // bytes in or reserved for the file
+  std::atomic<std::int64_t> in_flight[2];  // writes under way, by generation parity
+  std::atomic<std::uint64_t> device;       // the file's identity
   std::atomic<std::uint64_t> inode;
   std::atomic<int> torn;  // a write was cut short: the next record starts a line
-  WriterSlot writers[kWriterSlots];
 };
 
 // The segment is named after the key and the path (name_for).  Another

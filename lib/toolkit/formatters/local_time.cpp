@@ -28,20 +28,6 @@ struct SecondCache {
 // second it writes in.
 thread_local SecondCache t_cache;
 
-// "00" to "99", for the six digits every record writes.
-struct DigitPairs {
-  char text[200];
-  constexpr DigitPairs() : text() {
-    for (int i = 0; i < 100; ++i) {
-      text[2 * i] = static_cast<char>('0' + i / 10);
-      text[2 * i + 1] = static_cast<char>('0' + i % 10);
-    }
-  }
-};
-constexpr DigitPairs kDigitPairs;
-
-void put_pair(char* at, unsigned value) { std::memcpy(at, kDigitPairs.text + 2 * value, 2); }
-
 void put_digits(char* at, int value, int width) {
   for (int i = width - 1; i >= 0; --i) {
     at[i] = static_cast<char>('0' + value % 10);
@@ -107,10 +93,7 @@ char* write_local_time(char* at, std::int64_t time_us) {
   std::memcpy(at, cache.date_time, kDateTimeLength);
   at += kDateTimeLength;
   *at++ = '.';
-  const auto digits = static_cast<unsigned>(micros);
-  put_pair(at, digits / 10000);
-  put_pair(at + 2, digits / 100 % 100);
-  put_pair(at + 4, digits % 100);
+  put_digits(at, static_cast<int>(micros), 6);
   at += 6;
   std::memcpy(at, cache.offset, kOffsetLength);
   return at + kOffsetLength;
