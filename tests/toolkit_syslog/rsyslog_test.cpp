@@ -287,11 +287,7 @@ TEST_F(RsyslogTest, RecordMakesExactlyOneSend) {
     ASSERT_EQ(std::system(command.c_str()), 0);
     runs[i] = strace_calls(gw_test::read_file(summary));
   }
-  std::map<std::string, long> added;
-  for (const auto& [name, count] : runs[1]) {
-    const long before = runs[0].count(name) != 0 ? runs[0].at(name) : 0;
-    if (count != before) added[name] = count - before;
-  }
+  std::map<std::string, long> added = strace_added(runs[0], runs[1]);
   // Both handlers of the logger are syslog handlers; only one takes INFO.
   // When rsyslogd falls behind (a loaded machine), records are dropped and
   // each episode writes its reports: the only other calls allowed.
