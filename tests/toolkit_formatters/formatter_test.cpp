@@ -54,9 +54,9 @@ TEST(FormatterFactoryTest, WorstCaseRecordsFitAfterExistingText) {
   const struct {
     const char* name;
     std::size_t fixed_room, expansion;
-  } formats[] = {{"gw_basicformatter", 160, formatting::kBasicExpansion},
-                 {"gw_xmlformatter", 512, formatting::kXmlExpansion},
-                 {"gw_jsonformatter", 512, formatting::kJsonExpansion}};
+  } formats[] = {{"gw_basicformatter", formatting::kBasicFixedRoom, formatting::kBasicExpansion},
+                 {"gw_xmlformatter", formatting::kXmlFixedRoom, formatting::kXmlExpansion},
+                 {"gw_jsonformatter", formatting::kJsonFixedRoom, formatting::kJsonExpansion}};
   for (const auto& [name, fixed_room, expansion] : formats) {
     for (const char* pattern : {"\"", "\x01", "]:", "\xc2\x85", "\xe2\x80\xa8", "\xff"}) {
       // Small worst cases are written on the stack, large ones in the

@@ -19,16 +19,14 @@ using formatting::write_basic_escaped;
 using formatting::write_decimal;
 using formatting::write_raw;
 
-// More than the time, level, separators and numbers of any line take.
-constexpr std::size_t kFixedRoom = 160;
-
 class BasicFormatter final : public RecordFormatter {
  public:
   explicit BasicFormatter(bool time_and_level) : time_and_level_(time_and_level) {}
 
   void format(const Record& record, std::string& out) const override {
     formatting::RecordSpace space(
-        out, kFixedRoom + formatting::variable_field_bytes(record) * formatting::kBasicExpansion);
+        out, formatting::kBasicFixedRoom +
+                 formatting::variable_field_bytes(record) * formatting::kBasicExpansion);
 
     char* at = space.cursor;
     if (time_and_level_) {

@@ -14,9 +14,6 @@ using formatting::write_decimal;
 using formatting::write_json_escaped;
 using formatting::write_raw;
 
-// More than the names, punctuation, time and numbers of any object take.
-constexpr std::size_t kFixedRoom = 512;
-
 // opening is the member's start, e.g. `,"product":"`.
 char* write_string_member(char* at, std::string_view opening, std::string_view value) {
   at = write_raw(at, opening);
@@ -34,7 +31,8 @@ class JsonFormatter final : public RecordFormatter {
  public:
   void format(const Record& record, std::string& out) const override {
     formatting::RecordSpace space(
-        out, kFixedRoom + formatting::variable_field_bytes(record) * formatting::kJsonExpansion);
+        out, formatting::kJsonFixedRoom +
+                 formatting::variable_field_bytes(record) * formatting::kJsonExpansion);
 
     char* at = write_raw(space.cursor, "{\"time\":\"");
     at = formatting::write_local_time(at, record.time_us);

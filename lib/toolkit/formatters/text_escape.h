@@ -97,6 +97,8 @@ enum class BasicField {
 // the field's separators.  Unescaping gives back the original bytes.
 // Writes at most kBasicExpansion bytes per input byte.
 inline constexpr std::size_t kBasicExpansion = 4;
+// More than the time, level, separators and numbers of any basic line take.
+inline constexpr std::size_t kBasicFixedRoom = 160;
 char* write_basic_escaped(char* at, std::string_view bytes, BasicField field);
 
 // XML 1.0 character data, fit for both element content and double-quoted
@@ -106,6 +108,8 @@ char* write_basic_escaped(char* at, std::string_view bytes, BasicField field);
 // and each ill-formed UTF-8 subpart as U+FFFD.  At most kXmlExpansion bytes
 // per input byte ("&quot;").
 inline constexpr std::size_t kXmlExpansion = 6;
+// More than the markup, time and numbers of any XML record take.
+inline constexpr std::size_t kXmlFixedRoom = 512;
 char* write_xml_escaped(char* at, std::string_view bytes);
 
 // The inside of a JSON string (RFC 8259): quote and backslash, controls as
@@ -113,6 +117,8 @@ char* write_xml_escaped(char* at, std::string_view bytes);
 // each ill-formed UTF-8 subpart as U+FFFD.  The result is valid UTF-8.  At
 // most kJsonExpansion bytes per input byte ("\u001f").
 inline constexpr std::size_t kJsonExpansion = 6;
+// More than the names, punctuation, time and numbers of any JSON object take.
+inline constexpr std::size_t kJsonFixedRoom = 512;
 char* write_json_escaped(char* at, std::string_view bytes);
 
 // A decimal integer: at most kMaxDecimalLength bytes.

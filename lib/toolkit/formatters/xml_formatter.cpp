@@ -15,9 +15,6 @@ using formatting::write_decimal;
 using formatting::write_raw;
 using formatting::write_xml_escaped;
 
-// More than the markup, time and numbers of any record take.
-constexpr std::size_t kFixedRoom = 512;
-
 // opening is the attribute's start, e.g. ` product="`.
 char* write_text_attribute(char* at, std::string_view opening, std::string_view value) {
   at = write_raw(at, opening);
@@ -37,7 +34,8 @@ class XmlFormatter final : public RecordFormatter {
  public:
   void format(const Record& record, std::string& out) const override {
     formatting::RecordSpace space(
-        out, kFixedRoom + formatting::variable_field_bytes(record) * formatting::kXmlExpansion);
+        out, formatting::kXmlFixedRoom +
+                 formatting::variable_field_bytes(record) * formatting::kXmlExpansion);
 
     char* at = write_raw(space.cursor, "<record time=\"");
     at = formatting::write_local_time(at, record.time_us);
