@@ -98,6 +98,162 @@ bool finish_levels(RecordView& record) {
   return true;
 }
 
+// The XML reader is not asked about lines longer than this: below it, no
+// value reaches libxml2's limit on a text or attribute (10,000,000 bytes
+// without XML_PARSE_HUGE), so the two readers agree on every line.
+constexpr std::size_t kXmlShapeMaxLine = 1u << 20;
+
+// Bytes that end a plain run in an XML value: controls, DEL, '"', '&',
+// '<', '>' and every byte of a multi-byte character.
+struct XmlStops {
+  bool stop[256];
+  constexpr XmlStops() : stop() {
+    for (int c = 0; c < 256; ++c)
+      stop[c] = c < 0x20 || c >= 0x7f || c == '"' || c == '&' || c == '<' || c == '>';
+  }
+};
+constexpr XmlStops kXmlStops;
+
+void append_utf8(std::uint32_t code, std::string& out) {
+  if (code < 0x80) {
+    out.push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out.push_back(static_cast<char>(0xc0 | (code >> 6)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3f)));
+  } else if (code < 0x10000) {
+    out.push_back(static_cast<char>(0xe0 | (code >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3f)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3f)));
+  } else {
+    out.push_back(static_cast<char>(0xf0 | (code >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3f)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3f)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3f)));
+  }
+}
+
+// Length of the UTF-8 sequence at line[at] when it is an XML character
+// that the formatter copies as it is (not a C1 control, U+FFFE or U+FFFF);
+// 0 otherwise.
+std::size_t xml_utf8_length(std::string_view line, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(line[i]); };
+  const unsigned char lead = byte(at);
+  std::size_t length;
+  unsigned char low = 0x80, high = 0xbf;
+  if (lead >= 0xc2 && lead <= 0xdf) {
+    length = 2;
+    if (lead == 0xc2) low = 0xa0;  // C1 controls
+  } else if (lead >= 0xe0 && lead <= 0xef) {
+    length = 3;
+    if (lead == 0xe0) low = 0xa0;
+    if (lead == 0xed) high = 0x9f;  // no surrogates
+  } else if (lead >= 0xf0 && lead <= 0xf4) {
+    length = 4;
+    if (lead == 0xf0) low = 0x90;
+    if (lead == 0xf4) high = 0x8f;
+  } else {
+    return 0;
+  }
+  if (at + length > line.size()) return 0;
+  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(at + i) < 0x80 || byte(at + i) > 0xbf) return 0;
+  }
+  if (lead == 0xef && byte(at + 1) == 0xbf && byte(at + 2) >= 0xbe) return 0;  // U+FFFE, U+FFFF
+  return length;
+}
+
+// The character or entity reference at line[at] ('&'): the predefined
+// entities and decimal references to XML characters; false for any other.
+bool xml_reference(std::string_view line, std::size_t& at, std::string& out) {
+  const std::string_view rest = line.substr(at);
+  static constexpr struct {
+    const char* name;
+    std::size_t size;
+    char value;
+  } kEntities[] = {{"&amp;", 5, '&'},
+                   {"&lt;", 4, '<'},
+                   {"&gt;", 4, '>'},
+                   {"&quot;", 6, '"'},
+                   {"&apos;", 6, '\''}};
+  for (const auto& entity : kEntities) {
+    if (rest.compare(0, entity.size, entity.name) == 0) {
+      out.push_back(entity.value);
+      at += entity.size;
+      return true;
+    }
+  }
+  if (rest.size() < 4 || rest[1] != '#') return false;
+  std::uint32_t code = 0;
+  std::size_t i = 2;
+  for (; i < rest.size() && i < 9 && rest[i] >= '0' && rest[i] <= '9'; ++i)
+    code = code * 10 + static_cast<std::uint32_t>(rest[i] - '0');
+  if (i == 2 || i == rest.size() || rest[i] != ';') return false;
+  const bool xml_char = code == 0x9 || code == 0xa || code == 0xd ||
+                        (code >= 0x20 && code <= 0xd7ff) || (code >= 0xe000 && code <= 0xfffd) ||
+                        (code >= 0x10000 && code <= 0x10ffff);
+  if (!xml_char) return false;
+  append_utf8(code, out);
+  at += i + 1;
+  return true;
+}
+
+// An XML value as the formatter writes it, from `at` up to `end` ('"' for
+// an attribute, '<' for the content), undone into out (a view of the line
+// when it holds no reference); at moves onto `end`.  False on anything
+// else, which the full reader is left to judge: raw controls, '>',
+// characters the formatter escapes, other references.
+bool xml_value(std::string_view line, std::size_t& at, char end, std::string& scratch,
+               std::string_view& out) {
+  const std::size_t start = at;
+  bool copied = false;
+  for (;;) {
+    std::size_t plain = at;
+    while (plain < line.size() && !kXmlStops.stop[static_cast<unsigned char>(line[plain])]) ++plain;
+    if (copied) scratch.append(line.data() + at, plain - at);
+    at = plain;
+    if (at == line.size()) return false;
+    const char c = line[at];
+    if (c == end) break;
+    if (c == '&') {
+      if (!copied) {
+        scratch.assign(line.data() + start, at - start);
+        copied = true;
+      }
+      if (!xml_reference(line, at, scratch)) return false;
+      continue;
+    }
+    if (static_cast<unsigned char>(c) < 0x80) return false;
+    const std::size_t length = xml_utf8_length(line, at);
+    if (length == 0) return false;
+    if (copied) scratch.append(line.data() + at, length);
+    at += length;
+  }
+  out = copied ? std::string_view(scratch) : line.substr(start, at - start);
+  return true;
+}
+
+// ` name="` at `at`, then the value up to its '"'.
+bool xml_attribute(std::string_view line, std::size_t& at, std::string_view opening,
+                   std::string& scratch, std::string_view& value) {
+  if (line.compare(at, opening.size(), opening) != 0) return false;
+  at += opening.size();
+  if (!xml_value(line, at, '"', scratch, value)) return false;
+  ++at;
+  return true;
+}
+
+bool xml_number(std::string_view line, std::size_t& at, std::string_view opening,
+                std::int64_t& value) {
+  if (line.compare(at, opening.size(), opening) != 0) return false;
+  at += opening.size();
+  const std::size_t quote = line.find('"', at);
+  if (quote == std::string_view::npos || !parse_integer(line.substr(at, quote - at), value))
+    return false;
+  at = quote + 1;
+  return true;
+}
+
 }  // namespace
 
 Format detect_format(std::string_view line) {
@@ -259,9 +415,29 @@ bool RecordParser::quick_level(Format format, std::string_view line, int& level_
     }
     case Format::kXml: {
       static constexpr char kKey[] = " level_value=\"";
-      const void* found = memmem(line.data(), line.size(), kKey, sizeof kKey - 1);
-      if (found == nullptr) return false;
-      const std::size_t at = static_cast<const char*>(found) - line.data() + sizeof kKey - 1;
+      constexpr std::size_t kKeySize = sizeof kKey - 1;
+      // Where the library writes it: after the time (32 bytes), the time_us
+      // number and the level name, which holds no quote.
+      static constexpr char kStart[] = "<record time=\"";
+      static constexpr char kTimeUs[] = "\" time_us=\"";
+      static constexpr char kLevel[] = "\" level=\"";
+      std::size_t at = std::string_view::npos;
+      std::size_t probe = sizeof kStart - 1 + 32;
+      if (line.size() > probe + 64 && line.compare(0, sizeof kStart - 1, kStart) == 0 &&
+          line.compare(probe, sizeof kTimeUs - 1, kTimeUs) == 0) {
+        probe += sizeof kTimeUs - 1;
+        while (probe < line.size() && line[probe] >= '0' && line[probe] <= '9') ++probe;
+        if (line.compare(probe, sizeof kLevel - 1, kLevel) == 0) {
+          const std::size_t quote = line.find('"', probe + sizeof kLevel - 1);
+          if (quote != std::string_view::npos && line.compare(quote + 1, kKeySize, kKey) == 0)
+            at = quote + 1 + kKeySize;
+        }
+      }
+      if (at == std::string_view::npos) {
+        const void* found = memmem(line.data(), line.size(), kKey, kKeySize);
+        if (found == nullptr) return false;
+        at = static_cast<const char*>(found) - line.data() + kKeySize;
+      }
       const std::size_t quote = line.find('"', at);
       return quote != std::string_view::npos && quote - at <= 11 &&
              level_from_text(line.substr(at, quote - at), level_value);
@@ -344,8 +520,54 @@ bool RecordParser::parse_json(std::string_view line, RecordView& record, std::si
   return finish_levels(record);
 }
 
+bool RecordParser::parse_xml_shape(std::string_view line, RecordView& record) {
+  // <record time="T" time_us="N" level="L" level_value="N" logger="G"
+  // product="P" component="C"[ catalog="K" set="N" number="N" | file="F"
+  // function="U" line="N"]>TEXT</record>
+  record = RecordView();
+  if (line.size() > kXmlShapeMaxLine) return false;
+  Impl& s = *impl_;
+  std::size_t at = 7;
+  if (line.compare(0, at, "<record") != 0) return false;
+  std::int64_t level_value = 0;
+  if (!xml_attribute(line, at, " time=\"", s.time, record.time) ||
+      !xml_number(line, at, " time_us=\"", record.time_us) ||
+      !xml_attribute(line, at, " level=\"", s.level, record.level) ||
+      !xml_number(line, at, " level_value=\"", level_value) || level_value < -2147483648LL ||
+      level_value > 2147483647LL ||
+      !xml_attribute(line, at, " logger=\"", s.logger, record.logger) ||
+      !xml_attribute(line, at, " product=\"", s.product, record.product) ||
+      !xml_attribute(line, at, " component=\"", s.component, record.component))
+    return false;
+  record.level_value = static_cast<int>(level_value);
+  record.has_logger = true;
+  if (at < line.size() && line[at] == ' ') {
+    if (line.compare(at, 10, " catalog=\"") == 0) {
+      if (!xml_attribute(line, at, " catalog=\"", s.catalog, record.catalog) ||
+          !xml_number(line, at, " set=\"", record.set) ||
+          !xml_number(line, at, " number=\"", record.number))
+        return false;
+      record.origin = Origin::kMessage;
+    } else {
+      if (!xml_attribute(line, at, " file=\"", s.file, record.file) ||
+          !xml_attribute(line, at, " function=\"", s.function, record.function) ||
+          !xml_number(line, at, " line=\"", record.line))
+        return false;
+      record.origin = Origin::kTrace;
+    }
+  }
+  if (at == line.size() || line[at++] != '>') return false;
+  if (!xml_value(line, at, '<', s.text, record.text)) return false;
+  if (line.size() - at != 9 || line.compare(at, 9, "</record>") != 0) return false;
+  if (record.time.empty()) return false;
+  parse_process_ids(record.product, record.pid, record.tid);
+  return finish_levels(record);
+}
+
 bool RecordParser::parse_xml(std::string_view line, RecordView& record) {
   Impl& s = *impl_;
+  if (xml_shape_ && parse_xml_shape(line, record)) return true;
+  record = RecordView();
   if (line.size() > 0x7fffffff) return false;
   const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
   const int size = static_cast<int>(line.size());

@@ -42,6 +42,14 @@ class RecordParser {
   // record's level_value attribute.
   static bool quick_level(Format format, std::string_view line, int& level_value);
 
+  // An XML record in exactly the shape the library writes it (its
+  // attributes in their order, the formatter's escapes, no raw control),
+  // read without the full reader; false for any other line, which parse
+  // then gives to libxml2's reader.  Where both read a line they agree.
+  bool parse_xml_shape(std::string_view line, RecordView& record);
+  // Off: every XML line goes through the full reader (to compare the two).
+  void set_xml_shape(bool on) { xml_shape_ = on; }
+
  private:
   bool parse_basic(std::string_view line, RecordView& record);
   bool parse_json(std::string_view line, RecordView& record, std::size_t readable);
@@ -49,6 +57,7 @@ class RecordParser {
 
   struct Impl;
   std::unique_ptr<Impl> impl_;
+  bool xml_shape_ = true;
 };
 
 }  // namespace eklog
