@@ -89,19 +89,6 @@ Toolkit::ValueCheck Toolkit::check_value_locked(std::string_view property, std::
 }
 
 void Toolkit::check_config_locked(ConfigFile& config, std::vector<PropertyError>& errors) const {
-  // Keys that nothing reads: most often a misspelling, which would leave
-  // the setting meant off without a word.  They stay, as any value set at
-  // run time does.
-  for (const auto& [object, properties] : config.objects()) {
-    const ObjectKind kind = kind_for_name_locked(object, config);
-    for (const auto& [property, entry] : properties) {
-      if (known_property(kind, property)) continue;
-      std::string problem = "unknown property " + quoted(property) + " of " + object;
-      const std::string_view closest = closest_property(kind, property);
-      if (!closest.empty()) problem += "; did you mean " + quoted(closest) + "?";
-      errors.push_back({entry.line, std::move(problem)});
-    }
-  }
   // Values first, so that references below are judged by the classes that
   // stay in effect.
   std::vector<std::pair<std::string, std::string>> wrong;

@@ -1,8 +1,5 @@
 #include "toolkit/objects.h"
 
-#include <algorithm>
-#include <vector>
-
 namespace gw {
 
 namespace {
@@ -72,74 +69,6 @@ const char* kind_text(ObjectKind kind) {
       return "formatter";
   }
   return "object";
-}
-
-namespace {
-
-// What each kind's classes read, and what the library sets at run time
-// ("product", "prod_port", "component", "MPFileSemKey"); "droppedRecords"
-// is read-only.
-constexpr std::string_view kLoggerProperties[] = {"className", "level",     "handlers",
-                                                  "product",   "prod_port", "component"};
-constexpr std::string_view kHandlerProperties[] = {
-    "className", "level",          "formatter",     "fileName",   "permissions",
-    "limit",     "count",          "MPFileSemKey",  "socketPath", "facility",
-    "appName",   "maxMessageSize", "droppedRecords"};
-constexpr std::string_view kFormatterProperties[] = {"className"};
-
-template <typename Visit>
-void for_each_property(ObjectKind kind, Visit visit) {
-  switch (kind) {
-    case ObjectKind::kLogger:
-      for (std::string_view property : kLoggerProperties) visit(property);
-      break;
-    case ObjectKind::kHandler:
-      for (std::string_view property : kHandlerProperties) visit(property);
-      break;
-    case ObjectKind::kFormatter:
-      for (std::string_view property : kFormatterProperties) visit(property);
-      break;
-  }
-}
-
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Edits (insertions, deletions, substitutions, case aside) from a to b.
-std::size_t edits(std::string_view a, std::string_view b) {
-  std::vector<std::size_t> row(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    std::size_t diagonal = row[0];
-    row[0] = i;
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      const std::size_t above = row[j];
-      row[j] = std::min(
-          {row[j] + 1, row[j - 1] + 1, diagonal + (lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1)});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
-}
-
-}  // namespace
-
-bool known_property(ObjectKind kind, std::string_view property) {
-  bool known = false;
-  for_each_property(kind, [&](std::string_view name) { known = known || name == property; });
-  return known;
-}
-
-std::string_view closest_property(ObjectKind kind, std::string_view property) {
-  std::string_view closest;
-  std::size_t fewest = 3;
-  for_each_property(kind, [&](std::string_view name) {
-    const std::size_t count = edits(property, name);
-    if (count < fewest && count < name.size()) {
-      fewest = count;
-      closest = name;
-    }
-  });
-  return closest;
 }
 
 }  // namespace gw

@@ -91,12 +91,6 @@ bool kind_of_class(std::string_view class_name, ObjectKind& kind);
 std::string_view class_from_name(std::string_view name);
 std::string_view default_class(ObjectKind kind);
 const char* kind_text(ObjectKind kind);
-// Whether some class of the kind reads the property, or the library writes
-// it at run time.
-bool known_property(ObjectKind kind, std::string_view property);
-// The known property of the kind that property most likely misspells, or
-// empty when none is close (at most two edits, case aside).
-std::string_view closest_property(ObjectKind kind, std::string_view property);
 
 struct Object {
   Object(std::string object_name, ObjectKind object_kind, std::uint32_t object_index)
