@@ -361,32 +361,40 @@ bool RecordParser::parse_basic(std::string_view line, RecordView& record) {
   return finish_levels(record);
 }
 
-bool RecordParser::quick_json_level(std::string_view line, int& level_value) {
-  static constexpr char kKey[] = "\"level_value\":";
-  constexpr std::size_t kKeySize = sizeof kKey - 1;
-  // Where the library writes it: after the time (32 bytes), the time_us
-  // number and the level name, which hold no quote.
-  static constexpr char kStart[] = "{\"time\":\"";
-  static constexpr char kTimeUs[] = "\",\"time_us\":";
-  static constexpr char kLevel[] = ",\"level\":\"";
-  std::size_t at = std::string_view::npos;
-  std::size_t probe = sizeof kStart - 1 + 32;
-  if (line.size() > probe + 64 && line.compare(0, sizeof kStart - 1, kStart) == 0 &&
-      line.compare(probe, sizeof kTimeUs - 1, kTimeUs) == 0) {
-    probe += sizeof kTimeUs - 1;
+namespace {
+
+// Where a line's level value starts: at its place in a line the library
+// wrote (start, 32 bytes of time, time_us's prefix and digits, level's
+// prefix, a level name without a quote, the quote, then after_level and
+// key), else after key wherever it is; npos when the line has none.
+std::size_t level_value_at(std::string_view line, std::string_view start, std::string_view time_us,
+                           std::string_view level, std::string_view after_level,
+                           std::string_view key) {
+  std::size_t probe = start.size() + 32;
+  if (line.size() > probe + 64 && line.compare(0, start.size(), start) == 0 &&
+      line.compare(probe, time_us.size(), time_us) == 0) {
+    probe += time_us.size();
     while (probe < line.size() && line[probe] >= '0' && line[probe] <= '9') ++probe;
-    if (line.compare(probe, sizeof kLevel - 1, kLevel) == 0) {
-      const std::size_t quote = line.find('"', probe + sizeof kLevel - 1);
-      if (quote != std::string_view::npos && quote + 2 + kKeySize < line.size() &&
-          line[quote + 1] == ',' && line.compare(quote + 2, kKeySize, kKey) == 0)
-        at = quote + 2 + kKeySize;
+    if (line.compare(probe, level.size(), level) == 0) {
+      const std::size_t quote = line.find('"', probe + level.size());
+      const std::size_t at = quote + 1 + after_level.size();
+      if (quote != std::string_view::npos &&
+          line.compare(quote + 1, after_level.size(), after_level) == 0 &&
+          line.compare(at, key.size(), key) == 0)
+        return at + key.size();
     }
   }
-  if (at == std::string_view::npos) {
-    const void* found = memmem(line.data(), line.size(), kKey, kKeySize);
-    if (found == nullptr) return false;
-    at = static_cast<const char*>(found) - line.data() + kKeySize;
-  }
+  const void* found = memmem(line.data(), line.size(), key.data(), key.size());
+  if (found == nullptr) return std::string_view::npos;
+  return static_cast<std::size_t>(static_cast<const char*>(found) - line.data()) + key.size();
+}
+
+}  // namespace
+
+bool RecordParser::quick_json_level(std::string_view line, int& level_value) {
+  std::size_t at = level_value_at(line, "{\"time\":\"", "\",\"time_us\":", ",\"level\":\"", ",",
+                                  "\"level_value\":");
+  if (at == std::string_view::npos) return false;
   bool negative = false;
   if (at < line.size() && line[at] == '-') {
     negative = true;
@@ -414,30 +422,9 @@ bool RecordParser::quick_level(Format format, std::string_view line, int& level_
              level_from_text(line.substr(33, space - 33), level_value);
     }
     case Format::kXml: {
-      static constexpr char kKey[] = " level_value=\"";
-      constexpr std::size_t kKeySize = sizeof kKey - 1;
-      // Where the library writes it: after the time (32 bytes), the time_us
-      // number and the level name, which holds no quote.
-      static constexpr char kStart[] = "<record time=\"";
-      static constexpr char kTimeUs[] = "\" time_us=\"";
-      static constexpr char kLevel[] = "\" level=\"";
-      std::size_t at = std::string_view::npos;
-      std::size_t probe = sizeof kStart - 1 + 32;
-      if (line.size() > probe + 64 && line.compare(0, sizeof kStart - 1, kStart) == 0 &&
-          line.compare(probe, sizeof kTimeUs - 1, kTimeUs) == 0) {
-        probe += sizeof kTimeUs - 1;
-        while (probe < line.size() && line[probe] >= '0' && line[probe] <= '9') ++probe;
-        if (line.compare(probe, sizeof kLevel - 1, kLevel) == 0) {
-          const std::size_t quote = line.find('"', probe + sizeof kLevel - 1);
-          if (quote != std::string_view::npos && line.compare(quote + 1, kKeySize, kKey) == 0)
-            at = quote + 1 + kKeySize;
-        }
-      }
-      if (at == std::string_view::npos) {
-        const void* found = memmem(line.data(), line.size(), kKey, kKeySize);
-        if (found == nullptr) return false;
-        at = static_cast<const char*>(found) - line.data() + kKeySize;
-      }
+      const std::size_t at = level_value_at(line, "<record time=\"", "\" time_us=\"", "\" level=\"",
+                                            "", " level_value=\"");
+      if (at == std::string_view::npos) return false;
       const std::size_t quote = line.find('"', at);
       return quote != std::string_view::npos && quote - at <= 11 &&
              level_from_text(line.substr(at, quote - at), level_value);
