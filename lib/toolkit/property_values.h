@@ -24,6 +24,8 @@ namespace gw {
 // far from overflowing.  A larger number is taken at the bound, with a
 // report, since what was meant is plainly "many" or "huge".
 constexpr unsigned long long kMostRotatedFiles = 10000;
+// A staged record waits at most a minute.
+constexpr unsigned long long kMostFlushDelayMs = 60000;
 constexpr unsigned long long kMostFileLimit = 1ULL << 50;
 
 // The object's run-time value of property, or null.  (Inline, as the
@@ -81,6 +83,10 @@ bool parse_bounded(std::string_view text, unsigned long long most, unsigned long
 std::optional<std::int64_t> parse_limit(std::string_view text);
 std::optional<int> parse_count(std::string_view text);
 std::optional<mode_t> parse_permissions(std::string_view text);
+// A staging area's size in bytes (0: none), and the longest a staged record
+// waits, in milliseconds.
+std::optional<std::size_t> parse_staging(std::string_view text);
+std::optional<int> parse_flush_delay(std::string_view text);
 
 // The first control character (a byte below 0x20, or 0x7f) of text, or -1.
 // Such a byte in a file name makes a name that no listing shows as it is

@@ -50,6 +50,9 @@ FileSinkOptions file_sink_options(const Object& object, const PropMap& props,
                             .value_or(kDefaultFilePermissions);
   options.limit = first_parsed(object, props, config, "limit", parse_limit).value_or(0);
   options.count = first_parsed(object, props, config, "count", parse_count).value_or(0);
+  options.staging = first_parsed(object, props, config, "staging", parse_staging).value_or(0);
+  options.flush_delay_ms =
+      first_parsed(object, props, config, "flushDelay", parse_flush_delay).value_or(5);
   if (const auto text = effective_value(object, props, config, "MPFileSemKey")) {
     // Set by the library as a signed int; -1 is ftok's failure.
     char* end = nullptr;
@@ -68,7 +71,8 @@ std::string identity_of(const FileSinkOptions& options) {
   std::string key = options.path;
   for (long long part :
        {static_cast<long long>(options.permissions), static_cast<long long>(options.limit),
-        static_cast<long long>(options.count), static_cast<long long>(options.key)}) {
+        static_cast<long long>(options.count), static_cast<long long>(options.key),
+        static_cast<long long>(options.staging), static_cast<long long>(options.flush_delay_ms)}) {
     key.push_back('\0');
     key.append(std::to_string(part));
   }
