@@ -2,7 +2,7 @@
 # A command's page is man/<command>.1 when there is one; otherwise it is
 # made from the command's own --help at build time, so it never goes stale.
 set(EKLOGGER_MANPAGES)
-foreach(command eklog)
+foreach(command eklog eklog-recover)
   if(NOT TARGET ${command})
     continue()
   endif()

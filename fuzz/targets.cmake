@@ -19,7 +19,7 @@ endif()
 
 set(EKLOGGER_FUZZ_DIR ${PROJECT_SOURCE_DIR}/fuzz)
 set(EKLOGGER_FUZZ_TARGETS properties_fuzz printf_fuzz formatter_fuzz catalog_fuzz ekmsg_fuzz
-    eklog_basic_fuzz eklog_xml_fuzz eklog_json_fuzz)
+    eklog_basic_fuzz eklog_xml_fuzz eklog_json_fuzz staging_area_fuzz)
 
 function(eklogger_fuzz_target name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES;INCLUDES;DEFINES" ${ARGN})
@@ -61,6 +61,8 @@ eklogger_fuzz_target(formatter_fuzz
     DEFINES EKLOGGER_SCHEMA_FILE="${PROJECT_SOURCE_DIR}/schema/eklogger-log.xsd")
 
 eklogger_fuzz_target(catalog_fuzz LIBRARIES lcs)
+
+eklogger_fuzz_target(staging_area_fuzz LIBRARIES gwtoolkit_static)
 
 eklogger_fuzz_target(ekmsg_fuzz LIBRARIES eklogger
     DEFINES EKLOGGER_BIN_DIR="${PROJECT_BINARY_DIR}/bin")

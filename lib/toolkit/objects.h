@@ -69,6 +69,10 @@ class PropMap {
   // Into this map; null when not set at run time.
   const std::string* product = nullptr;
   const std::string* component = nullptr;
+  // Maps that differ only in "product" have one base; a variant is owned by
+  // its object's list of variants, not by whoever replaces it.
+  std::uint64_t base = 0;
+  bool variant = false;
 
  private:
   std::vector<Entry> entries_;
@@ -111,6 +115,11 @@ struct Object {
 
   // Values set at run time, overriding the configuration.  Never null.
   std::atomic<const PropMap*> props{new PropMap};
+  // The maps of props that differ only in "product", one for each value the
+  // threads that rewrite it before each trace record give it: a thread
+  // switches to its own without a copy.  All of one base.
+  std::mutex variants_mutex;
+  std::vector<const PropMap*> variants;  // guarded by variants_mutex
 
   // Guarded by the toolkit's configuration lock:
   std::shared_ptr<FileSink> sink;             // a file handler's current output

@@ -27,7 +27,7 @@ namespace {
 constexpr std::size_t kBatchBytes = 512 * 1024;      // of text, per write at most
 constexpr std::int64_t kOrphanScanMs = 1000;         // how often the flusher looks for the dead
 constexpr std::int64_t kFullWaitMs = 1000;           // for another thread's copy, when full
-constexpr std::size_t kSearchChunk = 1024 * 1024;    // read at a time, resolving a write
+constexpr std::int64_t kSearchBytes = 16 << 20;     // past a dead writer's noted size
 
 std::atomic<unsigned> g_fork_generation{1};  // bumped in each forked child
 std::atomic<bool> g_exiting{false};          // exit(3) has begun: records are written at once
@@ -176,10 +176,16 @@ class CollectedBatch final : public RecordBatch {
   const std::uint64_t from_;
 };
 
-// Whether text is in the file (device, inode) at path or one of its
-// rotated names, at or after offset.
-bool written_before(const std::string& path, int count, std::uint64_t device,
-                    std::uint64_t inode, std::int64_t offset, std::string_view text) {
+// How much of text a writer that died during its write left in the file
+// (device, inode) at path or one of its rotated names: the longest prefix
+// of text found at or after offset (one write of O_APPEND lands after every
+// byte there was before it, whole or, when its writer was killed during it,
+// cut short).  A prefix shorter than kLeastEvidence counts as none: with
+// the time at the start of every record, a longer match is the write itself.
+std::size_t written_before(const std::string& path, int count, std::uint64_t device,
+                           std::uint64_t inode, std::int64_t offset, std::string_view text) {
+  constexpr std::size_t kLeastEvidence = 32;
+  const std::size_t evidence = std::min(kLeastEvidence, text.size());
   for (int index = 0; index <= count; ++index) {
     const std::string name = index == 0 ? path : path + "." + std::to_string(index);
     Descriptor fd(os().open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
@@ -188,23 +194,37 @@ bool written_before(const std::string& path, int count, std::uint64_t device,
         status.st_ino != inode) {
       continue;
     }
-    // One write of O_APPEND lands whole, after every byte there was before it.
-    std::string window;
-    std::vector<char> chunk(kSearchChunk);
-    for (off_t at = offset;;) {
-      const ssize_t got = os().pread(fd.get(), chunk.data(), chunk.size(), at);
-      if (got <= 0) return false;
-      at += got;
-      window.append(chunk.data(), static_cast<std::size_t>(got));
-      if (window.find(text) != std::string::npos) return true;
-      if (window.size() >= text.size()) window.erase(0, window.size() - text.size() + 1);
+    // The write began soon after offset: others append only while the
+    // writer went from noting it to making it.
+    const std::int64_t end = std::min<std::int64_t>(
+        status.st_size, offset + kSearchBytes + static_cast<std::int64_t>(text.size()));
+    if (end <= offset) return 0;
+    std::string region(static_cast<std::size_t>(end - offset), '\0');
+    std::size_t got = 0;
+    while (got < region.size()) {
+      const ssize_t part = os().pread(fd.get(), &region[got], region.size() - got,
+                                      static_cast<off_t>(offset) + static_cast<off_t>(got));
+      if (part <= 0) break;
+      got += static_cast<std::size_t>(part);
     }
+    region.resize(got);
+    std::size_t longest = 0;
+    for (std::size_t at = region.find(text.substr(0, evidence)); at != std::string::npos;
+         at = region.find(text.substr(0, evidence), at + 1)) {
+      std::size_t same = evidence;
+      while (same < text.size() && at + same < region.size() && region[at + same] == text[same])
+        ++same;
+      longest = std::max(longest, same);
+      if (longest == text.size()) break;
+    }
+    return longest;
   }
-  return false;
+  return 0;
 }
 
-// A write its dead writer noted and never confirmed: confirmed when its
-// bytes are in the file, else left to be written again.
+// A write its dead writer noted and never confirmed: the records of it in
+// the file whole are confirmed, the rest are written again.  A record the
+// kill cut short stays in the file as a line cut short.
 void resolve_intent(StagingArea& area, const std::string& path, int count) {
   const StagingHeader& header = area.header();
   const std::uint64_t from = header.intent_from;
@@ -217,13 +237,20 @@ void resolve_intent(StagingArea& area, const std::string& path, int count) {
   std::vector<StagedEnd> ends;
   std::uint64_t damaged = 0;
   area.collect(from, to - from, text, ends, damaged);
-  const auto found = std::find_if(ends.begin(), ends.end(),
-                                  [&](const StagedEnd& end) { return end.ring_end == to; });
-  const bool written =
-      found != ends.end() &&
+  const auto last = std::find_if(ends.begin(), ends.end(),
+                                 [&](const StagedEnd& end) { return end.ring_end == to; });
+  if (last == ends.end()) {
+    area.mark_flushed(from);
+    return;
+  }
+  const std::size_t written =
       written_before(path, count, header.intent_device, header.intent_inode, header.intent_size,
-                     std::string_view(text).substr(0, found->text_end));
-  area.mark_flushed(written ? to : from);
+                     std::string_view(text).substr(0, last->text_end));
+  std::uint64_t confirmed = from;
+  for (auto end = ends.begin(); end != last + 1 && end->text_end <= written; ++end) {
+    confirmed = end->ring_end;
+  }
+  area.mark_flushed(confirmed);
 }
 
 }  // namespace

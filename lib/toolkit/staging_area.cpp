@@ -177,6 +177,10 @@ std::unique_ptr<StagingArea> StagingArea::create(const StagingIdentity& identity
   header.count = identity.count;
   header.permissions = static_cast<std::uint32_t>(identity.permissions);
   header.owner = static_cast<std::int32_t>(os().getpid());
+  // Positions start one ring in: a slot the memory's zeros fill never names
+  // its own position.
+  header.head.store(capacity);
+  header.flushed.store(capacity);
   std::memcpy(header.path, identity.path.c_str(), identity.path.size() + 1);
   header.magic.store(StagingHeader::kMagic, std::memory_order_release);
   return area;

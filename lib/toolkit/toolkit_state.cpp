@@ -25,6 +25,9 @@ namespace gw {
 
 namespace {
 
+// The base of the next map made by an edit (PropMap::base).
+std::atomic<std::uint64_t> g_next_props_base{0};
+
 constexpr std::size_t kMaxConfigSize = 16 * 1024 * 1024;
 constexpr std::size_t kKeptBufferCapacity = 64 * 1024;
 
@@ -69,11 +72,47 @@ void edit_props(Object& object, Edit edit) {
       auto next = new PropMap(*old_props);
       edit(*next);
       next->find_labels();
+      next->base = g_next_props_base.fetch_add(1) + 1;
       if (object.props.compare_exchange_strong(old_props, next)) break;
       delete next;  // old_props now holds the current map: edit that
     }
   }
-  retire_local(old_props);
+  if (!old_props->variant) retire_local(old_props);
+}
+
+// Makes the object's "product" value at once, when the map for it is one
+// of its variants already or can become one: with two threads decorating
+// records of one logger, "product" changes at every record, and a copy of
+// the map each time would be most of the record's cost.  False when the
+// value must go the long way (too many values; a concurrent edit).
+bool switch_product(Object& object, const char* value) {
+  constexpr std::size_t kMostVariants = 16;
+  std::lock_guard<std::mutex> hold(object.variants_mutex);
+  EpochGuard guard;
+  const PropMap* current = object.props.load();
+  if (!object.variants.empty() && object.variants.front()->base != current->base) {
+    // Another value changed: the variants are of an older map, and none is
+    // current (readers that hold one are covered by the epoch).
+    for (const PropMap* old : object.variants) retire_local(old);
+    object.variants.clear();
+  }
+  const PropMap* chosen = nullptr;
+  for (const PropMap* variant : object.variants) {
+    if (variant->product != nullptr && *variant->product == value) chosen = variant;
+  }
+  if (chosen == nullptr) {
+    if (object.variants.size() >= kMostVariants) return false;
+    auto made = new PropMap(*current);
+    (*made)["product"] = value;
+    made->find_labels();
+    made->base = current->base;
+    made->variant = true;
+    object.variants.push_back(made);
+    chosen = made;
+  }
+  if (!object.props.compare_exchange_strong(current, chosen)) return false;
+  if (!current->variant) retire_local(current);
+  return true;
 }
 
 // True when the object's run-time value of property is value already; the
@@ -311,7 +350,12 @@ int Toolkit::set_property(std::uintptr_t handle, const char* property, const cha
     }
   };
   if (!shapes_view(object->kind, property)) {
-    if (value == nullptr || !holds_value(*object, property, value)) edit_props(*object, store);
+    if (value == nullptr || !holds_value(*object, property, value)) {
+      if (value == nullptr || std::strcmp(property, "product") != 0 ||
+          !switch_product(*object, value)) {
+        edit_props(*object, store);
+      }
+    }
     return 1;
   }
   std::lock_guard<std::mutex> lock(config_mutex_);
