@@ -136,7 +136,11 @@ class Toolkit {
   };
   ValueCheck check_value_locked(std::string_view property, std::string_view value,
                                 const ConfigFile& config, bool from_file) const;
-  // Reports wrong and adjusted values into errors and removes the wrong
+  // The kinds whose properties the keys of a name may set: its own, and
+  // for an ancestor name those of the objects below it (configured or
+  // existing); every kind for the root.
+  unsigned property_kinds_locked(std::string_view name, const ConfigFile& config) const;
+  // Reports unknown properties, wrong and adjusted values into errors and removes the wrong
   // ones from config.
   void check_config_locked(ConfigFile& config, std::vector<PropertyError>& errors) const;
   void drop_changed_overrides_locked(const ConfigFile& before, const ConfigFile& after);
