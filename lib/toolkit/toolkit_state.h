@@ -19,12 +19,14 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "toolkit/chunked_table.h"
 #include "toolkit/config.h"
+#include "toolkit/config_watcher.h"
 #include "toolkit/handles.h"
 #include "toolkit/levels.h"
 #include "toolkit/objects.h"
@@ -97,6 +99,10 @@ class Toolkit {
   // Writes the record (time, logger and labels filled in here) to the
   // logger's handlers; level_test false for a plain text record.
   int log(std::uintptr_t logger, Record& record, bool level_test);
+  // The watcher's look at the file (reload.cpp): re-reads it when it
+  // changed and has settled.  The wait before the next look, or nullopt
+  // when watcher is no longer the one in effect.
+  std::optional<ConfigWatcher::Wait> check_watched_file(const ConfigWatcher& watcher);
 
  private:
   Toolkit();
@@ -117,7 +123,17 @@ class Toolkit {
     return entry == nullptr ? nullptr : entry->load(std::memory_order_acquire);
   }
 
+  // In a forked child, which has no watcher thread: starts one when the
+  // parent watched.  Takes config_mutex_.
+  void restart_watcher_in_child();
+
   // The rest need config_mutex_ held.
+  // Reads the file at path and applies it; 0 when it cannot be read.  A
+  // reading by the watcher reports what it changed.
+  enum class Reading { kOpen, kWatched };
+  int read_config_locked(const char* path, Reading reading);
+  // Watches watched_path_ every interval seconds; 0 stops watching.
+  void watch_locked(unsigned long long interval);
   Object* find_locked(std::string_view name) const;
   Object* create_locked(std::string_view name, ObjectKind kind);
   // The object of that name if it exists, or if the configuration names it
@@ -172,6 +188,18 @@ class Toolkit {
   std::map<std::string, std::uint32_t, std::less<>> names_;  // guarded by config_mutex_
   HandleTable handles_;
   bool configured_ = false;  // a file was read once; guarded by config_mutex_
+
+  // What the watcher watches, all guarded by config_mutex_: the path
+  // GwOpenToolkit was given; the identity of the file last read there (or
+  // of the failure to read it), so that the watcher re-reads only a change;
+  // a change seen but not yet settled, and since when; the interval in
+  // seconds of toolkit.reloadInterval; the watcher, null when none.
+  std::string watched_path_;
+  FileIdentity read_identity_;
+  std::optional<FileIdentity> unsettled_;
+  std::chrono::steady_clock::time_point unsettled_since_;
+  unsigned long long reload_interval_ = 0;
+  std::shared_ptr<ConfigWatcher> watcher_;
 };
 
 }  // namespace gw
