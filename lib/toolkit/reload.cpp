@@ -20,6 +20,22 @@ constexpr std::chrono::milliseconds kSettleTime{1000};
 // The shortest wait before looking again at an unsettled file.
 constexpr std::chrono::milliseconds kShortestWait{20};
 
+// ThreadSanitizer cannot follow a thread started in the child of a
+// threaded process (it takes the new thread for one of the parent's, which
+// it still counts as alive, and stops): in such a build a forked child does
+// not watch.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kWatchInForkedChild = false;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr bool kWatchInForkedChild = false;
+#else
+constexpr bool kWatchInForkedChild = true;
+#endif
+#else
+constexpr bool kWatchInForkedChild = true;
+#endif
+
 ConfigWatcher::Wait seconds(unsigned long long interval) {
   return std::chrono::duration_cast<ConfigWatcher::Wait>(std::chrono::seconds(interval));
 }
@@ -102,7 +118,7 @@ void Toolkit::restart_watcher_in_child() {
   // held by it at the fork: left alone, never freed.
   new std::shared_ptr<ConfigWatcher>(std::move(watcher_));
   unsettled_.reset();
-  watch_locked(reload_interval_);
+  if (kWatchInForkedChild) watch_locked(reload_interval_);
 }
 
 }  // namespace gw

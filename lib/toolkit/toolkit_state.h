@@ -9,8 +9,9 @@
 // read the World lock-free under an EpochGuard; writers serialise on
 // config_mutex_.  Every member function is safe from any thread.  The
 // members live in toolkit_state.cpp (the C operations, run-time values and
-// the record path), configuration_checks.cpp (what a value is worth) and
-// views.cpp (what the configuration makes of each object).
+// the record path), configuration_checks.cpp (what a value is worth),
+// views.cpp (what the configuration makes of each object) and reload.cpp
+// (re-reading the file by itself, on the watcher's thread).
 #ifndef EKLOGGER_TOOLKIT_TOOLKIT_STATE_H_
 #define EKLOGGER_TOOLKIT_TOOLKIT_STATE_H_
 
