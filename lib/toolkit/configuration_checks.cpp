@@ -9,6 +9,7 @@
 #include "toolkit/file_sink.h"
 #include "toolkit/journal/journal_sink.h"
 #include "toolkit/property_values.h"
+#include "toolkit/syslog/rfc5424.h"
 #include "toolkit/syslog/syslog_sink.h"
 #include "toolkit/toolkit_state.h"
 
@@ -119,6 +120,19 @@ unsigned Toolkit::property_kinds_locked(std::string_view name, const ConfigFile&
   return kinds;
 }
 
+std::string Toolkit::configured_class_locked(std::string_view name,
+                                             const ConfigFile& config) const {
+  if (const Object* object = find_locked(name)) {
+    EpochGuard guard;
+    return std::string(effective_class(*object, *object->props.load(), config));
+  }
+  ObjectKind kind;
+  if (const ConfigFile::Entry* entry = config.lookup(name, "className")) {
+    if (kind_of_class(entry->value, kind)) return entry->value;
+  }
+  return std::string(class_from_name(name));
+}
+
 void Toolkit::check_config_locked(ConfigFile& config, std::vector<PropertyError>& errors) const {
   // Values first, so that references below are judged by the classes that
   // stay in effect.  Keys that nothing reads are most often a misspelling,
@@ -145,6 +159,16 @@ void Toolkit::check_config_locked(ConfigFile& config, std::vector<PropertyError>
         // A new object takes its kind from its class; one that exists keeps it.
         check = {ValueCheck::kWrong, "class " + quoted(entry.value) + " is not a " +
                                          kind_text(existing->kind) + " class"};
+      }
+      if (check.outcome == ValueCheck::kRight && property == "appName" &&
+          configured_class_locked(object, config) == kSyslogHandlerClass) {
+        // A syslog header field: cut and cleaned where it is written.
+        const std::string field = syslog_app_name(entry.value);
+        if (field != entry.value) {
+          check = {ValueCheck::kAdjusted, "an APP-NAME is at most 48 printable ASCII characters: " +
+                                              quoted(entry.value) + " is taken as " +
+                                              quoted(field)};
+        }
       }
       if (check.outcome == ValueCheck::kRight) continue;
       errors.push_back({entry.line, object + "." + property + ": " + check.problem});

@@ -157,6 +157,8 @@ class Toolkit {
   // for an ancestor name those of the objects below it (configured or
   // existing); every kind for the root.
   unsigned property_kinds_locked(std::string_view name, const ConfigFile& config) const;
+  // The class an object of that name has, or would get from config.
+  std::string configured_class_locked(std::string_view name, const ConfigFile& config) const;
   // Reports unknown properties, wrong and adjusted values into errors and removes the wrong
   // ones from config.
   void check_config_locked(ConfigFile& config, std::vector<PropertyError>& errors) const;

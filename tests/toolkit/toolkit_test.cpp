@@ -357,6 +357,25 @@ TEST_F(ToolkitTest, KeysOfAncestorNamesMayBeMeantForAnyKindBelowThem) {
                         "taken as 86400\n"));
 }
 
+TEST_F(ToolkitTest, SyslogAppNameBeyondItsHeaderFieldIsReportedAsItIsSent) {
+  const std::string long_name(50, 'a');
+  const std::string errors = open_capturing(
+      "handler.sys.className = gw_sysloghandler\n"
+      "handler.sys.appName = " + long_name + "\n"
+      "handler.sys2.className = gw_sysloghandler\n"
+      "handler.sys2.appName = order\tdesk\n"
+      "handler.ok.className = gw_sysloghandler\n"
+      "handler.ok.appName = orders\n"
+      "handler.journal.className = gw_journalhandler\n"  // no such field: any length
+      "handler.journal.appName = " + long_name + "\n");
+  const std::string at = config_path() + ":";
+  EXPECT_EQ(errors, at + "2: handler.sys.appName: an APP-NAME is at most 48 printable ASCII "
+                         "characters: \"" + long_name + "\" is taken as \"" +
+                        long_name.substr(0, 48) + "\"\n" +
+                        at + "4: handler.sys2.appName: an APP-NAME is at most 48 printable ASCII "
+                             "characters: \"order\\x09desk\" is taken as \"order_desk\"\n");
+}
+
 TEST_F(ToolkitTest, UnreadableFileGivesZeroAndOneLine) {
   ::testing::internal::CaptureStderr();
   const std::string missing = file("no-such.properties");
