@@ -1,17 +1,22 @@
 // A small server-like program: it initialises logging from the shipped
 // configuration and catalogs, starts worker threads that log catalogued
-// messages, warnings, errors and trace records through two groups, and then
-// shows where its log files are and a few of their lines.
+// messages, warnings, errors and trace records through two groups, then
+// turns tracing on by editing its own eklogger.properties while a worker
+// runs, and shows where its log files are and a few of their lines.
 //
 // Usage: server_demo [locale]   (default: the LANG of the environment)
+#include <stdio.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -125,11 +130,54 @@ void show_file(const std::string& path, std::size_t lines) {
   }
 }
 
+std::string file_text(const std::string& path) {
+  std::ifstream file(path);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// Replaces the file by a new one, as editors do: a reader sees the old
+// text or the new, never a part.
+bool replace_file(const std::string& path, const std::string& text) {
+  const std::string next = path + ".new";
+  {
+    std::ofstream file(next, std::ios::trunc);
+    if (!(file << text)) return false;
+  }
+  return std::rename(next.c_str(), path.c_str()) == 0;
+}
+
+// text with the first line that starts with key given value instead.
+std::string with_setting(std::string text, const std::string& key, const std::string& value) {
+  for (std::size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) {
+    if (text.compare(at, key.size(), key) == 0) {
+      const std::size_t end = text.find('\n', at);
+      return text.replace(at, end == std::string::npos ? std::string::npos : end - at,
+                          key + " = " + value);
+    }
+    if (text.find('\n', at) == std::string::npos) break;
+  }
+  return text + key + " = " + value + "\n";
+}
+
+std::size_t lines_with(const std::string& path, const std::string& part) {
+  std::ifstream file(path);
+  std::size_t count = 0;
+  for (std::string line; std::getline(file, line);) count += line.find(part) != std::string::npos;
+  return count;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const char* locale = argc > 1 ? argv[1] : nullptr;
   const std::string dir = executable_dir();
+  // Its own configuration, looked at every second for this run (the shipped
+  // file says every 10), and put back as it was at the end.
+  const std::string configuration = dir + "/eklogger.properties";
+  const std::string shipped = file_text(configuration);
+  replace_file(configuration, with_setting(shipped, "toolkit.reloadInterval", "1"));
 
   Log::LogManager* manager = Log::EkLogManager::initialize("server_demo", dir, 9000, "");
   Log::LoggerGroup* orders = manager->get_logger("orders");
@@ -138,6 +186,7 @@ int main(int argc, char** argv) {
     std::cerr << "server_demo: the logging toolkit did not open " << manager->get_prop_file()
               << "\n";
     delete manager;
+    replace_file(configuration, shipped);
     return 1;
   }
   // Trace is off in the shipped configuration; turn it on for one group.
@@ -150,6 +199,45 @@ int main(int argc, char** argv) {
     workers.emplace_back(handle_requests, group, locale, worker);
   }
   for (std::thread& worker : workers) worker.join();
+
+  // Tracing is off for "billing" in the file: a worker traces all the same
+  // (nothing is written) while the file is edited to turn it on, which each
+  // process of the program notices by itself within the interval.
+  std::string trace_file;
+  if (Log::Handler* handler = billing->get_logger(Log::kTraceLogger)->get_handler()) {
+    trace_file = handler->get_file_name();
+  }
+  const std::size_t traced_before = lines_with(trace_file, "[billing]");
+  std::atomic<bool> working{true};
+  std::thread tracer([&] {
+    for (int request = 0; working.load(); ++request) {
+      billing->fine(("billing request " + std::to_string(request)).c_str(), __FILE__, __func__,
+                    __LINE__);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  std::cout << "server_demo: editing " << configuration << ": logger.dc.trace.level = FINE"
+            << std::endl;
+  const auto edited = std::chrono::steady_clock::now();
+  replace_file(configuration,
+               with_setting(file_text(configuration), "logger.dc.trace.level", "FINE"));
+  while (lines_with(trace_file, "[billing]") == traced_before &&
+         std::chrono::steady_clock::now() - edited < std::chrono::seconds(4)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - edited);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  working.store(false);
+  tracer.join();
+  const std::size_t traced = lines_with(trace_file, "[billing]") - traced_before;
+  std::cout << "server_demo: " << trace_file << " "
+            << (traced > 0 ? "started filling " + std::to_string(waited.count()) +
+                                 " ms after the edit: " + std::to_string(traced) +
+                                 " billing trace records"
+                           : "did not fill: the file was not re-read")
+            << std::endl;
   log_message(orders, kShuttingDown, locale, {});
 
   std::vector<std::string> files;
@@ -159,6 +247,7 @@ int main(int argc, char** argv) {
     }
   }
   delete manager;
+  replace_file(configuration, shipped);
 
   std::cout << "server_demo logged through the groups \"orders\" and \"billing\".\n"
             << "Log files (configuration " << dir << "/eklogger.properties):\n";

@@ -38,6 +38,12 @@ class ConfigFile {
   bool configures(std::string_view object) const;
 
   void remove(std::string_view object, std::string_view property);
+
+  // What this configuration changes from before, key by key, as one line:
+  // "logger.dc.trace: level OFF -> FINE, handlers (none) -> handler.t;
+  // handler.t: fileName t.log -> u.log", at most most_changes of them (then
+  // "and N more"); empty when no key changed.
+  std::string changes_from(const ConfigFile& before, std::size_t most_changes = 20) const;
   const Objects& objects() const { return objects_; }
 
   // "a.b.c" -> "a.b" -> "a" -> "" -> none.

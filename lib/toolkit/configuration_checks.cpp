@@ -9,6 +9,7 @@
 #include "toolkit/file_sink.h"
 #include "toolkit/journal/journal_sink.h"
 #include "toolkit/property_values.h"
+#include "toolkit/syslog/rfc5424.h"
 #include "toolkit/syslog/syslog_sink.h"
 #include "toolkit/toolkit_state.h"
 
@@ -80,6 +81,16 @@ Toolkit::ValueCheck Toolkit::check_value_locked(std::string_view property, std::
     if (from_file && climbs(value)) {
       return wrong("a relative file name cannot have a \"..\" component: " + quoted(value));
     }
+  } else if (property == "MPFileSemKey") {
+    if (!parse_ipc_key(value)) return wrong("not an IPC key (a decimal int): " + quoted(value));
+  } else if (property == "reloadInterval") {
+    if (!parse_bounded(value, kMostReloadInterval, number, above)) {
+      return wrong("not a non-negative decimal number of seconds: " + quoted(value));
+    }
+    if (above) {
+      return adjusted("more than " + std::to_string(kMostReloadInterval) + " seconds",
+                      std::to_string(kMostReloadInterval));
+    }
   } else if (is_syslog_property(property)) {
     if (std::string problem = check_syslog_property(property, value); !problem.empty()) {
       return wrong(std::move(problem));
@@ -88,14 +99,77 @@ Toolkit::ValueCheck Toolkit::check_value_locked(std::string_view property, std::
   return {};
 }
 
+unsigned Toolkit::property_kinds_locked(std::string_view name, const ConfigFile& config) const {
+  // Every object lies below the root.
+  if (name.empty()) return kAllKinds;
+  unsigned kinds = kind_bit(kind_for_name_locked(name, config));
+  // An ancestor name configures the names below it: "handler.files.limit"
+  // is meant for every handler.files.* handler, whatever "handler.files"
+  // itself would be.
+  const std::string below = std::string(name) + ".";
+  const auto starts_below = [&](std::string_view other) {
+    return other.compare(0, below.size(), below) == 0;
+  };
+  for (auto it = config.objects().lower_bound(below);
+       it != config.objects().end() && starts_below(it->first); ++it) {
+    kinds |= kind_bit(kind_for_name_locked(it->first, config));
+  }
+  for (auto it = names_.lower_bound(below); it != names_.end() && starts_below(it->first); ++it) {
+    if (const Object* object = object_at(it->second)) kinds |= kind_bit(object->kind);
+  }
+  return kinds;
+}
+
+std::string Toolkit::configured_class_locked(std::string_view name,
+                                             const ConfigFile& config) const {
+  if (const Object* object = find_locked(name)) {
+    EpochGuard guard;
+    return std::string(effective_class(*object, *object->props.load(), config));
+  }
+  ObjectKind kind;
+  if (const ConfigFile::Entry* entry = config.lookup(name, "className")) {
+    if (kind_of_class(entry->value, kind)) return entry->value;
+  }
+  return std::string(class_from_name(name));
+}
+
 void Toolkit::check_config_locked(ConfigFile& config, std::vector<PropertyError>& errors) const {
   // Values first, so that references below are judged by the classes that
-  // stay in effect.
+  // stay in effect.  Keys that nothing reads are most often a misspelling,
+  // which would leave the setting meant off without a word; they stay, as
+  // any value set at run time does, but their values mean nothing.
   std::vector<std::pair<std::string, std::string>> wrong;
   for (const auto& [object, properties] : config.objects()) {
+    const unsigned kinds = property_kinds_locked(object, config);
     for (const auto& [property, entry] : properties) {
+      if (!known_property(object, kinds, property)) {
+        std::string problem = "unknown property " + quoted(property) + " of " +
+                              (object.empty() ? std::string("the root name") : object);
+        const std::string_view closest = closest_property(object, kinds, property);
+        if (!closest.empty()) problem += "; did you mean " + quoted(closest) + "?";
+        errors.push_back({entry.line, std::move(problem)});
+        continue;
+      }
       if (property == "handlers" || property == "formatter") continue;
-      const ValueCheck check = check_value_locked(property, entry.value, config, true);
+      ValueCheck check = check_value_locked(property, entry.value, config, true);
+      ObjectKind kind;
+      const Object* existing = property == "className" ? find_locked(object) : nullptr;
+      if (check.outcome == ValueCheck::kRight && existing != nullptr &&
+          kind_of_class(entry.value, kind) && kind != existing->kind) {
+        // A new object takes its kind from its class; one that exists keeps it.
+        check = {ValueCheck::kWrong, "class " + quoted(entry.value) + " is not a " +
+                                         kind_text(existing->kind) + " class"};
+      }
+      if (check.outcome == ValueCheck::kRight && property == "appName" &&
+          configured_class_locked(object, config) == kSyslogHandlerClass) {
+        // A syslog header field: cut and cleaned where it is written.
+        const std::string field = syslog_app_name(entry.value);
+        if (field != entry.value) {
+          check = {ValueCheck::kAdjusted, "an APP-NAME is at most 48 printable ASCII characters: " +
+                                              quoted(entry.value) + " is taken as " +
+                                              quoted(field)};
+        }
+      }
       if (check.outcome == ValueCheck::kRight) continue;
       errors.push_back({entry.line, object + "." + property + ": " + check.problem});
       // An adjusted value stays: it is adjusted again where it is applied.
@@ -106,8 +180,10 @@ void Toolkit::check_config_locked(ConfigFile& config, std::vector<PropertyError>
   // A handlers line with some wrong names keeps the others; a wrong
   // formatter line is ignored, which resolution does by itself.
   for (const auto& [object, properties] : config.objects()) {
+    const unsigned kinds = property_kinds_locked(object, config);
     for (const auto& [property, entry] : properties) {
       if (property != "handlers" && property != "formatter") continue;
+      if (!known_property(object, kinds, property)) continue;
       const ValueCheck check = check_value_locked(property, entry.value, config, true);
       if (check.outcome != ValueCheck::kRight)
         errors.push_back({entry.line, object + "." + property + ": " + check.problem});

@@ -95,6 +95,21 @@ bool kind_of_class(std::string_view class_name, ObjectKind& kind);
 std::string_view class_from_name(std::string_view name);
 std::string_view default_class(ObjectKind kind);
 const char* kind_text(ObjectKind kind);
+// Kinds as bits, for a name whose keys may be meant for several kinds (an
+// ancestor name configures whatever lies below it).
+constexpr unsigned kind_bit(ObjectKind kind) { return 1u << static_cast<unsigned>(kind); }
+constexpr unsigned kAllKinds = kind_bit(ObjectKind::kLogger) | kind_bit(ObjectKind::kHandler) |
+                               kind_bit(ObjectKind::kFormatter);
+// The name whose keys are the toolkit's own settings ("toolkit.reloadInterval"),
+// read for exactly that name, never inherited.
+constexpr std::string_view kToolkitSettingsName = "toolkit";
+// Whether some class of the kinds reads the property, or the library writes
+// it at run time; for the settings name, its settings are known as well.
+bool known_property(std::string_view name, unsigned kinds, std::string_view property);
+// The known property that property most likely misspells, or empty when
+// none is close (at most two edits, case aside, fewer than its length).
+std::string_view closest_property(std::string_view name, unsigned kinds,
+                                  std::string_view property);
 
 struct Object {
   Object(std::string object_name, ObjectKind object_kind, std::uint32_t object_index)

@@ -1,6 +1,7 @@
 #include "toolkit/property_values.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 
 #include "toolkit/file_sink.h"
@@ -84,6 +85,16 @@ std::optional<mode_t> parse_permissions(std::string_view text) {
   unsigned long long value = 0;
   if (!parse_unsigned(text, 8, 0777, value)) return std::nullopt;
   return static_cast<mode_t>(value & kLogFileModeMask);
+}
+
+std::optional<key_t> parse_ipc_key(std::string_view text) {
+  if (text.empty() || text.size() > 24) return std::nullopt;
+  const std::string copy(text);
+  char* end = nullptr;
+  errno = 0;
+  const long key = std::strtol(copy.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || key < INT32_MIN || key > INT32_MAX) return std::nullopt;
+  return static_cast<key_t>(key);
 }
 
 int control_character(std::string_view text) {

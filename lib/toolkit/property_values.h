@@ -28,6 +28,9 @@ constexpr unsigned long long kMostRotatedFiles = 10000;
 constexpr unsigned long long kMostFlushDelayMs = 60000;
 constexpr unsigned long long kMostFileLimit = 1ULL << 50;
 
+// The longest interval of toolkit.reloadInterval: a day.
+constexpr unsigned long long kMostReloadInterval = 86400;
+
 // The object's run-time value of property, or null.  (Inline, as the
 // next: a decorated trace record reads a property.)
 inline const std::string* find_prop(const PropMap& props, std::string_view property) {
@@ -87,6 +90,8 @@ std::optional<mode_t> parse_permissions(std::string_view text);
 // waits, in milliseconds.
 std::optional<std::size_t> parse_staging(std::string_view text);
 std::optional<int> parse_flush_delay(std::string_view text);
+// An MPFileSemKey: a decimal int, as the library writes ftok's key.
+std::optional<key_t> parse_ipc_key(std::string_view text);
 
 // The first control character (a byte below 0x20, or 0x7f) of text, or -1.
 // Such a byte in a file name makes a name that no listing shows as it is

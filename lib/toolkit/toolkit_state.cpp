@@ -1,6 +1,7 @@
 #include "toolkit/toolkit_state.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -128,13 +129,12 @@ bool holds_value(const Object& object, const char* property, const char* value) 
 // without blocking, so that a FIFO or device put in place of the file is
 // refused at once instead of being waited on.  Symbolic links are followed:
 // configuration files often are links.
-bool read_file(const char* path, std::string& text, std::string& reason) {
+bool read_file(const char* path, std::string& text, std::string& reason, struct stat& status) {
   const int fd = os().open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     reason = error_text(errno);
     return false;
   }
-  struct stat status;
   if (os().fstat(fd, &status) != 0) {
     reason = error_text(errno);
     os().close(fd);
@@ -178,7 +178,12 @@ Toolkit& Toolkit::create_instance() {
   return *toolkit;
 }
 
-Toolkit::Toolkit() : world_(new World) { install_fork_handlers(config_mutex_, handles_); }
+Toolkit::Toolkit() : world_(new World) {
+  install_fork_handlers(config_mutex_, handles_);
+  // Registered after the toolkit's fork handlers, so that in the child it
+  // runs once they have released the locks.
+  pthread_atfork(nullptr, nullptr, [] { instance().restart_watcher_in_child(); });
+}
 
 Object* Toolkit::find_locked(std::string_view name) const {
   const auto found = names_.find(name);
@@ -239,28 +244,59 @@ int Toolkit::open(const char* path) {
     report("GwOpenToolkit: no configuration file given");
     return 0;
   }
+  return read_config_locked(path, Reading::kOpen);
+}
+
+int Toolkit::read_config_locked(const char* path, Reading reading) {
   std::string text;
   std::string reason;
-  if (!read_file(path, text, reason)) {
+  struct stat status;
+  if (!read_file(path, text, reason, status)) {
     report(std::string("cannot read ") + path + ": " + reason);
+    if (reading == Reading::kWatched) {
+      // Reported once: the watcher looks again only when this changes.
+      struct stat now;
+      read_identity_ =
+          os().stat(path, &now) == 0 ? FileIdentity::of(now) : FileIdentity::missing(errno);
+    }
     return 0;
   }
   const ParsedProperties parsed = parse_properties(text);
   std::vector<PropertyError> errors = parsed.errors;
   auto config = std::make_shared<ConfigFile>(ConfigFile::from(parsed, errors));
+  // Judged before the checks drop a wrong value: a wrong interval keeps the
+  // one in effect rather than stopping the watcher that would read its fix.
+  unsigned long long interval = 0;
+  if (const ConfigFile::Entry* entry = config->own(kToolkitSettingsName, "reloadInterval")) {
+    bool above = false;
+    if (!parse_bounded(entry->value, kMostReloadInterval, interval, above)) {
+      interval = reload_interval_;
+    }
+  }
   check_config_locked(*config, errors);
   std::stable_sort(errors.begin(), errors.end(),
                    [](const PropertyError& a, const PropertyError& b) { return a.line < b.line; });
   for (const PropertyError& wrong : errors) report_at(path, wrong.line, wrong.message);
+  std::string changes;
+  if (reading == Reading::kWatched) changes = config->changes_from(*world()->config);
   if (configured_) drop_changed_overrides_locked(*world()->config, *config);
   configured_ = true;
   rebuild_locked(std::move(config), Rebuild::kEveryView);
+  if (reading == Reading::kWatched) {
+    report("re-read " + std::string(path) + ": " +
+           (changes.empty() ? std::string("no setting changed") : changes));
+  }
+  watched_path_ = path;
+  read_identity_ = FileIdentity::of(status);
+  unsettled_.reset();
+  watch_locked(interval);
   return 1;
 }
 
 int Toolkit::close() {
   std::lock_guard<std::mutex> lock(config_mutex_);
   const bool was_open = world()->open;
+  watch_locked(0);
   rebuild_locked(world()->config, Rebuild::kClose);
   // Wait until no thread writes through the old outputs, which closes them.
   synchronize_and_reclaim();

@@ -9,8 +9,9 @@
 // read the World lock-free under an EpochGuard; writers serialise on
 // config_mutex_.  Every member function is safe from any thread.  The
 // members live in toolkit_state.cpp (the C operations, run-time values and
-// the record path), configuration_checks.cpp (what a value is worth) and
-// views.cpp (what the configuration makes of each object).
+// the record path), configuration_checks.cpp (what a value is worth),
+// views.cpp (what the configuration makes of each object) and reload.cpp
+// (re-reading the file by itself, on the watcher's thread).
 #ifndef EKLOGGER_TOOLKIT_TOOLKIT_STATE_H_
 #define EKLOGGER_TOOLKIT_TOOLKIT_STATE_H_
 
@@ -19,12 +20,14 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "toolkit/chunked_table.h"
 #include "toolkit/config.h"
+#include "toolkit/config_watcher.h"
 #include "toolkit/handles.h"
 #include "toolkit/levels.h"
 #include "toolkit/objects.h"
@@ -97,6 +100,10 @@ class Toolkit {
   // Writes the record (time, logger and labels filled in here) to the
   // logger's handlers; level_test false for a plain text record.
   int log(std::uintptr_t logger, Record& record, bool level_test);
+  // The watcher's look at the file (reload.cpp): re-reads it when it
+  // changed and has settled.  The wait before the next look, or nullopt
+  // when watcher is no longer the one in effect.
+  std::optional<ConfigWatcher::Wait> check_watched_file(const ConfigWatcher& watcher);
 
  private:
   Toolkit();
@@ -117,7 +124,17 @@ class Toolkit {
     return entry == nullptr ? nullptr : entry->load(std::memory_order_acquire);
   }
 
+  // In a forked child, which has no watcher thread: starts one when the
+  // parent watched.  Takes config_mutex_.
+  void restart_watcher_in_child();
+
   // The rest need config_mutex_ held.
+  // Reads the file at path and applies it; 0 when it cannot be read.  A
+  // reading by the watcher reports what it changed.
+  enum class Reading { kOpen, kWatched };
+  int read_config_locked(const char* path, Reading reading);
+  // Watches watched_path_ every interval seconds; 0 stops watching.
+  void watch_locked(unsigned long long interval);
   Object* find_locked(std::string_view name) const;
   Object* create_locked(std::string_view name, ObjectKind kind);
   // The object of that name if it exists, or if the configuration names it
@@ -136,7 +153,13 @@ class Toolkit {
   };
   ValueCheck check_value_locked(std::string_view property, std::string_view value,
                                 const ConfigFile& config, bool from_file) const;
-  // Reports wrong and adjusted values into errors and removes the wrong
+  // The kinds whose properties the keys of a name may set: its own, and
+  // for an ancestor name those of the objects below it (configured or
+  // existing); every kind for the root.
+  unsigned property_kinds_locked(std::string_view name, const ConfigFile& config) const;
+  // The class an object of that name has, or would get from config.
+  std::string configured_class_locked(std::string_view name, const ConfigFile& config) const;
+  // Reports unknown properties, wrong and adjusted values into errors and removes the wrong
   // ones from config.
   void check_config_locked(ConfigFile& config, std::vector<PropertyError>& errors) const;
   void drop_changed_overrides_locked(const ConfigFile& before, const ConfigFile& after);
@@ -168,6 +191,18 @@ class Toolkit {
   std::map<std::string, std::uint32_t, std::less<>> names_;  // guarded by config_mutex_
   HandleTable handles_;
   bool configured_ = false;  // a file was read once; guarded by config_mutex_
+
+  // What the watcher watches, all guarded by config_mutex_: the path
+  // GwOpenToolkit was given; the identity of the file last read there (or
+  // of the failure to read it), so that the watcher re-reads only a change;
+  // a change seen but not yet settled, and since when; the interval in
+  // seconds of toolkit.reloadInterval; the watcher, null when none.
+  std::string watched_path_;
+  FileIdentity read_identity_;
+  std::optional<FileIdentity> unsettled_;
+  std::chrono::steady_clock::time_point unsettled_since_;
+  unsigned long long reload_interval_ = 0;
+  std::shared_ptr<ConfigWatcher> watcher_;
 };
 
 }  // namespace gw

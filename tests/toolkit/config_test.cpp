@@ -58,5 +58,28 @@ TEST(ConfigTest, KeysWithoutObjectOrPropertyAreErrors) {
   EXPECT_FALSE(config.configures("trailing"));
 }
 
+TEST(ConfigTest, ChangesAreListedKeyByKeyByObject) {
+  const ConfigFile before = config_of(
+      "logger.dc.trace.level = OFF\n"
+      "logger.dc.trace.handlers = handler.t\n"
+      "handler.t.fileName = t.log\n"
+      ".level = INFO\n"
+      "gone.x = 1\n");
+  const ConfigFile after = config_of(
+      "# only comments and order differ for the handlers line\n"
+      "logger.dc.trace.handlers = handler.t\n"
+      "logger.dc.trace.level = FINE\n"
+      "handler.t.fileName = my trace.log\n"
+      ".level = \n"
+      "new.y = 2\n");
+  EXPECT_EQ(after.changes_from(before),
+            "the root name: level INFO -> \"\"; gone: x 1 -> (none); "
+            "handler.t: fileName t.log -> \"my trace.log\"; logger.dc.trace: level OFF -> FINE; "
+            "new: y (none) -> 2");
+  EXPECT_EQ(before.changes_from(before), "");
+  EXPECT_EQ(after.changes_from(before, 2),
+            "the root name: level INFO -> \"\"; gone: x 1 -> (none); and 3 more");
+}
+
 }  // namespace
 }  // namespace gw

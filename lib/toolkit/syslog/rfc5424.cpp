@@ -177,6 +177,12 @@ void append_structured_data(const Record& record, const SyslogHeader& header, st
 
 }  // namespace
 
+std::string syslog_app_name(std::string_view text) {
+  std::string field;
+  append_header_field(text, kAppNameLimit, field);
+  return field;
+}
+
 int syslog_severity(int level) {
   if (level >= kLevelSevere) return 3;
   if (level >= kLevelWarning) return 4;

@@ -40,6 +40,10 @@ int syslog_severity(int level);
 // lpr, news, uucp, cron, authpriv, ftp, local0 ... local7), or -1.
 int syslog_facility(std::string_view name);
 
+// The APP-NAME field as a message carries text: at most 48 bytes, any byte
+// that is not printable ASCII written "_", "-" for none.
+std::string syslog_app_name(std::string_view text);
+
 // Replaces out with the whole datagram, at most max_size bytes long (the
 // message part is cut at a UTF-8 character boundary and marked when it does
 // not fit).  A trailing newline of the message is dropped; control
