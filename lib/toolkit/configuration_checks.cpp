@@ -47,15 +47,22 @@ Toolkit::ValueCheck Toolkit::check_value_locked(std::string_view property, std::
       if (!problem.empty()) problems += (problems.empty() ? "" : "; ") + problem;
     }
     if (!problems.empty()) return wrong(problems);
-  } else if (property == "limit" || property == "count") {
-    const bool limit = property == "limit";
-    const unsigned long long most = limit ? kMostFileLimit : kMostRotatedFiles;
+  } else if (property == "limit" || property == "count" || property == "staging" ||
+             property == "flushDelay") {
+    const bool bytes = property == "limit" || property == "staging";
+    const unsigned long long most = property == "limit"     ? kMostFileLimit
+                                    : property == "count"   ? kMostRotatedFiles
+                                    : property == "staging" ? kMostStagingBytes
+                                                            : kMostFlushDelayMs;
     if (!parse_bounded(value, most, number, above)) {
       return wrong("not a non-negative decimal number: " + quoted(value));
     }
     if (above) {
-      return adjusted(std::string(limit ? "more than " : "more rotated files than ") +
-                          std::to_string(most) + (limit ? " bytes" : ""),
+      return adjusted(std::string(property == "count" ? "more rotated files than " : "more than ") +
+                          std::to_string(most) +
+                          (bytes                      ? " bytes"
+                           : property == "flushDelay" ? " ms"
+                                                      : ""),
                       std::to_string(most));
     }
   } else if (property == "permissions") {
@@ -165,9 +172,9 @@ void Toolkit::check_config_locked(ConfigFile& config, std::vector<PropertyError>
         // A syslog header field: cut and cleaned where it is written.
         const std::string field = syslog_app_name(entry.value);
         if (field != entry.value) {
-          check = {ValueCheck::kAdjusted, "an APP-NAME is at most 48 printable ASCII characters: " +
-                                              quoted(entry.value) + " is taken as " +
-                                              quoted(field)};
+          check = {ValueCheck::kAdjusted,
+                   "an APP-NAME is at most 48 printable ASCII characters: " + quoted(entry.value) +
+                       " is taken as " + quoted(field)};
         }
       }
       if (check.outcome == ValueCheck::kRight) continue;

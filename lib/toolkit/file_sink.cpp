@@ -219,6 +219,7 @@ std::size_t FileSink::write_batch(std::string_view text, RecordBatch& batch, con
     check_path(now);
   }
   SharedFileState& shared = *shared_.load(std::memory_order_acquire);
+  if (cut_record_.load() && cut_record_.exchange(false)) shared.torn.store(1);
   std::size_t first = 0;   // the first record not written yet
   std::size_t offset = 0;  // where it starts
   std::size_t dropped = 0;

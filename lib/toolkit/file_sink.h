@@ -82,6 +82,9 @@ class FileSink final : public Sink {
   // allows (a run is cut only at a record's end); the number dropped.
   std::size_t write_batch(std::string_view text, RecordBatch& batch, const char* header,
                           const char* trailer);
+  // The file ends in a record cut short (its writer was killed during the
+  // write): the next record starts on a line of its own.
+  void follow_cut_record() { cut_record_.store(true); }
   std::uint64_t dropped_after_return() const override { return dropped_after_return_.load(); }
   void count_dropped_after_return(std::size_t records) { dropped_after_return_ += records; }
   const FileSinkOptions& options() const { return options_; }
@@ -155,6 +158,7 @@ class FileSink final : public Sink {
   std::unique_ptr<Stager> stager_;
   std::atomic<std::uint64_t> dropped_after_return_{0};
   std::atomic<bool> orphans_drained_{false};  // the staging areas left by the dead
+  std::atomic<bool> cut_record_{false};       // see follow_cut_record
   // options_.limit, or 0 when only a lock of this process could be had.
   // Guarded by mutex_.
   std::int64_t rotation_limit_;

@@ -5,7 +5,6 @@
 #include <cstdlib>
 
 #include "toolkit/file_sink.h"
-#include "toolkit/staging_area.h"
 
 namespace gw {
 
@@ -70,7 +69,7 @@ std::optional<int> parse_count(std::string_view text) {
 std::optional<std::size_t> parse_staging(std::string_view text) {
   unsigned long long value = 0;
   bool above = false;
-  if (!parse_bounded(text, StagingArea::kMaxCapacity, value, above)) return std::nullopt;
+  if (!parse_bounded(text, kMostStagingBytes, value, above)) return std::nullopt;
   return static_cast<std::size_t>(value);
 }
 

@@ -24,8 +24,9 @@ namespace gw {
 // far from overflowing.  A larger number is taken at the bound, with a
 // report, since what was meant is plainly "many" or "huge".
 constexpr unsigned long long kMostRotatedFiles = 10000;
-// A staged record waits at most a minute.
+// A staged record waits at most a minute, in an area of at most 1 GiB.
 constexpr unsigned long long kMostFlushDelayMs = 60000;
+constexpr unsigned long long kMostStagingBytes = 1ULL << 30;
 constexpr unsigned long long kMostFileLimit = 1ULL << 50;
 
 // The longest interval of toolkit.reloadInterval: a day.

@@ -24,10 +24,10 @@ namespace gw {
 
 namespace {
 
-constexpr std::size_t kBatchBytes = 512 * 1024;      // of text, per write at most
-constexpr std::int64_t kOrphanScanMs = 1000;         // how often the flusher looks for the dead
-constexpr std::int64_t kFullWaitMs = 1000;           // for another thread's copy, when full
-constexpr std::int64_t kSearchBytes = 16 << 20;     // past a dead writer's noted size
+constexpr std::size_t kBatchBytes = 512 * 1024;  // of text, per write at most
+constexpr std::int64_t kOrphanScanMs = 1000;     // how often the flusher looks for the dead
+constexpr std::int64_t kFullWaitMs = 1000;       // for another thread's copy, when full
+constexpr std::int64_t kSearchBytes = 16 << 20;  // past a dead writer's noted size
 
 std::atomic<unsigned> g_fork_generation{1};  // bumped in each forked child
 std::atomic<bool> g_exiting{false};          // exit(3) has begun: records are written at once
@@ -225,7 +225,7 @@ std::size_t written_before(const std::string& path, int count, std::uint64_t dev
 // A write its dead writer noted and never confirmed: the records of it in
 // the file whole are confirmed, the rest are written again.  A record the
 // kill cut short stays in the file as a line cut short.
-void resolve_intent(StagingArea& area, const std::string& path, int count) {
+void resolve_intent(StagingArea& area, FileSink& sink, const std::string& path, int count) {
   const StagingHeader& header = area.header();
   const std::uint64_t from = header.intent_from;
   const std::uint64_t to = header.intent_to;
@@ -247,9 +247,12 @@ void resolve_intent(StagingArea& area, const std::string& path, int count) {
       written_before(path, count, header.intent_device, header.intent_inode, header.intent_size,
                      std::string_view(text).substr(0, last->text_end));
   std::uint64_t confirmed = from;
+  std::size_t whole = 0;
   for (auto end = ends.begin(); end != last + 1 && end->text_end <= written; ++end) {
     confirmed = end->ring_end;
+    whole = end->text_end;
   }
+  if (written > whole) sink.follow_cut_record();
   area.mark_flushed(confirmed);
 }
 
@@ -378,16 +381,15 @@ void Stager::drain_orphans(FileSink& sink) {
     const std::size_t moved =
         move_records(*area, sink, area->header().header_text, area->header().trailer_text);
     area->remove();
-    report(options.owner + ": wrote " + std::to_string(moved) +
-           " records that process " + std::to_string(area->header().owner) +
-           " left staged when it ended");
+    report(options.owner + ": wrote " + std::to_string(moved) + " records that process " +
+           std::to_string(area->header().owner) + " left staged when it ended");
   }
 }
 
 std::size_t Stager::move_records(StagingArea& area, FileSink& sink, const char* header,
                                  const char* trailer) {
   if (area.orphan() && area.header().intent.load() != 0) {
-    resolve_intent(area, area.header().path, area.header().count);
+    resolve_intent(area, sink, area.header().path, area.header().count);
   }
   // Kept between calls: the steady state allocates nothing.  (Never called
   // from within itself: write_batch drains no orphans.)

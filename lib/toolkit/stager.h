@@ -56,12 +56,12 @@ class Stager {
   StagingArea* area_for_this_process();
 
   FileSink& sink_;
-  std::mutex flush_mutex_;  // serialises moving; made before sink_'s is held across fork
-  std::mutex area_mutex_;   // serialises making the area
-  std::unique_ptr<StagingArea> area_;              // this process's; guarded by area_mutex_
-  std::atomic<StagingArea*> current_{nullptr};     // area_, for the record path
-  std::atomic<unsigned> made_in_fork_{0};          // the fork generation current_ was made in
-  std::atomic<const char*> header_{nullptr};       // the frame last staged with
+  std::mutex flush_mutex_;             // serialises moving; made before sink_'s is held across fork
+  std::mutex area_mutex_;              // serialises making the area
+  std::unique_ptr<StagingArea> area_;  // this process's; guarded by area_mutex_
+  std::atomic<StagingArea*> current_{nullptr};  // area_, for the record path
+  std::atomic<unsigned> made_in_fork_{0};       // the fork generation current_ was made in
+  std::atomic<const char*> header_{nullptr};    // the frame last staged with
   std::atomic<const char*> trailer_{nullptr};
   std::vector<std::unique_ptr<StagingArea>> parents_;  // a forked child's copies, let go
 };

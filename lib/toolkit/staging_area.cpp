@@ -147,8 +147,8 @@ std::unique_ptr<StagingArea> StagingArea::create(const StagingIdentity& identity
   for (int attempt = 0;; ++attempt) {
     area->name_ = prefix_for(identity.key, identity.path) + std::to_string(os().getpid()) + "-" +
                   std::to_string(sequence.fetch_add(1));
-    area->fd_ = os().shm_open(area->name_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                              0600);
+    area->fd_ = os().shm_open(area->name_.c_str(),
+                              O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (area->fd_ >= 0 && lock_whole(area->fd_)) break;
     const int error = errno;
     if (area->fd_ >= 0) {
@@ -232,7 +232,8 @@ std::unique_ptr<StagingArea> StagingArea::adopt(const std::string& name, std::st
 }
 
 std::vector<std::string> StagingArea::list(key_t key, const std::string& path) {
-  const std::string prefix = (path.empty() ? std::string("/gwstage-") : prefix_for(key, path)).substr(1);
+  const std::string prefix =
+      (path.empty() ? std::string("/gwstage-") : prefix_for(key, path)).substr(1);
   std::vector<std::string> names;
   DIR* directory = os().opendir("/dev/shm");
   if (directory == nullptr) return names;

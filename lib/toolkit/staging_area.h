@@ -43,8 +43,8 @@ struct StagingHeader {
   std::int32_t key;
   std::int32_t count;
   std::uint32_t permissions;
-  std::int32_t owner;  // the pid that made it: for people, never trusted
-  alignas(64) std::atomic<std::uint64_t> head;     // bytes reserved by writers
+  std::int32_t owner;                           // the pid that made it: for people, never trusted
+  alignas(64) std::atomic<std::uint64_t> head;  // bytes reserved by writers
   alignas(64) std::atomic<std::uint64_t> flushed;  // bytes before it are in the log file
   // A write of [from, to) under way, into the file (device, inode), which
   // was size bytes long before it: a reader that finds it set after its
@@ -75,8 +75,8 @@ class StagingArea {
 
   // Makes this process's area for identity, of at least capacity bytes (a
   // power of two within the bounds above); null with why set.
-  static std::unique_ptr<StagingArea> create(const StagingIdentity& identity,
-                                             std::size_t capacity, std::string& why);
+  static std::unique_ptr<StagingArea> create(const StagingIdentity& identity, std::size_t capacity,
+                                             std::string& why);
   // Takes the area of that shared-memory name when its owner is gone and it
   // is this user's: null when it is alive, being drained, or not an area
   // (why says which; empty when it is alive).  A name left without a valid
