@@ -276,6 +276,9 @@ Stager::~Stager() {
   }
   withdraw_from_fork(flush_mutex_);
   for (auto& parent : parents_) parent->abandon();
+  // What ended processes of the file left (forked children that called
+  // _exit, most often) is not left behind by the last one to close it.
+  if (made_in_fork_.load() == g_fork_generation.load()) drain_orphans(sink_);
 }
 
 int Stager::flush_delay_ms() const { return sink_.options().flush_delay_ms; }

@@ -840,10 +840,11 @@ TEST_F(ToolkitTest, SuppliedConfigurationWiresTheThreeRoles) {
   EXPECT_EQ(GwIsLoggable(loggers[2], 3000), 1);
   EXPECT_EQ(GwIsLoggable(loggers[2], 2000), 0);
   GwLogDebugMin(loggers[2], "a.cpp", "f", 2, "now written", nullptr);
+  for (GwHandle logger : loggers) GwReleaseObject(logger);
+  GwCloseToolkit();  // the trace file is staged: closing writes what waits
   EXPECT_THAT(
       read_lines(file("trace.log")),
       ElementsAre("3000|logger.dc.trace.orders|shopport=9000|orders|a.cpp:f:2|now written"));
-  for (GwHandle logger : loggers) GwReleaseObject(logger);
 }
 
 TEST_F(ToolkitTest, LevelNamesAndNumbers) {
