@@ -1,14 +1,20 @@
-// A file handler's rotation by size: when a record would take the file past
-// its limit, the file is renamed away and a new one takes its place, with
-// every writer of every process held off meanwhile (file_sink.h).
+// A file handler's rotation, by size and by time: when a record would take
+// the file past its limit, or is the first after a local midnight or hour
+// (rotate), the file is renamed away and a new one takes its place, with
+// every writer of every process held off meanwhile (file_sink.h).  The
+// processes agree on the day or hour a file belongs to through the shared
+// state, so that one of them rotates at each boundary.
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <cerrno>
 #include <cstring>
 
+#include "toolkit/clock.h"
 #include "toolkit/diagnostics.h"
 #include "toolkit/file_sink.h"
 #include "toolkit/file_trust.h"
@@ -22,7 +28,126 @@ namespace {
 
 std::size_t text_length(const char* text) { return text == nullptr ? 0 : std::strlen(text); }
 
+constexpr std::int64_t kSecondsPerDay = 24 * 60 * 60;
+
 }  // namespace
+
+std::int64_t FileSink::period_start(std::int64_t seconds) const {
+  const time_t when = static_cast<time_t>(seconds);
+  struct tm local;
+  if (localtime_r(&when, &local) == nullptr) return seconds - seconds % 3600;
+  // The local hour starts where the minutes and seconds do, whatever the
+  // zone's offset from UTC.
+  if (options_.rotate == RotateEvery::kHour) return seconds - local.tm_min * 60 - local.tm_sec;
+  local.tm_hour = 0;
+  local.tm_min = 0;
+  local.tm_sec = 0;
+  local.tm_isdst = -1;  // midnight's own offset, across a change of summer time
+  const time_t midnight = mktime(&local);
+  return midnight == static_cast<time_t>(-1) ? seconds - seconds % kSecondsPerDay : midnight;
+}
+
+std::int64_t FileSink::period_after(std::int64_t start) const {
+  if (options_.rotate == RotateEvery::kHour) return start + 3600;
+  const time_t when = static_cast<time_t>(start);
+  struct tm local;
+  if (localtime_r(&when, &local) == nullptr) return start + kSecondsPerDay;
+  local.tm_mday += 1;  // 23 or 25 hours on the days summer time begins or ends
+  local.tm_hour = 0;
+  local.tm_min = 0;
+  local.tm_sec = 0;
+  local.tm_isdst = -1;
+  const time_t midnight = mktime(&local);
+  return midnight == static_cast<time_t>(-1) || midnight <= start ? start + kSecondsPerDay
+                                                                  : midnight;
+}
+
+bool FileSink::period_ended(std::int64_t now_ms) {
+  const std::int64_t now_us = realtime_us();
+  const std::int64_t now_s = now_us / 1000000;
+  std::int64_t start = period_s_.load();
+  std::int64_t boundary = boundary_s_.load();
+  if (now_s < start || now_s >= boundary) {  // a boundary passed, or the clock was set
+    start = period_start(now_s);
+    boundary = period_after(start);
+    period_s_.store(start);
+    boundary_s_.store(boundary);
+  }
+  // The coarse clock the records read, brought to the boundary: the record
+  // path compares it with next_check_ms_ as it does anyway.
+  const std::int64_t deadline = now_ms + (boundary * 1000000 - now_us + 999) / 1000;
+  boundary_ms_.store(deadline);
+  std::int64_t next = next_check_ms_.load();
+  while (deadline < next && !next_check_ms_.compare_exchange_weak(next, deadline)) {
+  }
+  const SharedFileState* shared = shared_.load();
+  if (shared == nullptr) return false;
+  const std::int64_t period = shared->period.load();
+  // 0: not known yet (the state was set up by a process that does not
+  // rotate by time), settled under the lock.
+  return period < start;
+}
+
+std::int64_t FileSink::period_of_file_locked(int fd) const {
+  const std::int64_t now = period_start(realtime_us() / 1000000);
+  struct stat status;
+  if (os().fstat(fd, &status) != 0 ||
+      status.st_size <= static_cast<std::int64_t>(text_length(header_.load()))) {
+    return now;
+  }
+  const std::int64_t changed = period_start(status.st_mtim.tv_sec);
+  return changed < now ? changed : now;
+}
+
+void FileSink::rotate_for_period_locked(std::int64_t now_ms) {
+  // Without a lock of the processes, a time rotation could be done by
+  // several of them: none is done, as none by size.
+  if (now_ms < rotate_retry_ms_ || std::strcmp(lock_->kind(), "local") == 0 ||
+      !take_lock_locked(now_ms)) {
+    return;
+  }
+  const std::int64_t current = period_s_.load();
+  SharedFileState* shared = shared_.load();
+  // The file at the path: a process that rotated first has put a new one
+  // there, of the current period, and nothing more is done.
+  if (follow_locked(now_ms)) {
+    std::int64_t period = shared->period.load();
+    if (period == 0) {
+      period = period_of_file_locked(file_.load()->fd);
+      shared->period.store(period);
+    }
+    if (period < current) {
+      drain_locked(shared->generation.fetch_add(1));
+      struct stat status;
+      std::string why;
+      if (failing_.load() || os().fstat(file_.load()->fd, &status) != 0) {
+        // No rotation while writes fail; tried again a second later.
+        publish_locked();
+        rotate_retry_ms_ = now_ms + kRetryIntervalMs;
+      } else if (status.st_size <= static_cast<std::int64_t>(text_length(header_.load()))) {
+        // Nothing was written in the period that ended: the file stays.
+        shared->size.store(status.st_size);
+        shared->period.store(current);
+        publish_locked();
+      } else if (rotate_locked(why)) {
+        if (rotate_failing_) {
+          rotate_failing_ = false;
+          report(options_.owner + ": " + options_.path + " rotates again");
+        }
+      } else {
+        shared->size.store(status.st_size);
+        publish_locked();
+        rotate_retry_ms_ = now_ms + kRetryIntervalMs;
+        if (!rotate_failing_) {
+          rotate_failing_ = true;
+          report(options_.owner + ": cannot rotate " + options_.path + ": " + why +
+                 ": writing on into it, trying again each second");
+        }
+      }
+    }
+  }
+  lock_->unlock();
+}
 
 FileSink::Room FileSink::past_limit_locked(std::size_t size) const {
   const std::int64_t limit = file_size_limit();
@@ -127,6 +252,7 @@ bool FileSink::rotate_locked(std::string& why) {
     (void)os().unlinkat(directory.get(), fresh.c_str(), 0);
     return false;
   }
+  remove_expired_locked(directory.get(), leaf);
   const char* trailer = trailer_.load();
   if (trailer != nullptr && *trailer != '\0')
     (void)write_all(file_.load()->fd, trailer, std::strlen(trailer));
@@ -200,6 +326,23 @@ bool FileSink::shift_locked(int directory, const std::string& leaf, std::string&
     return failed(what);
   }
   return true;
+}
+
+void FileSink::remove_expired_locked(int directory, const std::string& leaf) {
+  if (options_.max_age_days <= 0) return;
+  const std::int64_t oldest =
+      realtime_us() / 1000000 - static_cast<std::int64_t>(options_.max_age_days) * kSecondsPerDay;
+  // The set is in order of age: once one file is past maxAge, so is every
+  // later one, whatever its own time says (a touched file, a gap).
+  bool expired = false;
+  struct stat status;
+  for (int index = 1; index <= options_.count; ++index) {
+    const std::string name = leaf + "." + std::to_string(index);
+    if (os().fstatat(directory, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (!expired && status.st_mtim.tv_sec >= oldest) continue;
+    expired = true;
+    (void)os().unlinkat(directory, name.c_str(), 0);
+  }
 }
 
 }  // namespace gw

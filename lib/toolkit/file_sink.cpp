@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -239,6 +240,11 @@ bool FileSink::ensure_open(std::int64_t now_ms) {
   if (file == nullptr) return fail("cannot open " + options_.path + ": " + why);
   if (open_failing_.exchange(false))
     report(options_.owner + ": " + options_.path + " is open again");
+  // A file last written before the current day or hour is rotated before
+  // the first record goes in.
+  if (options_.rotate != RotateEvery::kNever && period_ended(now_ms)) {
+    rotate_for_period_locked(now_ms);
+  }
   return true;
 }
 
@@ -270,7 +276,15 @@ bool FileSink::join_unlocked_locked(std::int64_t now_ms, Fail fail) {
 
 void FileSink::check_path(std::int64_t now_ms) {
   std::int64_t due = next_check_ms_.load();
-  if (now_ms < due || !next_check_ms_.compare_exchange_strong(due, now_ms + kRetryIntervalMs)) {
+  if (now_ms < due ||
+      !next_check_ms_.compare_exchange_strong(
+          due, std::min(now_ms + kRetryIntervalMs, boundary_ms_.load()))) {
+    return;
+  }
+  if (options_.rotate != RotateEvery::kNever && period_ended(now_ms)) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    rotate_for_period_locked(now_ms);
+    has_retired_.store(retired_.reclaim());
     return;
   }
   const OpenFile* file = file_.load();
@@ -429,6 +443,9 @@ void FileSink::switch_to_locked(OpenFile* file) {
     shared->device.store(current->device);
     shared->inode.store(current->inode);
     shared->size.store(os().fstat(current->fd, &now) == 0 ? now.st_size : 0);
+    if (options_.rotate != RotateEvery::kNever) {
+      shared->period.store(period_of_file_locked(current->fd));
+    }
   }
   if (file != nullptr) install_locked(file);
   publish_locked();

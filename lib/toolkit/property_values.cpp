@@ -1,5 +1,6 @@
 #include "toolkit/property_values.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -69,6 +70,25 @@ std::optional<mode_t> parse_permissions(std::string_view text) {
   unsigned long long value = 0;
   if (!parse_unsigned(text, 8, 0777, value)) return std::nullopt;
   return static_cast<mode_t>(value & kLogFileModeMask);
+}
+
+std::optional<RotateEvery> parse_rotate(std::string_view text) {
+  const auto is = [text](std::string_view word) {
+    return text.size() == word.size() &&
+           std::equal(text.begin(), text.end(), word.begin(),
+                      [](char a, char b) { return (a | 0x20) == b; });
+  };
+  if (is("daily")) return RotateEvery::kDay;
+  if (is("hourly")) return RotateEvery::kHour;
+  if (is("none")) return RotateEvery::kNever;
+  return std::nullopt;
+}
+
+std::optional<int> parse_max_age(std::string_view text) {
+  unsigned long long value = 0;
+  bool above = false;
+  if (!parse_bounded(text, kMostMaxAgeDays, value, above)) return std::nullopt;
+  return static_cast<int>(value);
 }
 
 int control_character(std::string_view text) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "toolkit/config.h"
+#include "toolkit/file_sink.h"
 #include "toolkit/objects.h"
 
 namespace gw {
@@ -25,6 +26,7 @@ namespace gw {
 // report, since what was meant is plainly "many" or "huge".
 constexpr unsigned long long kMostRotatedFiles = 10000;
 constexpr unsigned long long kMostFileLimit = 1ULL << 50;
+constexpr unsigned long long kMostMaxAgeDays = 100000;
 
 // The object's run-time value of property, or null.  (Inline, as the
 // next: a decorated trace record reads a property.)
@@ -81,6 +83,10 @@ bool parse_bounded(std::string_view text, unsigned long long most, unsigned long
 std::optional<std::int64_t> parse_limit(std::string_view text);
 std::optional<int> parse_count(std::string_view text);
 std::optional<mode_t> parse_permissions(std::string_view text);
+// "daily", "hourly" or "none" (any case) for rotate; maxAge in days, at
+// most kMostMaxAgeDays.
+std::optional<RotateEvery> parse_rotate(std::string_view text);
+std::optional<int> parse_max_age(std::string_view text);
 
 // The first control character (a byte below 0x20, or 0x7f) of text, or -1.
 // Such a byte in a file name makes a name that no listing shows as it is

@@ -37,7 +37,8 @@ bool shapes_view(ObjectKind kind, std::string_view property) {
     case ObjectKind::kHandler:
       return property == "level" || property == "formatter" || property == "fileName" ||
              property == "permissions" || property == "limit" || property == "count" ||
-             property == "MPFileSemKey" || is_syslog_property(property);
+             property == "MPFileSemKey" || property == "rotate" || property == "maxAge" ||
+             is_syslog_property(property);
     case ObjectKind::kFormatter:
       return false;
   }

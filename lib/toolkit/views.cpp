@@ -50,6 +50,10 @@ FileSinkOptions file_sink_options(const Object& object, const PropMap& props,
                             .value_or(kDefaultFilePermissions);
   options.limit = first_parsed(object, props, config, "limit", parse_limit).value_or(0);
   options.count = first_parsed(object, props, config, "count", parse_count).value_or(0);
+  options.rotate =
+      first_parsed(object, props, config, "rotate", parse_rotate).value_or(RotateEvery::kNever);
+  options.max_age_days =
+      first_parsed(object, props, config, "maxAge", parse_max_age).value_or(0);
   if (const auto text = effective_value(object, props, config, "MPFileSemKey")) {
     // Set by the library as a signed int; -1 is ftok's failure.
     char* end = nullptr;
@@ -68,7 +72,8 @@ std::string identity_of(const FileSinkOptions& options) {
   std::string key = options.path;
   for (long long part :
        {static_cast<long long>(options.permissions), static_cast<long long>(options.limit),
-        static_cast<long long>(options.count), static_cast<long long>(options.key)}) {
+        static_cast<long long>(options.count), static_cast<long long>(options.key),
+        static_cast<long long>(options.rotate), static_cast<long long>(options.max_age_days)}) {
     key.push_back('\0');
     key.append(std::to_string(part));
   }
