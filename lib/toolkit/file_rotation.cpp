@@ -7,13 +7,15 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
-#include <unistd.h>
-
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "toolkit/archive_compressor.h"
 #include "toolkit/clock.h"
 #include "toolkit/diagnostics.h"
 #include "toolkit/file_sink.h"
@@ -274,11 +276,22 @@ bool FileSink::rotate_locked(std::string& why) {
   file->device = status.st_dev;
   file->inode = status.st_ino;
   switch_to_locked(file);
+  compress_archives_locked();
   return true;
 }
 
+void FileSink::compress_archives_locked() const {
+  if (!options_.compress || options_.count <= 0) return;
+  ArchiveSet set;
+  set.owner = options_.owner;
+  set.path = options_.path;
+  set.key = options_.key;
+  set.count = options_.count;
+  set.delay = options_.delay_compress;
+  compress_archives(set);
+}
+
 bool FileSink::shift_locked(int directory, const std::string& leaf, std::string& why) {
-  const auto name = [&leaf](int index) { return leaf + "." + std::to_string(index); };
   const auto failed = [&](const std::string& what) {
     why = what + ": " + error_text(errno);
     return false;
@@ -286,45 +299,63 @@ bool FileSink::shift_locked(int directory, const std::string& leaf, std::string&
   if (options_.count <= 0) {
     return os().unlinkat(directory, leaf.c_str(), 0) == 0 || failed("cannot remove it");
   }
+  // A place of the set holds name.N, or its compressed name.N.gz, or both
+  // while it is compressed (name.N.gz.tmp beside name.N): every member
+  // present moves with it.
+  constexpr int kMembers = sizeof kArchiveSuffixes / sizeof kArchiveSuffixes[0];
+  const auto name = [&leaf](int index, int suffix) {
+    return leaf + "." + std::to_string(index) + kArchiveSuffixes[suffix];
+  };
+  struct stat status;
+  const auto present = [&](int index, int suffix) {
+    return os().fstatat(directory, name(index, suffix).c_str(), &status, AT_SYMLINK_NOFOLLOW) ==
+           0;
+  };
+  const auto occupied = [&](int index) {
+    for (int suffix = 0; suffix < kMembers; ++suffix) {
+      if (present(index, suffix)) return true;
+    }
+    return false;
+  };
   // Only the rotated files that exist move, so a rotation costs what is
   // there, whatever the count.
   int existing = 0;
-  struct stat status;
-  while (existing < options_.count &&
-         os().fstatat(directory, name(existing + 1).c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
-    ++existing;
-  }
+  while (existing < options_.count && occupied(existing + 1)) ++existing;
   if (existing == options_.count) {
     // The oldest goes.
-    if (os().unlinkat(directory, name(existing).c_str(), 0) != 0) {
-      return failed("cannot remove " + name(existing));
+    for (int suffix = 0; suffix < kMembers; ++suffix) {
+      if (present(existing, suffix) &&
+          os().unlinkat(directory, name(existing, suffix).c_str(), 0) != 0) {
+        return failed("cannot remove " + name(existing, suffix));
+      }
     }
     --existing;
   }
-  const auto undo = [&](int from) {
+  struct Move {
+    std::string from, to;
+  };
+  std::vector<Move> done;
+  const auto move = [&](const std::string& from, const std::string& to) {
+    if (os().renameat2(directory, from.c_str(), directory, to.c_str(), RENAME_NOREPLACE) == 0 ||
+        (errno == EINVAL && os().renameat(directory, from.c_str(), directory, to.c_str()) == 0)) {
+      done.push_back({from, to});
+      return true;
+    }
     const int error = errno;
-    for (int index = from; index <= existing; ++index) {
-      (void)os().renameat(directory, name(index + 1).c_str(), directory, name(index).c_str());
+    for (auto it = done.rbegin(); it != done.rend(); ++it) {
+      (void)os().renameat(directory, it->to.c_str(), directory, it->from.c_str());
     }
     errno = error;
+    return false;
   };
   for (int index = existing; index >= 1; --index) {
-    if (os().renameat2(directory, name(index).c_str(), directory, name(index + 1).c_str(),
-                       RENAME_NOREPLACE) != 0 &&
-        (errno != EINVAL ||
-         os().renameat(directory, name(index).c_str(), directory, name(index + 1).c_str()) != 0)) {
-      const std::string what = "cannot rename " + name(index) + " to " + name(index + 1);
-      undo(index + 1);
-      return failed(what);
+    for (int suffix = 0; suffix < kMembers; ++suffix) {
+      if (present(index, suffix) && !move(name(index, suffix), name(index + 1, suffix))) {
+        return failed("cannot rename " + name(index, suffix) + " to " + name(index + 1, suffix));
+      }
     }
   }
-  if (os().renameat2(directory, leaf.c_str(), directory, name(1).c_str(), RENAME_NOREPLACE) != 0 &&
-      (errno != EINVAL ||
-       os().renameat(directory, leaf.c_str(), directory, name(1).c_str()) != 0)) {
-    const std::string what = "cannot rename it to " + name(1);
-    undo(1);
-    return failed(what);
-  }
+  if (!move(leaf, name(1, 0))) return failed("cannot rename it to " + name(1, 0));
   return true;
 }
 
@@ -337,11 +368,14 @@ void FileSink::remove_expired_locked(int directory, const std::string& leaf) {
   bool expired = false;
   struct stat status;
   for (int index = 1; index <= options_.count; ++index) {
-    const std::string name = leaf + "." + std::to_string(index);
-    if (os().fstatat(directory, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (!expired && status.st_mtim.tv_sec >= oldest) continue;
-    expired = true;
-    (void)os().unlinkat(directory, name.c_str(), 0);
+    for (const char* suffix : kArchiveSuffixes) {
+      const std::string name = leaf + "." + std::to_string(index) + suffix;
+      if (os().fstatat(directory, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      if (!expired && status.st_mtim.tv_sec >= oldest) continue;
+      // A compressed file keeps the time of its original.
+      expired = true;
+      (void)os().unlinkat(directory, name.c_str(), 0);
+    }
   }
 }
 

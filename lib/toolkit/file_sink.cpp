@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "toolkit/archive_compressor.h"
 #include "toolkit/clock.h"
 #include "toolkit/diagnostics.h"
 #include "toolkit/epoch.h"
@@ -52,6 +53,7 @@ FileSink::OpenFile::~OpenFile() {
 
 FileSink::FileSink(FileSinkOptions options)
     : options_(std::move(options)), rotation_limit_(options_.limit) {
+  if (options_.compress) prepare_archive_compression();
   hold_across_fork(mutex_);
 }
 
@@ -240,6 +242,8 @@ bool FileSink::ensure_open(std::int64_t now_ms) {
   if (file == nullptr) return fail("cannot open " + options_.path + ": " + why);
   if (open_failing_.exchange(false))
     report(options_.owner + ": " + options_.path + " is open again");
+  // What a process killed while compressing left is finished.
+  compress_archives_locked();
   // A file last written before the current day or hour is rotated before
   // the first record goes in.
   if (options_.rotate != RotateEvery::kNever && period_ended(now_ms)) {

@@ -53,6 +53,8 @@ struct FileSinkOptions {
   key_t key = -1;          // the IPC key of the processes' lock; -1 none
   RotateEvery rotate = RotateEvery::kNever;  // besides the limit
   int max_age_days = 0;                      // rotated files older are removed; 0 never
+  bool compress = false;        // rotated files become name.N.gz (archive_compressor.h)
+  bool delay_compress = false;  // but name.1
 };
 
 class FileSink final : public Sink {
@@ -139,8 +141,11 @@ class FileSink final : public Sink {
   std::int64_t period_of_file_locked(int fd) const;
   // With maxAge: removes the rotated files past it, and every older one.
   void remove_expired_locked(int directory, const std::string& leaf);
-  // Renames name.N ... name.1 and the file one up; false, with why set and
-  // every rename undone, at the first that fails.
+  // With compress: has the rotated files compressed in the background.
+  void compress_archives_locked() const;
+  // Renames name.N ... name.1 and the file one up, each with its
+  // compressed forms (kArchiveSuffixes); false, with why set and every
+  // rename undone, at the first that fails.
   bool shift_locked(int directory, const std::string& leaf, std::string& why);
   // Room::kWriteAnyway when the record fits RLIMIT_FSIZE, else kDrop.
   Room past_limit_locked(std::size_t size) const;

@@ -25,6 +25,8 @@ int Os::stat(const char* path, struct stat* status) { return ::stat(path, status
 int Os::lstat(const char* path, struct stat* status) { return ::lstat(path, status); }
 int Os::fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
 int Os::ftruncate(int fd, off_t size) { return ::ftruncate(fd, size); }
+int Os::fsync(int fd) { return ::fsync(fd); }
+int Os::futimens(int fd, const struct timespec times[2]) { return ::futimens(fd, times); }
 int Os::fcntl(int fd, int command, long argument) { return ::fcntl(fd, command, argument); }
 int Os::fcntl_lock(int fd, int command, struct flock* lock) { return ::fcntl(fd, command, lock); }
 int Os::mkdirat(int directory, const char* path, mode_t mode) {

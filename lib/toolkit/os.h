@@ -43,6 +43,8 @@ class Os {
   virtual int lstat(const char* path, struct stat* status);
   virtual int fchmod(int fd, mode_t mode);
   virtual int ftruncate(int fd, off_t size);
+  virtual int fsync(int fd);
+  virtual int futimens(int fd, const struct timespec times[2]);
   virtual int fcntl(int fd, int command, long argument);
   virtual int fcntl_lock(int fd, int command, struct flock* lock);
   virtual int mkdirat(int directory, const char* path, mode_t mode);

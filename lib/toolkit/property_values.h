@@ -87,6 +87,10 @@ std::optional<mode_t> parse_permissions(std::string_view text);
 // most kMostMaxAgeDays.
 std::optional<RotateEvery> parse_rotate(std::string_view text);
 std::optional<int> parse_max_age(std::string_view text);
+// "gzip" or "none" for compress: whether rotated files are compressed.
+std::optional<bool> parse_compress(std::string_view text);
+// "1", "true", "0" or "false" (any case).
+std::optional<bool> parse_switch(std::string_view text);
 
 // The first control character (a byte below 0x20, or 0x7f) of text, or -1.
 // Such a byte in a file name makes a name that no listing shows as it is

@@ -54,6 +54,10 @@ FileSinkOptions file_sink_options(const Object& object, const PropMap& props,
       first_parsed(object, props, config, "rotate", parse_rotate).value_or(RotateEvery::kNever);
   options.max_age_days =
       first_parsed(object, props, config, "maxAge", parse_max_age).value_or(0);
+  options.compress =
+      first_parsed(object, props, config, "compress", parse_compress).value_or(false);
+  options.delay_compress =
+      first_parsed(object, props, config, "delayCompress", parse_switch).value_or(false);
   if (const auto text = effective_value(object, props, config, "MPFileSemKey")) {
     // Set by the library as a signed int; -1 is ftok's failure.
     char* end = nullptr;
@@ -73,7 +77,8 @@ std::string identity_of(const FileSinkOptions& options) {
   for (long long part :
        {static_cast<long long>(options.permissions), static_cast<long long>(options.limit),
         static_cast<long long>(options.count), static_cast<long long>(options.key),
-        static_cast<long long>(options.rotate), static_cast<long long>(options.max_age_days)}) {
+        static_cast<long long>(options.rotate), static_cast<long long>(options.max_age_days),
+        static_cast<long long>(options.compress), static_cast<long long>(options.delay_compress)}) {
     key.push_back('\0');
     key.append(std::to_string(part));
   }
