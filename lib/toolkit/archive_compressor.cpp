@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -341,8 +342,17 @@ void run_pass(const ArchiveSet& set) {
   }
 }
 
+// The nice value the thread takes, unless the process's is higher: the
+// records of the process's own threads come before the archives.
+constexpr int kCompressionNice = 10;
+
 void work_the_queue() {
   Compressor& work = compressor();
+  errno = 0;
+  const int nice = os().getpriority(PRIO_PROCESS, 0);
+  if (errno == 0 && nice < kCompressionNice) {
+    (void)os().setpriority(PRIO_PROCESS, 0, kCompressionNice);
+  }
   for (;;) {
     ArchiveSet set;
     {

@@ -85,6 +85,12 @@ uid_t Os::geteuid() { return ::geteuid(); }
 int Os::getrlimit(int resource, struct rlimit* limit) {
   return ::getrlimit(static_cast<__rlimit_resource_t>(resource), limit);
 }
+int Os::getpriority(int which, id_t who) {
+  return ::getpriority(static_cast<__priority_which_t>(which), who);
+}
+int Os::setpriority(int which, id_t who, int priority) {
+  return ::setpriority(static_cast<__priority_which_t>(which), who, priority);
+}
 int Os::memfd_create(const char* name, unsigned int flags) { return ::memfd_create(name, flags); }
 int Os::setsockopt(int fd, int level, int option, const void* value, socklen_t size) {
   return ::setsockopt(fd, level, option, value, size);

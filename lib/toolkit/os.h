@@ -83,6 +83,10 @@ class Os {
   virtual pid_t getpid();
   virtual uid_t geteuid();
   virtual int getrlimit(int resource, struct rlimit* limit);
+  // Of the calling thread for PRIO_PROCESS and who 0 (Linux keeps a nice
+  // value per thread).
+  virtual int getpriority(int which, id_t who);
+  virtual int setpriority(int which, id_t who, int priority);
 };
 
 // The Os a test installed; null while the real system is in effect.

@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
   write_rotated_file(log + ".1", mib << 20);
   const std::string properties = directory + "/eklogger.properties";
   std::ofstream(properties) << "logger.f.handlers = handler.f\nhandler.f.fileName = " << log
-                            << "\nhandler.f.limit = 1073741824\nhandler.f.count = 3\n"
+                            << "\nhandler.f.count = 3\n"
                                "handler.f.compress = gzip\n";
   if (GwOpenToolkit(properties.c_str()) != 1) return 1;
   // The first record opens the file, which asks for msg.log.1's compression.
