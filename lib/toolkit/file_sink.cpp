@@ -286,10 +286,10 @@ void FileSink::check_path(std::int64_t now_ms) {
     return;
   }
   if (options_.rotate != RotateEvery::kNever && period_ended(now_ms)) {
+    // Then the path as always: a rotation that could not be done must not
+    // keep the handler from following a file changed from outside.
     std::lock_guard<std::mutex> hold(mutex_);
     rotate_for_period_locked(now_ms);
-    has_retired_.store(retired_.reclaim());
-    return;
   }
   const OpenFile* file = file_.load();
   struct stat status;

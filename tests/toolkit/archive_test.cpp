@@ -275,6 +275,28 @@ TEST_P(KilledCompressionTest, IsFinishedAtTheNextOpen) {
 
 INSTANTIATE_TEST_SUITE_P(AloneOrWithAForkedChild, KilledCompressionTest, ::testing::Bool());
 
+TEST_F(ArchiveTest, ProcessThatExitsWhileCompressingIsNotHeldUp) {
+  const std::string original = big_text(48 << 20);
+  write_file(path_, original);
+  write_file(config_path(), config("handler.f.limit = 1048576\nhandler.f.count = 3\n"));
+  const pid_t writer = ::fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {
+    if (GwOpenToolkit(config_path().c_str()) != 1) _exit(1);
+    GwLogInfo(Ref("logger.f"), "c", 1, 1, "rotates the big file", nullptr);
+    for (int spin = 0; size_of(path_ + ".1.gz.tmp") <= 0; ++spin) {
+      if (spin == 10000) _exit(2);
+      ::usleep(1000);
+    }
+    GwCloseToolkit();
+    std::exit(0);  // with the static destructors, the compression under way
+  }
+  EXPECT_EQ(exit_status(writer), 0);
+  // Had the exit waited for the thread, the archive would be complete.
+  EXPECT_FALSE(exists(rotated(1, ".gz")));
+  EXPECT_EQ(size_of(rotated(1)), static_cast<off_t>(original.size() + 7));
+}
+
 TEST_F(ArchiveTest, FullDiskWhileCompressingKeepsTheOriginalsAndReportsOnce) {
   // Outlives the test: the toolkit closes after it, in TearDown.
   static FullDiskOs* const disk = new FullDiskOs;
