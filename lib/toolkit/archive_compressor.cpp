@@ -166,13 +166,17 @@ bool claim_next(const ArchiveSet& set, Claim& claim) {
     const std::string packed = member(leaf, index, 1);
     const std::string temporary = member(leaf, index, 2);
     struct stat plain_status, packed_status, temporary_status;
-    if (!regular_at(directory.get(), plain, plain_status) ||
-        !trusted_owner(plain_status.st_uid)) {
-      continue;
+    const bool has_plain = regular_at(directory.get(), plain, plain_status);
+    const bool has_packed = regular_at(directory.get(), packed, packed_status);
+    // The set ends at its first empty place, as a rotation counts it.
+    if (!has_plain && !has_packed &&
+        os().fstatat(directory.get(), temporary.c_str(), &temporary_status,
+                     AT_SYMLINK_NOFOLLOW) != 0) {
+      break;
     }
+    if (!has_plain || !trusted_owner(plain_status.st_uid)) continue;
     // name.N.gz is only ever made by a rename of a complete, fsynced file.
-    if (regular_at(directory.get(), packed, packed_status) &&
-        trusted_owner(packed_status.st_uid)) {
+    if (has_packed && trusted_owner(packed_status.st_uid)) {
       (void)os().unlinkat(directory.get(), plain.c_str(), 0);
       continue;
     }
