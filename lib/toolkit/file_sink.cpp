@@ -22,6 +22,7 @@
 #include "toolkit/os.h"
 #include "toolkit/process_lock.h"
 #include "toolkit/shared_file_state.h"
+#include "toolkit/stager.h"
 
 namespace gw {
 
@@ -54,10 +55,12 @@ FileSink::OpenFile::~OpenFile() {
 FileSink::FileSink(FileSinkOptions options)
     : options_(std::move(options)), rotation_limit_(options_.limit) {
   if (options_.compress) prepare_archive_compression();
+  if (options_.staging > 0 && !options_.path.empty()) stager_ = std::make_unique<Stager>(*this);
   hold_across_fork(mutex_);
 }
 
 FileSink::~FileSink() {
+  stager_.reset();  // its records are written first
   withdraw_from_fork(mutex_);
   if (lock_ != nullptr && lock_->lock()) {
     if (lock_->detach_locked()) {
@@ -126,8 +129,8 @@ __attribute__((always_inline)) inline bool FileSink::claim_room(SharedFileState&
 }
 
 __attribute__((always_inline)) inline int FileSink::append_whole(SharedFileState& shared,
+                                                                 const OpenFile* file,
                                                                  std::string_view record) {
-  const OpenFile* file = file_.load(std::memory_order_acquire);
   // After a record cut short, the next one starts on a line of its own.
   const std::size_t lead =
       shared.torn.load(std::memory_order_relaxed) != 0 && shared.torn.exchange(0) != 0 ? 1 : 0;
@@ -152,11 +155,13 @@ __attribute__((always_inline)) inline int FileSink::append_whole(SharedFileState
 }
 
 bool FileSink::write_framed(std::string_view record, const char* header, const char* trailer) {
+  if (stager_ != nullptr && stager_->stage(record, header, trailer)) return true;
   EpochGuard guard;  // for the open file, which a rotation retires
   remember_frame(header, trailer);
   const std::int64_t now = coarse_monotonic_ms();
   if (file_.load(std::memory_order_acquire) == nullptr) {
     if (!ensure_open(now)) return false;
+    if (!orphans_drained_.exchange(true)) Stager::drain_orphans(*this);
   } else if (now >= next_check_ms_.load(std::memory_order_relaxed)) {
     check_path(now);
   }
@@ -188,7 +193,7 @@ bool FileSink::write_framed(std::string_view record, const char* header, const c
       if (room == Room::kWriteAnyway) reserve = false;
       continue;
     }
-    const int error = append_whole(shared, record);
+    const int error = append_whole(shared, file_.load(std::memory_order_acquire), record);
     announced.end();
     if (error == 0) {
       if (failing_.load(std::memory_order_relaxed)) failing_.store(false);
@@ -199,6 +204,83 @@ bool FileSink::write_framed(std::string_view record, const char* header, const c
   }
   note_failure(EAGAIN, "write");  // the file kept changing under the record
   return false;
+}
+
+std::size_t FileSink::write_batch(std::string_view text, RecordBatch& batch, const char* header,
+                                  const char* trailer) {
+  const std::size_t count = batch.count();
+  if (count == 0) return 0;
+  EpochGuard guard;
+  remember_frame(header, trailer);
+  const std::int64_t now = coarse_monotonic_ms();
+  if (file_.load(std::memory_order_acquire) == nullptr) {
+    if (!ensure_open(now)) {
+      batch.after_write(count);
+      return count;
+    }
+  } else if (now >= next_check_ms_.load(std::memory_order_relaxed)) {
+    check_path(now);
+  }
+  SharedFileState& shared = *shared_.load(std::memory_order_acquire);
+  std::size_t first = 0;   // the first record not written yet
+  std::size_t offset = 0;  // where it starts
+  std::size_t dropped = 0;
+  bool reserve = true;
+  for (int attempt = 1; first < count; ++attempt) {
+    if (attempt % 16 == 0 && coarse_monotonic_ms() - now >= kChurnLimitMs) break;
+    const std::uint64_t generation = shared.generation.load();
+    if (generation != generation_.load(std::memory_order_acquire)) {
+      std::lock_guard<std::mutex> hold(mutex_);
+      if (generation_.load() != shared.generation.load()) follow_or_go_on_locked(now);
+      continue;
+    }
+    AnnouncedWrite announced(shared, generation);
+    if (shared.generation.load() != generation) continue;
+    std::size_t last = count;
+    if (reserve && !claim_room(shared, batch.end(count - 1) - offset)) {
+      // As many whole records as fit below the bound, else room for one.
+      const std::int64_t room = bound_.load() - reserve_.load() - shared.size.load();
+      last = first;
+      while (last < count && static_cast<std::int64_t>(batch.end(last) - offset) <= room) ++last;
+      if (last == first || !claim_room(shared, batch.end(last - 1) - offset)) {
+        announced.end();
+        Room made;
+        {
+          std::lock_guard<std::mutex> hold(mutex_);
+          made = make_room_locked(batch.end(first) - offset, now);
+        }
+        if (made == Room::kDrop) {
+          note_failure(EFBIG, "write");
+          offset = batch.end(first++);
+          ++dropped;
+          batch.after_write(first);
+        } else if (made == Room::kWriteAnyway) {
+          reserve = false;
+        }
+        continue;
+      }
+    }
+    const OpenFile* file = file_.load(std::memory_order_acquire);
+    batch.before_write(first, last, file->fd, file->device, file->inode);
+    const int error = append_whole(shared, file, text.substr(offset, batch.end(last - 1) - offset));
+    announced.end();
+    if (error == 0) {
+      if (failing_.load(std::memory_order_relaxed)) failing_.store(false);
+    } else {
+      note_failure(error, "write");
+      dropped += last - first;
+    }
+    first = last;
+    offset = batch.end(last - 1);
+    batch.after_write(last);
+    reserve = true;
+  }
+  if (first < count) {
+    note_failure(EAGAIN, "write");  // the file kept changing under the records
+    dropped += count - first;
+    batch.after_write(count);
+  }
+  return dropped;
 }
 
 bool FileSink::ensure_open(std::int64_t now_ms) {

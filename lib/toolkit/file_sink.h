@@ -29,6 +29,7 @@ namespace gw {
 
 class ProcessLock;
 class SharedSegment;
+class Stager;
 struct SharedFileState;
 
 constexpr mode_t kDefaultFilePermissions = 0640;
@@ -55,6 +56,25 @@ struct FileSinkOptions {
   int max_age_days = 0;                      // rotated files older are removed; 0 never
   bool compress = false;        // rotated files become name.N.gz (archive_compressor.h)
   bool delay_compress = false;  // but name.1
+  // Bytes of the staging area records are copied into, to be written in
+  // batches by the process's flusher (stager.h); 0 writes each record.
+  std::size_t staging = 0;
+  int flush_delay_ms = 5;  // the longest a staged record waits
+};
+
+// A run of records for FileSink::write_batch, told of each write it takes.
+class RecordBatch {
+ public:
+  virtual ~RecordBatch() = default;
+  virtual std::size_t count() const = 0;
+  // One past the last byte of record index in the batch's text.
+  virtual std::size_t end(std::size_t index) const = 0;
+  // The records [first, last) are about to be written, with one write, to
+  // fd (the file device:inode).
+  virtual void before_write(std::size_t first, std::size_t last, int fd, dev_t device,
+                            ino_t inode) = 0;
+  // They were written, or dropped.
+  virtual void after_write(std::size_t last) = 0;
 };
 
 class FileSink final : public Sink {
@@ -66,6 +86,13 @@ class FileSink final : public Sink {
     return write_framed(record, header, nullptr);
   }
   bool write_framed(std::string_view record, const char* header, const char* trailer) override;
+  // Writes the records of text in order, with as few writes as the limit
+  // allows (a run is cut only at a record's end); the number dropped.
+  std::size_t write_batch(std::string_view text, RecordBatch& batch, const char* header,
+                          const char* trailer);
+  std::uint64_t dropped_after_return() const override { return dropped_after_return_.load(); }
+  void count_dropped_after_return(std::size_t records) { dropped_after_return_ += records; }
+  const FileSinkOptions& options() const { return options_; }
   const std::string& path() const { return options_.path; }
   // True while the file cannot be opened: records are dropped, and opening
   // is tried again at most once a second.
@@ -87,7 +114,7 @@ class FileSink final : public Sink {
   bool claim_room(SharedFileState& shared, std::size_t size);
   // Writes the record whole, after a newline when the last one was cut
   // short; 0, or the errno of the failure.
-  int append_whole(SharedFileState& shared, std::string_view record);
+  int append_whole(SharedFileState& shared, const OpenFile* file, std::string_view record);
 
   bool ensure_open(std::int64_t now_ms);
   // With mutex_ held and the process lock busy: takes the file at the path
@@ -152,6 +179,10 @@ class FileSink final : public Sink {
   void note_failure(int error, const char* what);
 
   const FileSinkOptions options_;
+  // Made before mutex_ is held across fork(): its lock comes first.
+  std::unique_ptr<Stager> stager_;
+  std::atomic<std::uint64_t> dropped_after_return_{0};
+  std::atomic<bool> orphans_drained_{false};  // the staging areas left by the dead
   // options_.limit, or 0 when only a lock of this process could be had.
   // Guarded by mutex_.
   std::int64_t rotation_limit_;

@@ -13,6 +13,9 @@ int Os::openat(int directory, const char* path, int flags, mode_t mode) {
 }
 int Os::close(int fd) { return ::close(fd); }
 ssize_t Os::read(int fd, void* data, std::size_t size) { return ::read(fd, data, size); }
+ssize_t Os::pread(int fd, void* data, std::size_t size, off_t offset) {
+  return ::pread(fd, data, size, offset);
+}
 ssize_t Os::write(int fd, const void* data, std::size_t size) { return ::write(fd, data, size); }
 ssize_t Os::writev(int fd, const struct iovec* parts, int count) {
   return ::writev(fd, parts, count);

@@ -35,6 +35,7 @@ class Os {
   virtual int openat(int directory, const char* path, int flags, mode_t mode = 0);
   virtual int close(int fd);
   virtual ssize_t read(int fd, void* data, std::size_t size);
+  virtual ssize_t pread(int fd, void* data, std::size_t size, off_t offset);
   virtual ssize_t write(int fd, const void* data, std::size_t size);
   virtual ssize_t writev(int fd, const struct iovec* parts, int count);
   virtual int fstat(int fd, struct stat* status);

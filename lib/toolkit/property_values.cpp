@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "toolkit/file_sink.h"
+#include "toolkit/staging_area.h"
 
 namespace gw {
 
@@ -63,6 +64,20 @@ std::optional<int> parse_count(std::string_view text) {
   unsigned long long value = 0;
   bool above = false;
   if (!parse_bounded(text, kMostRotatedFiles, value, above)) return std::nullopt;
+  return static_cast<int>(value);
+}
+
+std::optional<std::size_t> parse_staging(std::string_view text) {
+  unsigned long long value = 0;
+  bool above = false;
+  if (!parse_bounded(text, StagingArea::kMaxCapacity, value, above)) return std::nullopt;
+  return static_cast<std::size_t>(value);
+}
+
+std::optional<int> parse_flush_delay(std::string_view text) {
+  unsigned long long value = 0;
+  bool above = false;
+  if (!parse_bounded(text, kMostFlushDelayMs, value, above)) return std::nullopt;
   return static_cast<int>(value);
 }
 

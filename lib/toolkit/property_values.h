@@ -25,6 +25,8 @@ namespace gw {
 // far from overflowing.  A larger number is taken at the bound, with a
 // report, since what was meant is plainly "many" or "huge".
 constexpr unsigned long long kMostRotatedFiles = 10000;
+// A staged record waits at most a minute.
+constexpr unsigned long long kMostFlushDelayMs = 60000;
 constexpr unsigned long long kMostFileLimit = 1ULL << 50;
 constexpr unsigned long long kMostMaxAgeDays = 100000;
 
@@ -91,6 +93,10 @@ std::optional<int> parse_max_age(std::string_view text);
 std::optional<bool> parse_compress(std::string_view text);
 // "1", "true", "0" or "false" (any case).
 std::optional<bool> parse_switch(std::string_view text);
+// A staging area's size in bytes (0: none), and the longest a staged record
+// waits, in milliseconds.
+std::optional<std::size_t> parse_staging(std::string_view text);
+std::optional<int> parse_flush_delay(std::string_view text);
 
 // The first control character (a byte below 0x20, or 0x7f) of text, or -1.
 // Such a byte in a file name makes a name that no listing shows as it is

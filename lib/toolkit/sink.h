@@ -6,6 +6,7 @@
 #define EKLOGGER_TOOLKIT_SINK_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -34,6 +35,8 @@ class Sink {
     (void)record;
     return write_framed(text, header, trailer);
   }
+  // Records accepted and then lost (a staged record its file refused).
+  virtual std::uint64_t dropped_after_return() const { return 0; }
 };
 
 // The process's standard error, shared by every console handler.

@@ -285,7 +285,13 @@ char* Toolkit::get_property(std::uintptr_t handle, const char* property, unsigne
                 ? std::string_view(current.views[object->index]->class_name)
                 : effective_class(*object, props, config);
   } else if (object->kind == ObjectKind::kHandler && std::strcmp(property, "droppedRecords") == 0) {
-    dropped = std::to_string(object->dropped_records.load(std::memory_order_relaxed));
+    std::uint64_t count = object->dropped_records.load(std::memory_order_relaxed);
+    {
+      // With the records a staged file lost after their calls returned.
+      std::lock_guard<std::mutex> lock(config_mutex_);
+      if (object->sink != nullptr) count += object->sink->dropped_after_return();
+    }
+    dropped = std::to_string(count);
     value = dropped;
   } else {
     value = effective_value(*object, props, config, property);

@@ -18,10 +18,11 @@ constexpr long long kLimit = 1 << 20;
 constexpr int kCount = 500;
 constexpr long long kLongestLine = 200;  // time, level, labels, text
 
-TEST(ReliabilityLoadTest, EveryRecordOnceInOrderThroughRotation) {
+// staging: the bytes of each writer's staging area, 0 to write each record.
+void every_record_once_in_order_through_rotation(long staging) {
   const long records = scaled(25000);
   const long long limit = records < 25000 ? kLimit / 10 : kLimit;
-  WriterSet setup(limit, kCount);
+  WriterSet setup(limit, kCount, true, staging);
   ASSERT_NE(setup.key(), -1);
   struct timespec start, end;
   clock_gettime(CLOCK_MONOTONIC, &start);
@@ -56,12 +57,20 @@ TEST(ReliabilityLoadTest, EveryRecordOnceInOrderThroughRotation) {
   EXPECT_FALSE(setup.semaphore_left());
   EXPECT_TRUE(setup.segments_left().empty());
   std::printf(
-      "load: %d processes x %d threads x %ld records: written %ld, found %ld, lost %ld, "
+      "load%s: %d processes x %d threads x %ld records: written %ld, found %ld, lost %ld, "
       "files %zu, longest call %lld us, %.1f s\n",
-      kProcesses, kThreads, records, check.expected, check.found, check.lost, files.size(),
-      longest_us,
+      staging > 0 ? " staged" : "", kProcesses, kThreads, records, check.expected, check.found,
+      check.lost, files.size(), longest_us,
       static_cast<double>(end.tv_sec - start.tv_sec) +
           static_cast<double>(end.tv_nsec - start.tv_nsec) / 1e9);
+}
+
+TEST(ReliabilityLoadTest, EveryRecordOnceInOrderThroughRotation) {
+  every_record_once_in_order_through_rotation(0);
+}
+
+TEST(ReliabilityLoadTest, StagedEveryRecordOnceInOrderThroughRotation) {
+  every_record_once_in_order_through_rotation(256 << 10);
 }
 
 // Without a key (ftok failed) the processes lock "msg.log.lock" instead.

@@ -35,7 +35,7 @@ long scaled(long records) {
   return records / divisor > 0 ? records / divisor : 1;
 }
 
-WriterSet::WriterSet(long long limit, int count, bool with_key) {
+WriterSet::WriterSet(long long limit, int count, bool with_key, long staging) {
   if (std::getenv("RELIABILITY_KEEP") != nullptr) dir_.keep();
   ::mkdir(dir_.file("bin").c_str(), 0700);
   if (with_key) std::ofstream(dir_.file("bin/writer")) << "program\n";
@@ -54,6 +54,7 @@ WriterSet::WriterSet(long long limit, int count, bool with_key) {
                 "formatter.basic.className = gw_basicformatter\n"
                 "logger.dc.err.level = OFF\n"
                 "logger.dc.trace.level = OFF\n";
+  if (staging > 0) properties << "handler.file.dc.msg.staging = " << staging << "\n";
   key_ = ::ftok(dir_.file("bin/writer").c_str(), 0x61);
 }
 
@@ -108,12 +109,14 @@ std::string WriterSet::errors_of(const Writer& writer) const { return read_file(
 bool WriterSet::semaphore_left() const { return ::semget(key_, 0, 0) >= 0; }
 
 std::vector<std::string> WriterSet::segments_left() const {
-  char prefix[32];
-  std::snprintf(prefix, sizeof prefix, "gwtoolkit-%08x-", static_cast<unsigned>(key_));
+  char segment[32], area[32];
+  std::snprintf(segment, sizeof segment, "gwtoolkit-%08x-", static_cast<unsigned>(key_));
+  std::snprintf(area, sizeof area, "gwstage-%08x-", static_cast<unsigned>(key_));
   std::vector<std::string> left;
   if (DIR* shm = ::opendir("/dev/shm")) {
     while (const dirent* entry = ::readdir(shm)) {
-      if (std::string(entry->d_name).rfind(prefix, 0) == 0) left.push_back(entry->d_name);
+      const std::string name = entry->d_name;
+      if (name.rfind(segment, 0) == 0 || name.rfind(area, 0) == 0) left.push_back(name);
     }
     ::closedir(shm);
   }

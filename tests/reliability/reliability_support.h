@@ -25,8 +25,9 @@ class WriterSet {
  public:
   // limit and count of the message handler.  With with_key the program
   // file exists, so its key is a real ftok key; without, ftok fails (-1).
-  // The directory is kept when RELIABILITY_KEEP is set.
-  WriterSet(long long limit, int count, bool with_key = true);
+  // The directory is kept when RELIABILITY_KEEP is set.  staging stages
+  // the handler's records in an area of that many bytes.
+  WriterSet(long long limit, int count, bool with_key = true, long staging = 0);
   const std::string& dir() const { return dir_.path(); }
   std::string log_file() const { return dir_.file("logs/msg.log"); }
   key_t key() const { return key_; }
@@ -46,7 +47,7 @@ class WriterSet {
 
   // What the writer wrote on standard error (the toolkit's reports).
   std::string errors_of(const Writer& writer) const;
-  // Semaphore sets and shared-memory segments left for the key.
+  // Semaphore sets, shared-memory segments and staging areas left for the key.
   bool semaphore_left() const;
   std::vector<std::string> segments_left() const;
 
