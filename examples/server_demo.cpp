@@ -8,8 +8,8 @@
 #include <stdio.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +28,7 @@
 #include "eklogger/logger.h"
 #include "eklogger/loggergroup.h"
 #include "eklogger/platform/runtime.h"
+#include "eklogger/platform/toolkit.h"
 
 namespace {
 
@@ -168,6 +169,35 @@ std::size_t lines_with(const std::string& path, const std::string& part) {
   return count;
 }
 
+// Rotation to compressed archives, shown on the trace file: a limit of
+// 4 KiB, three archives kept, each compressed in the background, as
+// "handler.<name>.limit = 4096", "count = 3" and "compress = gzip" in the
+// configuration would have it.
+void show_compressed_rotation(Log::LoggerGroup* group, const std::string& trace_file) {
+  GwHandle handler = GwGetObject("handler.file.dc.trace", nullptr);
+  if (handler == nullptr) return;
+  GwSetObjProp(handler, "count", "3");
+  GwSetObjProp(handler, "compress", "gzip");
+  GwSetObjProp(handler, "limit", "4096");
+  GwReleaseObject(handler);
+  // FINE: the edit above made FINE the trace level of every group.
+  for (int order = 0; order < 100; ++order) {
+    group->fine(("order " + std::to_string(order) + " priced").c_str(), __FILE__, __func__,
+                __LINE__);
+  }
+  const std::string archive = trace_file + ".1.gz";
+  for (int wait = 0; wait < 300 && access(archive.c_str(), F_OK) != 0; ++wait) usleep(10000);
+  std::cout << "  " << trace_file << " rotated at 4 KiB, archives compressed in the background:\n";
+  for (int index = 1; index <= 3; ++index) {
+    const std::string name = trace_file + "." + std::to_string(index);
+    const bool packed = access((name + ".gz").c_str(), F_OK) == 0;
+    if (packed || access(name.c_str(), F_OK) == 0) {
+      std::cout << "    " << name << (packed ? ".gz" : " (being compressed)") << "\n";
+    }
+  }
+  std::cout << "  (zcat " << archive << " reads one)\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -233,10 +263,10 @@ int main(int argc, char** argv) {
   tracer.join();
   const std::size_t traced = lines_with(trace_file, "[billing]") - traced_before;
   std::cout << "server_demo: " << trace_file << " "
-            << (traced > 0 ? "started filling " + std::to_string(waited.count()) +
-                                 " ms after the edit: " + std::to_string(traced) +
-                                 " billing trace records"
-                           : "did not fill: the file was not re-read")
+            << (traced > 0
+                    ? "started filling " + std::to_string(waited.count()) +
+                          " ms after the edit: " + std::to_string(traced) + " billing trace records"
+                    : "did not fill: the file was not re-read")
             << std::endl;
   log_message(orders, kShuttingDown, locale, {});
 
@@ -246,11 +276,12 @@ int main(int argc, char** argv) {
       files.push_back(handler->get_file_name());
     }
   }
-  delete manager;
-  replace_file(configuration, shipped);
 
   std::cout << "server_demo logged through the groups \"orders\" and \"billing\".\n"
             << "Log files (configuration " << dir << "/eklogger.properties):\n";
   for (const std::string& file : files) show_file(file, 6);
+  if (files.size() == 3) show_compressed_rotation(orders, files[2]);
+  delete manager;
+  replace_file(configuration, shipped);
   return 0;
 }

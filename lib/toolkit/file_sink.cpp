@@ -9,9 +9,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "toolkit/archive_compressor.h"
 #include "toolkit/clock.h"
 #include "toolkit/diagnostics.h"
 #include "toolkit/epoch.h"
@@ -52,6 +54,7 @@ FileSink::OpenFile::~OpenFile() {
 
 FileSink::FileSink(FileSinkOptions options)
     : options_(std::move(options)), rotation_limit_(options_.limit) {
+  if (options_.compress) prepare_archive_compression();
   if (options_.staging > 0 && !options_.path.empty()) stager_ = std::make_unique<Stager>(*this);
   hold_across_fork(mutex_);
 }
@@ -322,6 +325,13 @@ bool FileSink::ensure_open(std::int64_t now_ms) {
   if (file == nullptr) return fail("cannot open " + options_.path + ": " + why);
   if (open_failing_.exchange(false))
     report(options_.owner + ": " + options_.path + " is open again");
+  // What a process killed while compressing left is finished.
+  compress_archives_locked();
+  // A file last written before the current day or hour is rotated before
+  // the first record goes in.
+  if (options_.rotate != RotateEvery::kNever && period_ended(now_ms)) {
+    rotate_for_period_locked(now_ms);
+  }
   return true;
 }
 
@@ -353,8 +363,16 @@ bool FileSink::join_unlocked_locked(std::int64_t now_ms, Fail fail) {
 
 void FileSink::check_path(std::int64_t now_ms) {
   std::int64_t due = next_check_ms_.load();
-  if (now_ms < due || !next_check_ms_.compare_exchange_strong(due, now_ms + kRetryIntervalMs)) {
+  if (now_ms < due ||
+      !next_check_ms_.compare_exchange_strong(
+          due, std::min(now_ms + kRetryIntervalMs, boundary_ms_.load()))) {
     return;
+  }
+  if (options_.rotate != RotateEvery::kNever && period_ended(now_ms)) {
+    // Then the path as always: a rotation that could not be done must not
+    // keep the handler from following a file changed from outside.
+    std::lock_guard<std::mutex> hold(mutex_);
+    rotate_for_period_locked(now_ms);
   }
   const OpenFile* file = file_.load();
   struct stat status;
@@ -512,6 +530,9 @@ void FileSink::switch_to_locked(OpenFile* file) {
     shared->device.store(current->device);
     shared->inode.store(current->inode);
     shared->size.store(os().fstat(current->fd, &now) == 0 ? now.st_size : 0);
+    if (options_.rotate != RotateEvery::kNever) {
+      shared->period.store(period_of_file_locked(current->fd));
+    }
   }
   if (file != nullptr) install_locked(file);
   publish_locked();

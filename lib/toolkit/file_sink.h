@@ -41,6 +41,10 @@ constexpr std::int64_t kRetryIntervalMs = 1000;
 // RLIMIT_FSIZE, or 0 when there is none.
 std::int64_t file_size_limit();
 
+// When a file handler rotates by time: at the first record after each
+// local midnight, or after each local hour.
+enum class RotateEvery { kNever, kDay, kHour };
+
 struct FileSinkOptions {
   std::string owner;  // the handler's name, for reports
   std::string path;   // empty: no "fileName", every record is dropped
@@ -48,6 +52,10 @@ struct FileSinkOptions {
   std::int64_t limit = 0;  // rotate before the file passes this size; 0 never
   int count = 0;           // rotated files kept beside the live one
   key_t key = -1;          // the IPC key of the processes' lock; -1 none
+  RotateEvery rotate = RotateEvery::kNever;  // besides the limit
+  int max_age_days = 0;                      // rotated files older are removed; 0 never
+  bool compress = false;        // rotated files become name.N.gz (archive_compressor.h)
+  bool delay_compress = false;  // but name.1
   // Bytes of the staging area records are copied into, to be written in
   // batches by the process's flusher (stager.h); 0 writes each record.
   std::size_t staging = 0;
@@ -117,6 +125,14 @@ class FileSink final : public Sink {
   template <typename Fail>
   bool join_unlocked_locked(std::int64_t now_ms, Fail fail);
   void check_path(std::int64_t now_ms);
+  // With rotation by time, from check_path: true when a local day or hour
+  // has begun since the one of the file; else moves the next check up to
+  // the next boundary.
+  bool period_ended(std::int64_t now_ms);
+  // The start of the day or hour that holds the wall-clock second, and the
+  // start of the next one.
+  std::int64_t period_start(std::int64_t seconds) const;
+  std::int64_t period_after(std::int64_t start) const;
   // The rest need mutex_ held.
   // Takes the process lock unless it failed less than a second ago; a
   // failure is reported once an episode.
@@ -146,8 +162,20 @@ class FileSink final : public Sink {
   // With the writers held off: the renames and the new file.  False, with
   // why set, when nothing of the set changed.
   bool rotate_locked(std::string& why);
-  // Renames name.N ... name.1 and the file one up; false, with why set and
-  // every rename undone, at the first that fails.
+  // Rotates the file when the shared state still gives it a period before
+  // the current one (another process has not rotated it yet).
+  void rotate_for_period_locked(std::int64_t now_ms);
+  // The period a file that becomes the shared one belongs to: the current
+  // one, or for a file that holds records, that of its last change when
+  // earlier (a process started after the boundary rotates yesterday's file).
+  std::int64_t period_of_file_locked(int fd) const;
+  // With maxAge: removes the rotated files past it, and every older one.
+  void remove_expired_locked(int directory, const std::string& leaf);
+  // With compress: has the rotated files compressed in the background.
+  void compress_archives_locked() const;
+  // Renames name.N ... name.1 and the file one up, each with its
+  // compressed forms (kArchiveSuffixes); false, with why set and every
+  // rename undone, at the first that fails.
   bool shift_locked(int directory, const std::string& leaf, std::string& why);
   // Room::kWriteAnyway when the record fits RLIMIT_FSIZE, else kDrop.
   Room past_limit_locked(std::size_t size) const;
@@ -175,6 +203,13 @@ class FileSink final : public Sink {
   std::atomic<const char*> trailer_{nullptr};
   std::atomic<const char*> header_{nullptr};
   std::atomic<std::int64_t> next_check_ms_{0};  // of the path, or of a failed open
+  // With rotation by time: the next boundary, in wall-clock seconds and as
+  // a deadline of the coarse monotonic clock the record path compares
+  // (next_check_ms_ is never later).  Recomputed at each check, so that a
+  // change of the wall clock is seen within a second.
+  std::atomic<std::int64_t> period_s_{0};  // the start of the current day or hour
+  std::atomic<std::int64_t> boundary_s_{0};
+  std::atomic<std::int64_t> boundary_ms_{INT64_MAX};
   std::atomic<bool> open_failing_{false};
   std::atomic<bool> failing_{false};  // a failure episode is under way (reported)
   // Episodes of the lock, of reopening and of rotation failing: each is

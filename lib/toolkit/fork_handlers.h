@@ -26,6 +26,12 @@ void install_fork_handlers(std::mutex& config_mutex, HandleTable& handles);
 void hold_across_fork(std::mutex& mutex);
 void withdraw_from_fork(std::mutex& mutex);
 
+// Hooks of the background compression (archive_compressor.h), run inside
+// every other lock: before takes its locks once the file handlers' are
+// held, parent and child release them (the child forgetting the work under
+// way) before the file handlers' are.  Set once.
+void run_around_fork(void (*before)(), void (*parent)(), void (*child)());
+
 }  // namespace gw
 
 #endif  // EKLOGGER_TOOLKIT_FORK_HANDLERS_H_

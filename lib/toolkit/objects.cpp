@@ -83,9 +83,10 @@ namespace {
 constexpr std::string_view kLoggerProperties[] = {"className", "level",     "handlers",
                                                   "product",   "prod_port", "component"};
 constexpr std::string_view kHandlerProperties[] = {
-    "className", "level",          "formatter",     "fileName",   "permissions",
-    "limit",     "count",          "MPFileSemKey",  "socketPath", "facility",
-    "appName",   "maxMessageSize", "droppedRecords", "staging", "flushDelay"};
+    "className", "level",          "formatter",      "fileName",     "permissions",
+    "limit",     "count",          "MPFileSemKey",   "socketPath",   "facility",
+    "appName",   "maxMessageSize", "droppedRecords", "staging",      "flushDelay",
+    "rotate",    "maxAge",         "compress",       "delayCompress"};
 constexpr std::string_view kFormatterProperties[] = {"className"};
 
 constexpr std::string_view kToolkitSettings[] = {"reloadInterval"};
@@ -129,9 +130,8 @@ std::size_t edits(std::string_view a, std::string_view b) {
 
 bool known_property(std::string_view name, unsigned kinds, std::string_view property) {
   bool known = false;
-  for_each_property(name, kinds, [&](std::string_view known_name) {
-    known = known || known_name == property;
-  });
+  for_each_property(name, kinds,
+                    [&](std::string_view known_name) { known = known || known_name == property; });
   return known;
 }
 

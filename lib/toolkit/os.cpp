@@ -28,6 +28,8 @@ int Os::stat(const char* path, struct stat* status) { return ::stat(path, status
 int Os::lstat(const char* path, struct stat* status) { return ::lstat(path, status); }
 int Os::fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
 int Os::ftruncate(int fd, off_t size) { return ::ftruncate(fd, size); }
+int Os::fsync(int fd) { return ::fsync(fd); }
+int Os::futimens(int fd, const struct timespec times[2]) { return ::futimens(fd, times); }
 int Os::fcntl(int fd, int command, long argument) { return ::fcntl(fd, command, argument); }
 int Os::fcntl_lock(int fd, int command, struct flock* lock) { return ::fcntl(fd, command, lock); }
 int Os::mkdirat(int directory, const char* path, mode_t mode) {
@@ -85,6 +87,12 @@ pid_t Os::getpid() { return ::getpid(); }
 uid_t Os::geteuid() { return ::geteuid(); }
 int Os::getrlimit(int resource, struct rlimit* limit) {
   return ::getrlimit(static_cast<__rlimit_resource_t>(resource), limit);
+}
+int Os::getpriority(int which, id_t who) {
+  return ::getpriority(static_cast<__priority_which_t>(which), who);
+}
+int Os::setpriority(int which, id_t who, int priority) {
+  return ::setpriority(static_cast<__priority_which_t>(which), who, priority);
 }
 int Os::memfd_create(const char* name, unsigned int flags) { return ::memfd_create(name, flags); }
 int Os::setsockopt(int fd, int level, int option, const void* value, socklen_t size) {

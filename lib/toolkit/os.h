@@ -44,6 +44,8 @@ class Os {
   virtual int lstat(const char* path, struct stat* status);
   virtual int fchmod(int fd, mode_t mode);
   virtual int ftruncate(int fd, off_t size);
+  virtual int fsync(int fd);
+  virtual int futimens(int fd, const struct timespec times[2]);
   virtual int fcntl(int fd, int command, long argument);
   virtual int fcntl_lock(int fd, int command, struct flock* lock);
   virtual int mkdirat(int directory, const char* path, mode_t mode);
@@ -82,6 +84,10 @@ class Os {
   virtual pid_t getpid();
   virtual uid_t geteuid();
   virtual int getrlimit(int resource, struct rlimit* limit);
+  // Of the calling thread for PRIO_PROCESS and who 0 (Linux keeps a nice
+  // value per thread).
+  virtual int getpriority(int which, id_t who);
+  virtual int setpriority(int which, id_t who, int priority);
 };
 
 // The Os a test installed; null while the real system is in effect.

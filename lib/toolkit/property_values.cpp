@@ -1,5 +1,6 @@
 #include "toolkit/property_values.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -94,6 +95,45 @@ std::optional<key_t> parse_ipc_key(std::string_view text) {
   const long key = std::strtol(copy.c_str(), &end, 10);
   if (errno != 0 || *end != '\0' || key < INT32_MIN || key > INT32_MAX) return std::nullopt;
   return static_cast<key_t>(key);
+}
+
+namespace {
+
+// text is word, a word of lower-case letters and digits, in any case.
+bool is_word(std::string_view text, std::string_view word) {
+  return text.size() == word.size() &&
+         std::equal(text.begin(), text.end(), word.begin(), [](char a, char b) {
+           return (a >= 'A' && a <= 'Z' ? static_cast<char>(a | 0x20) : a) == b;
+         });
+}
+
+}  // namespace
+
+std::optional<RotateEvery> parse_rotate(std::string_view text) {
+  const auto is = [text](std::string_view word) { return is_word(text, word); };
+  if (is("daily")) return RotateEvery::kDay;
+  if (is("hourly")) return RotateEvery::kHour;
+  if (is("none")) return RotateEvery::kNever;
+  return std::nullopt;
+}
+
+std::optional<int> parse_max_age(std::string_view text) {
+  unsigned long long value = 0;
+  bool above = false;
+  if (!parse_bounded(text, kMostMaxAgeDays, value, above)) return std::nullopt;
+  return static_cast<int>(value);
+}
+
+std::optional<bool> parse_compress(std::string_view text) {
+  if (is_word(text, "gzip")) return true;
+  if (is_word(text, "none")) return false;
+  return std::nullopt;
+}
+
+std::optional<bool> parse_switch(std::string_view text) {
+  if (is_word(text, "1") || is_word(text, "true")) return true;
+  if (is_word(text, "0") || is_word(text, "false")) return false;
+  return std::nullopt;
 }
 
 int control_character(std::string_view text) {

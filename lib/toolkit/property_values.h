@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "toolkit/config.h"
+#include "toolkit/file_sink.h"
 #include "toolkit/objects.h"
 
 namespace gw {
@@ -28,6 +29,7 @@ constexpr unsigned long long kMostRotatedFiles = 10000;
 constexpr unsigned long long kMostFlushDelayMs = 60000;
 constexpr unsigned long long kMostStagingBytes = 1ULL << 30;
 constexpr unsigned long long kMostFileLimit = 1ULL << 50;
+constexpr unsigned long long kMostMaxAgeDays = 100000;
 
 // The longest interval of toolkit.reloadInterval: a day.
 constexpr unsigned long long kMostReloadInterval = 86400;
@@ -87,6 +89,14 @@ bool parse_bounded(std::string_view text, unsigned long long most, unsigned long
 std::optional<std::int64_t> parse_limit(std::string_view text);
 std::optional<int> parse_count(std::string_view text);
 std::optional<mode_t> parse_permissions(std::string_view text);
+// "daily", "hourly" or "none" (any case) for rotate; maxAge in days, at
+// most kMostMaxAgeDays.
+std::optional<RotateEvery> parse_rotate(std::string_view text);
+std::optional<int> parse_max_age(std::string_view text);
+// "gzip" or "none" for compress: whether rotated files are compressed.
+std::optional<bool> parse_compress(std::string_view text);
+// "1", "true", "0" or "false" (any case).
+std::optional<bool> parse_switch(std::string_view text);
 // A staging area's size in bytes (0: none), and the longest a staged record
 // waits, in milliseconds.
 std::optional<std::size_t> parse_staging(std::string_view text);

@@ -20,7 +20,7 @@ namespace gw {
 // Laid out in shared memory: every field is lock-free atomic, so processes
 // read and update it without a system call.
 struct SharedFileState {
-  static constexpr std::uint64_t kMagic = 0x67776b74666c3033ULL;  // "gwktfl03"
+  static constexpr std::uint64_t kMagic = 0x67776b74666c3034ULL;  // "gwktfl04"
   std::atomic<std::uint64_t> magic;
   char path[1024];                         // the file this state is for
   std::atomic<std::uint64_t> generation;   // bumped at every change of file
@@ -29,6 +29,11 @@ struct SharedFileState {
   std::atomic<std::uint64_t> device;       // the file's identity
   std::atomic<std::uint64_t> inode;
   std::atomic<int> torn;  // a write was cut short: the next record starts a line
+  // With rotation by time: the start (seconds since the epoch) of the
+  // local day or hour the file's records belong to; 0 not yet known.  A
+  // process that sees a later one begin rotates under the lock only while
+  // this still names an earlier one, so one process rotates per boundary.
+  std::atomic<std::int64_t> period;
 };
 
 // The segment is named after the key and the path (name_for).  Another

@@ -42,6 +42,8 @@ bool shapes_view(ObjectKind kind, std::string_view property) {
       return property == "level" || property == "formatter" || property == "fileName" ||
              property == "permissions" || property == "limit" || property == "count" ||
              property == "staging" || property == "flushDelay" || property == "MPFileSemKey" ||
+             property == "rotate" || property == "maxAge" || property == "compress" ||
+             property == "delayCompress" ||
              is_syslog_property(property);
     case ObjectKind::kFormatter:
       return false;

@@ -50,6 +50,14 @@ FileSinkOptions file_sink_options(const Object& object, const PropMap& props,
                             .value_or(kDefaultFilePermissions);
   options.limit = first_parsed(object, props, config, "limit", parse_limit).value_or(0);
   options.count = first_parsed(object, props, config, "count", parse_count).value_or(0);
+  options.rotate =
+      first_parsed(object, props, config, "rotate", parse_rotate).value_or(RotateEvery::kNever);
+  options.max_age_days =
+      first_parsed(object, props, config, "maxAge", parse_max_age).value_or(0);
+  options.compress =
+      first_parsed(object, props, config, "compress", parse_compress).value_or(false);
+  options.delay_compress =
+      first_parsed(object, props, config, "delayCompress", parse_switch).value_or(false);
   options.staging = first_parsed(object, props, config, "staging", parse_staging).value_or(0);
   options.flush_delay_ms =
       first_parsed(object, props, config, "flushDelay", parse_flush_delay).value_or(5);
@@ -72,6 +80,8 @@ std::string identity_of(const FileSinkOptions& options) {
   for (long long part :
        {static_cast<long long>(options.permissions), static_cast<long long>(options.limit),
         static_cast<long long>(options.count), static_cast<long long>(options.key),
+        static_cast<long long>(options.rotate), static_cast<long long>(options.max_age_days),
+        static_cast<long long>(options.compress), static_cast<long long>(options.delay_compress),
         static_cast<long long>(options.staging), static_cast<long long>(options.flush_delay_ms)}) {
     key.push_back('\0');
     key.append(std::to_string(part));

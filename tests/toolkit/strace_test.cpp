@@ -71,6 +71,18 @@ TEST(SystemCallTest, RecordWithRotationOnMakesExactlyOneWrite) {
   EXPECT_EQ(added, (std::map<std::string, long>{{"write", kRecords}}));
 }
 
+// Rotation by time adds nothing to a record: the boundary is a deadline of
+// the coarse clock that the record path compares anyway.
+TEST(SystemCallTest, RecordWithRotationByTimeMakesExactlyOneWrite) {
+  TempDir dir;
+  if (!ptrace_permitted(dir)) GTEST_SKIP() << "ptrace is not permitted here: strace cannot run";
+  int exit_code = 0;
+  const std::map<std::string, long> added =
+      added_calls(TOOLKIT_PROBE, dir, &exit_code, " 100000000 hourly");
+  ASSERT_EQ(exit_code, 0);
+  EXPECT_EQ(added, (std::map<std::string, long>{{"write", kRecords}}));
+}
+
 // Through the shipped formatters too, and each record is rendered as its
 // line: a probe whose file stayed empty (exit status 3) is a failure.
 TEST(SystemCallTest, RecordThroughTheShippedFormattersMakesOneWrite) {

@@ -1,8 +1,9 @@
 // A program that the system-call test runs under strace: it configures one
 // logger on one file, writes a first record (which opens the file), then
 // the number of records given, alternating message and trace records, and
-// closes the toolkit.  Usage: toolkit_probe <directory> <records> [limit]
-// (a limit turns rotation on, with the count kept by the processes' shared state)
+// closes the toolkit.  Usage: toolkit_probe <directory> <records> [limit [rotate]]
+// (a limit turns rotation on, with the count kept by the processes' shared state;
+// rotate, "daily" or "hourly", rotation by time besides)
 // Exits 3 when the records left the file empty (no formatter to render).
 #include <sys/stat.h>
 
@@ -14,8 +15,8 @@
 #include "eklogger/platform/toolkit.h"
 
 int main(int argc, char** argv) {
-  if (argc != 3 && argc != 4) {
-    std::fprintf(stderr, "usage: %s <directory> <records> [limit]\n", argv[0]);
+  if (argc < 3 || argc > 5) {
+    std::fprintf(stderr, "usage: %s <directory> <records> [limit [rotate]]\n", argv[0]);
     return 2;
   }
   const std::string directory = argv[1];
@@ -29,8 +30,10 @@ int main(int argc, char** argv) {
                         << log
                         << "\n"
                            "formatter.probe.className = gw_basicformatter\n"
-                        << (argc == 4 ? std::string("handler.probe.limit = ") + argv[3] +
+                        << (argc >= 4 ? std::string("handler.probe.limit = ") + argv[3] +
                                             "\nhandler.probe.count = 2\n"
+                                      : std::string())
+                        << (argc >= 5 ? std::string("handler.probe.rotate = ") + argv[4] + "\n"
                                       : std::string());
   if (GwOpenToolkit(config.c_str()) != 1) return 1;
   GwHandle logger = GwGetObject("logger.probe", nullptr);
