@@ -354,11 +354,17 @@ bool SetReader::take_line(Open& open, std::string_view line, std::size_t readabl
     open.last_time_us = view_.time_us;
     if (!filter_.accepts(view_)) return true;
     Record& record = new_record(out);
-    if (options_.keep_json_line && open.format == Format::kJson) {
-      // -o json passes the line on as it is: only its time is needed.
+    if (options_.keep_json_line) {
+      // -o json passes a JSON line on as it is, and writes the line of any
+      // other once, here: only the time is kept beside it, for the order.
       record.bad = false;
       record.time_us = view_.time_us;
-      record.json_line.assign(line);
+      if (open.format == Format::kJson) {
+        record.json_line.assign(line);
+      } else {
+        const std::string_view json = json_writer_.line(view_);
+        record.json_line.assign(json.data(), json.size() - 1);
+      }
     } else {
       record.assign(view_);
     }

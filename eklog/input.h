@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "filters.h"
+#include "output.h"
 #include "record.h"
 #include "record_parser.h"
 
@@ -104,7 +105,7 @@ struct ReadStats {
 struct ReadOptions {
   bool show_bad = true;         // a line that is no record is passed on as such
   bool strict = false;          // a line that is no record stops the reading
-  bool keep_json_line = false;  // keep a JSON Lines record's line for -o json
+  bool keep_json_line = false;  // keep only each record's -o json line (Record::json_line)
   bool follow = false;          // keep the base file open at its end
 };
 
@@ -150,6 +151,7 @@ class SetReader {
   ReadStats& stats_;
   RecordParser parser_;
   RecordView view_;
+  JsonWriter json_writer_;
   std::size_t member_ = 0;
   bool stopped_ = false;
   std::unique_ptr<Open> current_;

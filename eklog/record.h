@@ -56,11 +56,14 @@ struct Record {
   // record before it in the same file, so it keeps its place.
   bool bad = false;
   std::string unparsed, source;
-  // The line as read, when it is a JSON Lines record that -o json can copy
-  // unchanged.
+  // The record's -o json line (without its line feed): the line as read
+  // from a JSON Lines file, or the one written when it was read, in which
+  // case the fields above but time_us are left empty.
   std::string json_line;
 
   void assign(const RecordView& view);
+  // Views of the fields, valid while the record is unchanged.
+  RecordView view() const;
 };
 
 // A level's number from its name (SEVERE ... FINEST, OFF, ALL) or a decimal
