@@ -20,6 +20,9 @@ namespace {
 
 constexpr std::size_t kChunk = 1u << 20;
 constexpr std::size_t kPadding = simdjson::SIMDJSON_PADDING;
+// The window holds at most kReorderWindow + 1 records.
+constexpr std::size_t kRingSize = kReorderWindow + 1;
+
 // A renamed-away file is read until it has not grown for this long: a
 // writer that has not yet seen the rotation may still append to it.
 constexpr std::int64_t kRetiredQuietUs = 2000000;
@@ -325,10 +328,18 @@ Record& SetReader::new_record(std::vector<Record>* out) {
 void SetReader::commit(std::vector<Record>* out) {
   if (out != nullptr) return;
   free_.pop_back();
-  window_.push_back(Held{slots_[filling_].time_us, sequence_++, filling_});
-  std::push_heap(window_.begin(), window_.end(), [](const Held& a, const Held& b) {
-    return a.time_us != b.time_us ? a.time_us > b.time_us : a.sequence > b.sequence;
-  });
+  const Held held{slots_[filling_].time_us, sequence_++, filling_};
+  if (in_order_.empty()) in_order_.resize(kRingSize);
+  // The ring stays sorted: a record joins it only when it is no earlier
+  // than the ring's last, and its sequence is higher than any before.
+  if (in_order_size_ == 0 ||
+      held.time_us >= in_order_[(in_order_head_ + in_order_size_ - 1) % kRingSize].time_us) {
+    in_order_[(in_order_head_ + in_order_size_) % kRingSize] = held;
+    ++in_order_size_;
+    return;
+  }
+  late_.push_back(held);
+  std::push_heap(late_.begin(), late_.end(), later_than);
 }
 
 bool SetReader::take_line(Open& open, std::string_view line, std::size_t readable, bool torn,
@@ -435,15 +446,20 @@ const Record* SetReader::next() {
     free_.push_back(handed_out_);
     has_handed_out_ = false;
   }
-  while (window_.size() <= kReorderWindow && advance()) {
+  while (in_order_size_ + late_.size() <= kReorderWindow && advance()) {
   }
-  if (window_.empty()) return nullptr;
-  std::pop_heap(window_.begin(), window_.end(), [](const Held& a, const Held& b) {
-    return a.time_us != b.time_us ? a.time_us > b.time_us : a.sequence > b.sequence;
-  });
-  handed_out_ = window_.back().slot;
+  if (in_order_size_ == 0 && late_.empty()) return nullptr;
+  // The earliest of the window: the ring's first or the heap's top.
+  if (in_order_size_ > 0 && (late_.empty() || later_than(late_.front(), in_order_[in_order_head_]))) {
+    handed_out_ = in_order_[in_order_head_].slot;
+    in_order_head_ = (in_order_head_ + 1) % kRingSize;
+    --in_order_size_;
+  } else {
+    std::pop_heap(late_.begin(), late_.end(), later_than);
+    handed_out_ = late_.back().slot;
+    late_.pop_back();
+  }
   has_handed_out_ = true;
-  window_.pop_back();
   return &slots_[handed_out_];
 }
 

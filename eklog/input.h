@@ -163,9 +163,18 @@ class SetReader {
     std::uint64_t sequence;
     std::uint32_t slot;
   };
+  // By time, then file order: the heap keeps the earliest on top.
+  static bool later_than(const Held& a, const Held& b) {
+    return a.time_us != b.time_us ? a.time_us > b.time_us : a.sequence > b.sequence;
+  }
   std::vector<Record> slots_;        // the window's records
   std::vector<std::uint32_t> free_;  // slots not in use
-  std::vector<Held> window_;         // a min-heap by time, then file order
+  // The window is the records of in_order_ and late_ together.  Nearly all
+  // records come no earlier than the last one in_order_ took: those queue
+  // there, in order without a heap; only the others go through late_.
+  std::vector<Held> in_order_;       // a ring of kRingSize, from in_order_head_
+  std::size_t in_order_head_ = 0, in_order_size_ = 0;
+  std::vector<Held> late_;           // a min-heap by time, then file order
   std::uint32_t filling_ = 0;        // the slot new_record gave out
   std::uint32_t handed_out_ = 0;     // the slot next returned, freed at the next call
   bool has_handed_out_ = false;
