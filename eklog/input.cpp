@@ -451,6 +451,14 @@ const Record* SetReader::next() {
   if (in_order_size_ == 0 && late_.empty()) return nullptr;
   // The earliest of the window: the ring's first or the heap's top.
   if (in_order_size_ > 0 && (late_.empty() || later_than(late_.front(), in_order_[in_order_head_]))) {
+    // The records wait a whole window, long enough to leave the cache:
+    // fetch those that go out soon (a slot now, its line's bytes later).
+    if (in_order_size_ > 16) {
+      const Record& soon = slots_[in_order_[(in_order_head_ + 16) % kRingSize].slot];
+      __builtin_prefetch(&soon.json_line);
+      const std::string& line = slots_[in_order_[(in_order_head_ + 8) % kRingSize].slot].json_line;
+      for (std::size_t at = 0; at < line.size(); at += 64) __builtin_prefetch(line.data() + at);
+    }
     handed_out_ = in_order_[in_order_head_].slot;
     in_order_head_ = (in_order_head_ + 1) % kRingSize;
     --in_order_size_;
