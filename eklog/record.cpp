@@ -92,19 +92,35 @@ bool level_from_text(std::string_view text, int& value) {
   // (the XML and JSON level_value) is never compared with the names.
   const bool numeric = !text.empty() && (text[0] == '-' || (text[0] >= '0' && text[0] <= '9'));
   if (!numeric) {
-    for (const LevelName& level : kLevels) {
-      if (text == level.name) {
-        value = level.value;
+    // By length, then one compare of a length the compiler knows: this is
+    // asked of every line of a basic file under -p.
+    const auto is = [&](const char* name, std::size_t size) {
+      return std::memcmp(text.data(), name, size) == 0;
+    };
+    switch (text.size()) {
+      case 3:
+        if (is("OFF", 3)) value = 2147483647;
+        else if (is("ALL", 3)) value = -2147483647 - 1;
+        else return false;
         return true;
-      }
-    }
-    if (text == "OFF") {
-      value = 2147483647;
-      return true;
-    }
-    if (text == "ALL") {
-      value = -2147483647 - 1;
-      return true;
+      case 4:
+        if (is("INFO", 4)) value = 4000;
+        else if (is("FINE", 4)) value = 3000;
+        else return false;
+        return true;
+      case 5:
+        if (!is("FINER", 5)) return false;
+        value = 2000;
+        return true;
+      case 6:
+        if (is("SEVERE", 6)) value = 6000;
+        else if (is("FINEST", 6)) value = 1000;
+        else return false;
+        return true;
+      case 7:
+        if (!is("WARNING", 7)) return false;
+        value = 5000;
+        return true;
     }
     return false;
   }

@@ -87,8 +87,10 @@ bool parse_integer(std::string_view text, std::int64_t& value) {
 // "[field]" at `at`, the field holding no ']'; at moves past the ']'.
 bool bracketed(std::string_view line, std::size_t& at, std::string_view& field) {
   if (at >= line.size() || line[at] != '[') return false;
-  const std::size_t close = line.find(']', at + 1);
-  if (close == std::string_view::npos) return false;
+  // Fields are a few words: a loop costs less than the call to find.
+  std::size_t close = at + 1;
+  while (close < line.size() && line[close] != ']') ++close;
+  if (close == line.size()) return false;
   field = line.substr(at + 1, close - at - 1);
   at = close + 1;
   return true;
@@ -403,6 +405,16 @@ namespace {
 // wrote (start, 32 bytes of time, time_us's prefix and digits, level's
 // prefix, a level name without a quote, the quote, then after_level and
 // key), else after key wherever it is; npos when the line has none.
+// Whether the 8 bytes at text are all decimal digits.
+bool all_digits(const char* text) {
+  std::uint64_t word;
+  std::memcpy(&word, text, 8);
+  // A byte below '0' borrows into its top bit when '0' is taken away; one
+  // above '9' carries into it when 0x46 is added.
+  return ((word - 0x3030303030303030ULL) | (word + 0x4646464646464646ULL)) &
+             0x8080808080808080ULL ? false : true;
+}
+
 template <std::size_t Start, std::size_t TimeUs, std::size_t Level, std::size_t AfterLevel,
           std::size_t Key>
 std::size_t level_value_at(std::string_view line, const char (&start)[Start],
@@ -411,9 +423,17 @@ std::size_t level_value_at(std::string_view line, const char (&start)[Start],
   std::size_t probe = Start - 1 + 32;
   if (line.size() > probe + 64 && has_at(line, 0, start) && has_at(line, probe, time_us)) {
     probe += TimeUs - 1;
+    // time_us has 16 digits until 2286: tested as two words, then the loop
+    // goes on from there should there be more.
+    if (line.size() - probe > 16 && all_digits(line.data() + probe) &&
+        all_digits(line.data() + probe + 8))
+      probe += 16;
     while (probe < line.size() && line[probe] >= '0' && line[probe] <= '9') ++probe;
     if (has_at(line, probe, level)) {
-      const std::size_t quote = line.find('"', probe + Level - 1);
+      // The level's name is a short word: a loop costs less than a call.
+      std::size_t quote = probe + Level - 1;
+      while (quote < line.size() && line[quote] != '"') ++quote;
+      if (quote == line.size()) quote = std::string_view::npos;
       const std::size_t at = quote + 1 + (AfterLevel - 1);
       if (quote != std::string_view::npos && has_at(line, quote + 1, after_level) &&
           has_at(line, at, key))
@@ -453,9 +473,9 @@ bool RecordParser::quick_level(Format format, std::string_view line, int& level_
       return quick_json_level(line, level_value);
     case Format::kBasic: {
       if (line.size() < 40 || line[32] != ' ') return false;
-      const std::size_t space = line.find(' ', 33);
-      return space != std::string_view::npos &&
-             level_from_text(line.substr(33, space - 33), level_value);
+      std::size_t space = 33;  // the level is a short word: no call to find its end
+      while (space < line.size() && line[space] != ' ') ++space;
+      return space < line.size() && level_from_text(line.substr(33, space - 33), level_value);
     }
     case Format::kXml: {
       const std::size_t at = level_value_at(line, "<record time=\"", "\" time_us=\"", "\" level=\"",

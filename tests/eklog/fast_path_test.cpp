@@ -151,6 +151,15 @@ TEST(EklogFastPathTest, QuickLevelFindsTheAttributeWhereverItIs) {
       Format::kXml, "<record level=\"INFO\" level_value=\"-12\" time=\"t\">x</record>", level));
   EXPECT_EQ(level, -12);
   EXPECT_FALSE(RecordParser::quick_level(Format::kXml, "<record level=\"INFO\">x</record>", level));
+  // time_us longer, shorter or other than the 16 digits the probe tests first.
+  for (const char* time_us : {"17967265271300201", "179672652713002", "1796726527x30020", ""}) {
+    const std::string line = "<record time=\"2026-12-08T11:42:07.130020+01:00\" time_us=\"" +
+                             std::string(time_us) +
+                             "\" level=\"FINE\" level_value=\"3000\" logger=\"l\" product=\"p\" "
+                             "component=\"c\">x</record>";
+    ASSERT_TRUE(RecordParser::quick_level(Format::kXml, line, level)) << line;
+    EXPECT_EQ(level, 3000);
+  }
 }
 
 }  // namespace

@@ -114,6 +114,25 @@ TEST(EklogReadingTest, TimeSpecsAbsoluteRelativeAndNamed) {
     EXPECT_FALSE(parse_time_spec(bad, now, t)) << bad;
 }
 
+TEST(EklogReadingTest, LevelNamesAndNumbers) {
+  int value = 0;
+  for (int level : {6000, 5000, 4000, 3000, 2000, 1000}) {
+    ASSERT_TRUE(level_from_text(level_name(level), value)) << level;
+    EXPECT_EQ(value, level);
+  }
+  ASSERT_TRUE(level_from_text("OFF", value));
+  EXPECT_EQ(value, 2147483647);
+  ASSERT_TRUE(level_from_text("ALL", value));
+  EXPECT_EQ(value, -2147483647 - 1);
+  ASSERT_TRUE(level_from_text("-2147483648", value));
+  EXPECT_EQ(value, -2147483647 - 1);
+  ASSERT_TRUE(level_from_text("0450", value));
+  EXPECT_EQ(value, 450);
+  for (const char* bad : {"", "info", "INF", "INFOS", "FINES", "WARNIN", "SEVERE ", "OFFF", "AL",
+                          "-", "2147483648", "12a", "+5", "FINEST1"})
+    EXPECT_FALSE(level_from_text(bad, value)) << bad;
+}
+
 TEST(EklogReadingTest, JsonOutputIsValidUtf8AndOneLine) {
   std::string out;
   append_json_string(std::string("a\"\\\n\x7f\xc2\x85\xe2\x80\xa8\xff\xed\xa0\x80z", 15), out);
@@ -199,6 +218,8 @@ TEST(EklogReadingTest, JsonLineOfAViewIsThePrintersLine) {
        {"2026-12-08T11:42:07.124001-05:30 FINER [srv pid=123 tid=456] [disp] "
         "[src/a.cpp:-120 Session::open] a\\tb \\x22\\x5c",
         "2026-12-08T11:42:07.123456+01:00 4500 [p] [c] [cat:1:-42] ",
+        "2026-12-08T11:42:07.123456+01:00 -2147483648 [p] [c] [cat:-999999999999999999:0] ",
+        "2026-12-08T11:42:07.123456+01:00 9 [p] [c] [f:10 g] ",
         "2026-12-08T11:42:07.123456+01:00 SEVERE [p] [c] [] plain text"}) {
     ASSERT_TRUE(parser.parse(Format::kBasic, line, view)) << line;
     Record record;
@@ -207,6 +228,18 @@ TEST(EklogReadingTest, JsonLineOfAViewIsThePrintersLine) {
     printer.format(record, printed);
     EXPECT_EQ(writer.line(view), printed);
   }
+  ASSERT_TRUE(parser.parse(
+      Format::kBasic,
+      "2026-12-08T11:42:07.123456+01:00 -2147483648 [p] [c] [cat:-999999999999999999:0] ", view));
+  EXPECT_NE(writer.line(view).find("\"level_value\":-2147483648,"), std::string_view::npos);
+  EXPECT_NE(writer.line(view).find("\"set\":-999999999999999999,\"number\":0,"),
+            std::string_view::npos);
+  ASSERT_TRUE(parser.parse(Format::kBasic, "2026-12-08T11:42:07.123456+01:00 9 [p] [c] [f:10 g] ",
+                           view));
+  EXPECT_NE(writer.line(view).find("\"level_value\":9,"), std::string_view::npos);
+  EXPECT_NE(writer.line(view).find("\"line\":10,"), std::string_view::npos);
+  ASSERT_TRUE(parser.parse(Format::kBasic,
+                           "2026-12-08T11:42:07.123456+01:00 SEVERE [p] [c] [] plain text", view));
   EXPECT_EQ(writer.line(view),
             "{\"time\":\"2026-12-08T11:42:07.123456+01:00\",\"time_us\":1796726527123456,"
             "\"level\":\"SEVERE\",\"level_value\":6000,\"product\":\"p\",\"component\":\"c\","
