@@ -128,16 +128,24 @@ std::size_t skip_xml_plain(std::string_view line, std::size_t at) {
   const __m128i space = _mm_set1_epi8(0x20), del = _mm_set1_epi8(0x7f),
                 quote = _mm_set1_epi8('"'), amp = _mm_set1_epi8('&'), lt = _mm_set1_epi8('<'),
                 gt = _mm_set1_epi8('>');
-  while (line.size() - at >= 16) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line.data() + at));
-    const __m128i stop = _mm_or_si128(
+  const auto stops = [&](__m128i bytes) {
+    return _mm_movemask_epi8(_mm_or_si128(
         _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(bytes, space), _mm_cmpeq_epi8(bytes, del)),
                      _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, amp))),
-        _mm_or_si128(_mm_cmpeq_epi8(bytes, lt), _mm_cmpeq_epi8(bytes, gt)));
-    const int mask = _mm_movemask_epi8(stop);
-    if (mask != 0) return at + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, lt), _mm_cmpeq_epi8(bytes, gt))));
+  };
+  int mask = 0;
+  while (line.size() - at >= 16) {
+    mask = stops(_mm_loadu_si128(reinterpret_cast<const __m128i*>(line.data() + at)));
+    if (mask != 0) break;
     at += 16;
   }
+  // Most values are short: 8 of their bytes in one step too.
+  if (mask == 0 && line.size() - at >= 8) {
+    mask = stops(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(line.data() + at))) & 0xff;
+    if (mask == 0) at += 8;
+  }
+  if (mask != 0) return at + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
 #endif
   while (at < line.size() && !kXmlStops.stop[static_cast<unsigned char>(line[at])]) ++at;
   return at;
