@@ -180,8 +180,10 @@ char* write_number(long long value, char* out) {
       "8081828384858687888990919293949596979899";
   unsigned long long magnitude = value < 0 ? 0ULL - static_cast<unsigned long long>(value)
                                            : static_cast<unsigned long long>(value);
-  char digits[20];
-  char* at = digits + sizeof digits;
+  // The digits end at 20, so that 20 bytes from the first are always there
+  // to copy: a copy of a known length, not a call.
+  char digits[40];
+  char* at = digits + 20;
   while (magnitude >= 100) {
     const unsigned pair = static_cast<unsigned>(magnitude % 100) * 2;
     magnitude /= 100;
@@ -197,9 +199,8 @@ char* write_number(long long value, char* out) {
     *--at = static_cast<char>('0' + magnitude);
   }
   if (value < 0) *out++ = '-';
-  const std::size_t length = static_cast<std::size_t>(digits + sizeof digits - at);
-  std::memcpy(out, at, length);
-  return out + length;
+  std::memcpy(out, at, 20);
+  return out + (digits + 20 - at);
 }
 
 template <std::size_t N>

@@ -17,10 +17,29 @@ namespace {
 void ignore_xml_error(void*, const char*, ...) {}
 void ignore_reader_error(void*, const char*, xmlParserSeverities, xmlTextReaderLocatorPtr) {}
 
+// Where c first is in text from `from` on, or npos: 16 bytes a step while
+// that many are left, without the call that memchr costs on the short
+// fields of a record.
+std::size_t find_byte(std::string_view text, std::size_t from, char c) {
+#if defined(__SSE2__)
+  const __m128i wanted = _mm_set1_epi8(c);
+  while (text.size() - from >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + from));
+    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted));
+    if (mask != 0) return from + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    from += 16;
+  }
+#endif
+  for (; from < text.size(); ++from) {
+    if (text[from] == c) return from;
+  }
+  return std::string_view::npos;
+}
+
 // Undoes the basic format's escapes (\n \r \t \\ \xHH); false on any other
 // backslash sequence, which the formatter never writes.
 bool unescape_basic(std::string_view field, std::string& scratch, std::string_view& out) {
-  if (field.find('\\') == std::string_view::npos) {
+  if (find_byte(field, 0, '\\') == std::string_view::npos) {
     out = field;
     return true;
   }
@@ -87,10 +106,8 @@ bool parse_integer(std::string_view text, std::int64_t& value) {
 // "[field]" at `at`, the field holding no ']'; at moves past the ']'.
 bool bracketed(std::string_view line, std::size_t& at, std::string_view& field) {
   if (at >= line.size() || line[at] != '[') return false;
-  // Fields are a few words: a loop costs less than the call to find.
-  std::size_t close = at + 1;
-  while (close < line.size() && line[close] != ']') ++close;
-  if (close == line.size()) return false;
+  const std::size_t close = find_byte(line, at + 1, ']');
+  if (close == std::string_view::npos) return false;
   field = line.substr(at + 1, close - at - 1);
   at = close + 1;
   return true;
@@ -481,9 +498,9 @@ bool RecordParser::quick_level(Format format, std::string_view line, int& level_
       return quick_json_level(line, level_value);
     case Format::kBasic: {
       if (line.size() < 40 || line[32] != ' ') return false;
-      std::size_t space = 33;  // the level is a short word: no call to find its end
-      while (space < line.size() && line[space] != ' ') ++space;
-      return space < line.size() && level_from_text(line.substr(33, space - 33), level_value);
+      const std::size_t space = find_byte(line, 33, ' ');
+      return space != std::string_view::npos &&
+             level_from_text(line.substr(33, space - 33), level_value);
     }
     case Format::kXml: {
       const std::size_t at = level_value_at(line, "<record time=\"", "\" time_us=\"", "\" level=\"",

@@ -114,6 +114,33 @@ TEST(EklogReadingTest, TimeSpecsAbsoluteRelativeAndNamed) {
     EXPECT_FALSE(parse_time_spec(bad, now, t)) << bad;
 }
 
+TEST(EklogReadingTest, BasicFieldEndsAndEscapesAtEveryPlaceOfABlock) {
+  // The ends of the fields and the escapes are searched 16 bytes a step.
+  RecordParser parser;
+  RecordView record;
+  for (std::size_t length = 0; length <= 40; ++length) {
+    const std::string product(length, 'p');
+    for (std::size_t place = 0; place <= length; ++place) {
+      std::string text = product;
+      text.insert(place, "\\t");
+      const std::string line = "2026-12-08T11:42:07.123456+01:00 INFO [" + product + "] [" +
+                               std::string(length / 2, 'c') + "] [] " + text;
+      ASSERT_TRUE(parser.parse(Format::kBasic, line, record)) << line;
+      EXPECT_EQ(record.product, product);
+      EXPECT_EQ(record.component, std::string(length / 2, 'c'));
+      std::string unescaped = product;
+      unescaped.insert(place, "\t");
+      EXPECT_EQ(record.text, unescaped) << line;
+      int level = 0;
+      ASSERT_TRUE(RecordParser::quick_level(Format::kBasic, line, level));
+      EXPECT_EQ(level, 4000);
+    }
+  }
+  EXPECT_FALSE(parser.parse(Format::kBasic,
+                            "2026-12-08T11:42:07.123456+01:00 INFO [no end to this product field",
+                            record));
+}
+
 TEST(EklogReadingTest, LevelNamesAndNumbers) {
   int value = 0;
   for (int level : {6000, 5000, 4000, 3000, 2000, 1000}) {
