@@ -171,19 +171,43 @@ char* write_json_string(std::string_view text, char* out) {
   return out;
 }
 
-// Two digits a step from the end, into room of 24 bytes: time_us has 16
-// digits, and std::to_chars first counts them one by one.
+// Two digits a step from the end, straight into the room (24 bytes): the
+// length comes first, from the highest bit set, so that no digit is
+// stored twice or read back.
 char* write_number(long long value, char* out) {
   static constexpr char kPairs[] =
       "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
       "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
       "8081828384858687888990919293949596979899";
+  static constexpr unsigned long long kPowers[] = {1ULL,
+                                                   10ULL,
+                                                   100ULL,
+                                                   1000ULL,
+                                                   10000ULL,
+                                                   100000ULL,
+                                                   1000000ULL,
+                                                   10000000ULL,
+                                                   100000000ULL,
+                                                   1000000000ULL,
+                                                   10000000000ULL,
+                                                   100000000000ULL,
+                                                   1000000000000ULL,
+                                                   10000000000000ULL,
+                                                   100000000000000ULL,
+                                                   1000000000000000ULL,
+                                                   10000000000000000ULL,
+                                                   100000000000000000ULL,
+                                                   1000000000000000000ULL,
+                                                   10000000000000000000ULL};
   unsigned long long magnitude = value < 0 ? 0ULL - static_cast<unsigned long long>(value)
                                            : static_cast<unsigned long long>(value);
-  // The digits end at 20, so that 20 bytes from the first are always there
-  // to copy: a copy of a known length, not a call.
-  char digits[40];
-  char* at = digits + 20;
+  if (value < 0) *out++ = '-';
+  // log10 from log2 (1233 / 4096 is just above log10 2), then one compare.
+  const int bits = 64 - __builtin_clzll(magnitude | 1);
+  const int below = (bits * 1233) >> 12;
+  const int length = below + (magnitude >= kPowers[below] ? 1 : 0);
+  char* const end = out + (length == 0 ? 1 : length);  // 0 has a digit too
+  char* at = end;
   while (magnitude >= 100) {
     const unsigned pair = static_cast<unsigned>(magnitude % 100) * 2;
     magnitude /= 100;
@@ -198,9 +222,7 @@ char* write_number(long long value, char* out) {
   } else {
     *--at = static_cast<char>('0' + magnitude);
   }
-  if (value < 0) *out++ = '-';
-  std::memcpy(out, at, 20);
-  return out + (digits + 20 - at);
+  return end;
 }
 
 template <std::size_t N>

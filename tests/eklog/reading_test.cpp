@@ -236,6 +236,26 @@ TEST(EklogReadingTest, JsonEscapesAreFoundAtEveryPlaceOfABlock) {
   }
 }
 
+TEST(EklogReadingTest, JsonNumbersAtEveryLength) {
+  // The writer counts a number's digits from its highest bit: each power
+  // of ten and its neighbours, both signs, and the ends of the range.
+  JsonWriter writer;
+  RecordView view;
+  std::vector<long long> values = {0, 9223372036854775807LL, -9223372036854775807LL - 1};
+  for (long long power = 1, e = 0; e <= 18; ++e, power *= 10) {
+    for (long long near = -2; near <= 2; ++near) {
+      values.push_back(power + near);
+      values.push_back(-(power + near));
+    }
+  }
+  for (long long value : values) {
+    view.time_us = value;
+    EXPECT_NE(writer.line(view).find("\"time_us\":" + std::to_string(value) + ","),
+              std::string_view::npos)
+        << value;
+  }
+}
+
 TEST(EklogReadingTest, JsonLineOfAViewIsThePrintersLine) {
   RecordParser parser;
   RecordView view;
