@@ -20,6 +20,9 @@ namespace {
 
 constexpr std::size_t kChunk = 1u << 20;
 constexpr std::size_t kPadding = simdjson::SIMDJSON_PADDING;
+// The window holds at most kReorderWindow + 1 records.
+constexpr std::size_t kRingSize = kReorderWindow + 1;
+
 // A renamed-away file is read until it has not grown for this long: a
 // writer that has not yet seen the rotation may still append to it.
 constexpr std::int64_t kRetiredQuietUs = 2000000;
@@ -325,10 +328,18 @@ Record& SetReader::new_record(std::vector<Record>* out) {
 void SetReader::commit(std::vector<Record>* out) {
   if (out != nullptr) return;
   free_.pop_back();
-  window_.push_back(Held{slots_[filling_].time_us, sequence_++, filling_});
-  std::push_heap(window_.begin(), window_.end(), [](const Held& a, const Held& b) {
-    return a.time_us != b.time_us ? a.time_us > b.time_us : a.sequence > b.sequence;
-  });
+  const Held held{slots_[filling_].time_us, sequence_++, filling_};
+  if (in_order_.empty()) in_order_.resize(kRingSize);
+  // The ring stays sorted: a record joins it only when it is no earlier
+  // than the ring's last, and its sequence is higher than any before.
+  if (in_order_size_ == 0 ||
+      held.time_us >= in_order_[(in_order_head_ + in_order_size_ - 1) % kRingSize].time_us) {
+    in_order_[(in_order_head_ + in_order_size_) % kRingSize] = held;
+    ++in_order_size_;
+    return;
+  }
+  late_.push_back(held);
+  std::push_heap(late_.begin(), late_.end(), later_than);
 }
 
 bool SetReader::take_line(Open& open, std::string_view line, std::size_t readable, bool torn,
@@ -354,11 +365,17 @@ bool SetReader::take_line(Open& open, std::string_view line, std::size_t readabl
     open.last_time_us = view_.time_us;
     if (!filter_.accepts(view_)) return true;
     Record& record = new_record(out);
-    if (options_.keep_json_line && open.format == Format::kJson) {
-      // -o json passes the line on as it is: only its time is needed.
+    if (options_.keep_json_line) {
+      // -o json passes a JSON line on as it is, and writes the line of any
+      // other once, here: only the time is kept beside it, for the order.
       record.bad = false;
       record.time_us = view_.time_us;
-      record.json_line.assign(line);
+      if (open.format == Format::kJson) {
+        record.json_line.assign(line);
+      } else {
+        const std::string_view json = json_writer_.line(view_);
+        record.json_line.assign(json.data(), json.size() - 1);
+      }
     } else {
       record.assign(view_);
     }
@@ -429,15 +446,28 @@ const Record* SetReader::next() {
     free_.push_back(handed_out_);
     has_handed_out_ = false;
   }
-  while (window_.size() <= kReorderWindow && advance()) {
+  while (in_order_size_ + late_.size() <= kReorderWindow && advance()) {
   }
-  if (window_.empty()) return nullptr;
-  std::pop_heap(window_.begin(), window_.end(), [](const Held& a, const Held& b) {
-    return a.time_us != b.time_us ? a.time_us > b.time_us : a.sequence > b.sequence;
-  });
-  handed_out_ = window_.back().slot;
+  if (in_order_size_ == 0 && late_.empty()) return nullptr;
+  // The earliest of the window: the ring's first or the heap's top.
+  if (in_order_size_ > 0 && (late_.empty() || later_than(late_.front(), in_order_[in_order_head_]))) {
+    // The records wait a whole window, long enough to leave the cache:
+    // fetch those that go out soon (a slot now, its line's bytes later).
+    if (in_order_size_ > 16) {
+      const Record& soon = slots_[in_order_[(in_order_head_ + 16) % kRingSize].slot];
+      __builtin_prefetch(&soon.json_line);
+      const std::string& line = slots_[in_order_[(in_order_head_ + 8) % kRingSize].slot].json_line;
+      for (std::size_t at = 0; at < line.size(); at += 64) __builtin_prefetch(line.data() + at);
+    }
+    handed_out_ = in_order_[in_order_head_].slot;
+    in_order_head_ = (in_order_head_ + 1) % kRingSize;
+    --in_order_size_;
+  } else {
+    std::pop_heap(late_.begin(), late_.end(), later_than);
+    handed_out_ = late_.back().slot;
+    late_.pop_back();
+  }
   has_handed_out_ = true;
-  window_.pop_back();
   return &slots_[handed_out_];
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "filters.h"
+#include "output.h"
 #include "record.h"
 #include "record_parser.h"
 
@@ -104,7 +105,7 @@ struct ReadStats {
 struct ReadOptions {
   bool show_bad = true;         // a line that is no record is passed on as such
   bool strict = false;          // a line that is no record stops the reading
-  bool keep_json_line = false;  // keep a JSON Lines record's line for -o json
+  bool keep_json_line = false;  // keep only each record's -o json line (Record::json_line)
   bool follow = false;          // keep the base file open at its end
 };
 
@@ -150,6 +151,7 @@ class SetReader {
   ReadStats& stats_;
   RecordParser parser_;
   RecordView view_;
+  JsonWriter json_writer_;
   std::size_t member_ = 0;
   bool stopped_ = false;
   std::unique_ptr<Open> current_;
@@ -161,9 +163,18 @@ class SetReader {
     std::uint64_t sequence;
     std::uint32_t slot;
   };
+  // By time, then file order: the heap keeps the earliest on top.
+  static bool later_than(const Held& a, const Held& b) {
+    return a.time_us != b.time_us ? a.time_us > b.time_us : a.sequence > b.sequence;
+  }
   std::vector<Record> slots_;        // the window's records
   std::vector<std::uint32_t> free_;  // slots not in use
-  std::vector<Held> window_;         // a min-heap by time, then file order
+  // The window is the records of in_order_ and late_ together.  Nearly all
+  // records come no earlier than the last one in_order_ took: those queue
+  // there, in order without a heap; only the others go through late_.
+  std::vector<Held> in_order_;       // a ring of kRingSize, from in_order_head_
+  std::size_t in_order_head_ = 0, in_order_size_ = 0;
+  std::vector<Held> late_;           // a min-heap by time, then file order
   std::uint32_t filling_ = 0;        // the slot new_record gave out
   std::uint32_t handed_out_ = 0;     // the slot next returned, freed at the next call
   bool has_handed_out_ = false;

@@ -2,6 +2,11 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace eklog {
 
@@ -54,7 +59,177 @@ void append_number(long long value, std::string& out) {
   out.append(buffer, static_cast<std::size_t>(end - buffer));
 }
 
-bool plain_json_byte(unsigned char c) { return c >= 0x20 && c < 0x7f && c != '"' && c != '\\'; }
+// Bytes a JSON string holds as they are: printable ASCII but '"' and '\\'.
+struct JsonBytes {
+  bool plain[256];
+  char short_escape[128];  // the letter after '\\', or 0 for \u00XX
+  constexpr JsonBytes() : plain(), short_escape() {
+    for (int c = 0; c < 256; ++c) plain[c] = c >= 0x20 && c < 0x7f && c != '"' && c != '\\';
+    short_escape[static_cast<int>('"')] = '"';
+    short_escape[static_cast<int>('\\')] = '\\';
+    short_escape[static_cast<int>('\b')] = 'b';
+    short_escape[static_cast<int>('\f')] = 'f';
+    short_escape[static_cast<int>('\n')] = 'n';
+    short_escape[static_cast<int>('\r')] = 'r';
+    short_escape[static_cast<int>('\t')] = 't';
+  }
+};
+constexpr JsonBytes kJsonBytes;
+
+// The most write_json_string writes for `size` bytes: six for a byte (\u00XX),
+// and the quotes.
+constexpr std::size_t json_string_room(std::size_t size) { return 6 * size + 2; }
+
+char* write_hex_byte(unsigned value, char* out) {
+  static const char kHex[] = "0123456789abcdef";
+  std::memcpy(out, "\\u00", 4);
+  out[4] = kHex[(value >> 4) & 15];
+  out[5] = kHex[value & 15];
+  return out + 6;
+}
+
+// text as a JSON string at out, which has json_string_room(text.size())
+// bytes of room; returns the end.  Plain runs are copied 16 bytes at a time:
+// the store may run past the run, never past the room, and what it put
+// there is written over next.
+char* write_json_string(std::string_view text, char* out) {
+  const unsigned char* const begin = reinterpret_cast<const unsigned char*>(text.data());
+  const unsigned char* const end = begin + text.size();
+  const unsigned char* p = begin;
+  *out++ = '"';
+  while (p < end) {
+#if defined(__SSE2__)
+    // As signed bytes, those below 0x20 are the controls and every byte of
+    // a multi-byte character.
+    const __m128i space = _mm_set1_epi8(0x20), quote = _mm_set1_epi8('"'),
+                  backslash = _mm_set1_epi8('\\'), del = _mm_set1_epi8(0x7f);
+    const auto stops = [&](__m128i bytes) {
+      return _mm_movemask_epi8(
+          _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(bytes, space), _mm_cmpeq_epi8(bytes, quote)),
+                       _mm_or_si128(_mm_cmpeq_epi8(bytes, backslash), _mm_cmpeq_epi8(bytes, del))));
+    };
+    int mask = 0;
+    while (end - p >= 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+      mask = stops(bytes);
+      if (mask != 0) break;
+      p += 16;
+      out += 16;
+    }
+    // Most fields are short: 8 of their bytes in one step too.
+    if (mask == 0 && end - p >= 8) {
+      const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes);
+      mask = stops(bytes) & 0xff;
+      if (mask == 0) {
+        p += 8;
+        out += 8;
+      }
+    }
+    if (mask != 0) {
+      const int plain = __builtin_ctz(static_cast<unsigned>(mask));
+      p += plain;
+      out += plain;
+    }
+#endif
+    while (p < end && kJsonBytes.plain[*p]) *out++ = static_cast<char>(*p++);
+    if (p == end) break;
+    const unsigned char c = *p;
+    if (c < 0x80) {
+      const char letter = kJsonBytes.short_escape[c];
+      if (letter != 0) {
+        out[0] = '\\';
+        out[1] = letter;
+        out += 2;
+      } else {
+        out = write_hex_byte(c, out);
+      }
+      ++p;
+      continue;
+    }
+    const std::size_t length = utf8_length(text, static_cast<std::size_t>(p - begin));
+    if (length == 0) {
+      std::memcpy(out, "\xef\xbf\xbd", 3);  // U+FFFD for a byte of no character
+      out += 3;
+      ++p;
+      continue;
+    }
+    // C1 controls and the line separators, which JavaScript reads as line ends.
+    if (length == 2 && c == 0xc2 && p[1] < 0xa0) {
+      out = write_hex_byte(p[1], out);
+    } else if (length == 3 && c == 0xe2 && p[1] == 0x80 && (p[2] & 0xfe) == 0xa8) {
+      std::memcpy(out, p[2] == 0xa8 ? "\\u2028" : "\\u2029", 6);
+      out += 6;
+    } else {
+      std::memcpy(out, p, length);
+      out += length;
+    }
+    p += length;
+  }
+  *out++ = '"';
+  return out;
+}
+
+// Two digits a step from the end, straight into the room (24 bytes): the
+// length comes first, from the highest bit set, so that no digit is
+// stored twice or read back.
+char* write_number(long long value, char* out) {
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  static constexpr unsigned long long kPowers[] = {1ULL,
+                                                   10ULL,
+                                                   100ULL,
+                                                   1000ULL,
+                                                   10000ULL,
+                                                   100000ULL,
+                                                   1000000ULL,
+                                                   10000000ULL,
+                                                   100000000ULL,
+                                                   1000000000ULL,
+                                                   10000000000ULL,
+                                                   100000000000ULL,
+                                                   1000000000000ULL,
+                                                   10000000000000ULL,
+                                                   100000000000000ULL,
+                                                   1000000000000000ULL,
+                                                   10000000000000000ULL,
+                                                   100000000000000000ULL,
+                                                   1000000000000000000ULL,
+                                                   10000000000000000000ULL};
+  unsigned long long magnitude = value < 0 ? 0ULL - static_cast<unsigned long long>(value)
+                                           : static_cast<unsigned long long>(value);
+  if (value < 0) *out++ = '-';
+  // log10 from log2 (1233 / 4096 is just above log10 2), then one compare.
+  const int bits = 64 - __builtin_clzll(magnitude | 1);
+  const int below = (bits * 1233) >> 12;
+  const int length = below + (magnitude >= kPowers[below] ? 1 : 0);
+  char* const end = out + (length == 0 ? 1 : length);  // 0 has a digit too
+  char* at = end;
+  while (magnitude >= 100) {
+    const unsigned pair = static_cast<unsigned>(magnitude % 100) * 2;
+    magnitude /= 100;
+    at -= 2;
+    at[0] = kPairs[pair];
+    at[1] = kPairs[pair + 1];
+  }
+  if (magnitude >= 10) {
+    at -= 2;
+    at[0] = kPairs[magnitude * 2];
+    at[1] = kPairs[magnitude * 2 + 1];
+  } else {
+    *--at = static_cast<char>('0' + magnitude);
+  }
+  return end;
+}
+
+template <std::size_t N>
+char* write_literal(const char (&text)[N], char* out) {
+  std::memcpy(out, text, N - 1);
+  return out + N - 1;
+}
 
 }  // namespace
 
@@ -104,65 +279,57 @@ void append_visible(std::string_view text, std::string& out) {
 }
 
 void append_json_string(std::string_view text, std::string& out) {
-  out.push_back('"');
-  for (std::size_t at = 0; at < text.size();) {
-    const unsigned char c = static_cast<unsigned char>(text[at]);
-    if (plain_json_byte(c)) {
-      std::size_t end = at + 1;
-      while (end < text.size() && plain_json_byte(static_cast<unsigned char>(text[end]))) ++end;
-      out.append(text.data() + at, end - at);
-      at = end;
-      continue;
-    }
-    if (c < 0x80) {
-      switch (c) {
-        case '"':
-          out += "\\\"";
-          break;
-        case '\\':
-          out += "\\\\";
-          break;
-        case '\b':
-          out += "\\b";
-          break;
-        case '\f':
-          out += "\\f";
-          break;
-        case '\n':
-          out += "\\n";
-          break;
-        case '\r':
-          out += "\\r";
-          break;
-        case '\t':
-          out += "\\t";
-          break;
-        default:
-          out += "\\u00";
-          append_hex(c, 2, out);
-      }
-      ++at;
-      continue;
-    }
-    const std::size_t length = utf8_length(text, at);
-    if (length == 0) {
-      out += "\xef\xbf\xbd";
-      ++at;
-      continue;
-    }
-    const unsigned char second = static_cast<unsigned char>(text[at + 1]);
-    if (length == 2 && c == 0xc2 && second < 0xa0) {
-      out += "\\u00";
-      append_hex(second, 2, out);
-    } else if (length == 3 && c == 0xe2 && second == 0x80 &&
-               (static_cast<unsigned char>(text[at + 2]) & 0xfe) == 0xa8) {
-      out += static_cast<unsigned char>(text[at + 2]) == 0xa8 ? "\\u2028" : "\\u2029";
-    } else {
-      out.append(text.data() + at, length);
-    }
-    at += length;
+  const std::size_t at = out.size();
+  out.resize(at + json_string_room(text.size()));
+  char* const end = write_json_string(text, &out[at]);
+  out.resize(static_cast<std::size_t>(end - out.data()));
+}
+
+std::string_view JsonWriter::line(const RecordView& record) {
+  // Fixed room: the member names, the quotes and six numbers of 20 digits.
+  std::size_t room = 512;
+  for (std::string_view field : {record.time, record.level, record.logger, record.product,
+                                 record.component, record.catalog, record.file, record.function,
+                                 record.text})
+    room += json_string_room(field.size());
+  if (buffer_.size() < room) buffer_.resize(room);
+  char* const start = buffer_.data();
+  char* out = start;
+  out = write_literal("{\"time\":", out);
+  out = write_json_string(record.time, out);
+  out = write_literal(",\"time_us\":", out);
+  out = write_number(record.time_us, out);
+  out = write_literal(",\"level\":", out);
+  out = write_json_string(record.level, out);
+  out = write_literal(",\"level_value\":", out);
+  out = write_number(record.level_value, out);
+  if (record.has_logger) {
+    out = write_literal(",\"logger\":", out);
+    out = write_json_string(record.logger, out);
   }
-  out.push_back('"');
+  out = write_literal(",\"product\":", out);
+  out = write_json_string(record.product, out);
+  out = write_literal(",\"component\":", out);
+  out = write_json_string(record.component, out);
+  if (record.origin == Origin::kMessage) {
+    out = write_literal(",\"catalog\":", out);
+    out = write_json_string(record.catalog, out);
+    out = write_literal(",\"set\":", out);
+    out = write_number(record.set, out);
+    out = write_literal(",\"number\":", out);
+    out = write_number(record.number, out);
+  } else if (record.origin == Origin::kTrace) {
+    out = write_literal(",\"file\":", out);
+    out = write_json_string(record.file, out);
+    out = write_literal(",\"function\":", out);
+    out = write_json_string(record.function, out);
+    out = write_literal(",\"line\":", out);
+    out = write_number(record.line, out);
+  }
+  out = write_literal(",\"text\":", out);
+  out = write_json_string(record.text, out);
+  out = write_literal("}\n", out);
+  return std::string_view(start, static_cast<std::size_t>(out - start));
 }
 
 void Printer::format(const Record& record, std::string& out) const {
@@ -251,40 +418,7 @@ void Printer::format_json(const Record& record, std::string& out) const {
     out.push_back('\n');
     return;
   }
-  out += "{\"time\":";
-  append_json_string(record.time, out);
-  out += ",\"time_us\":";
-  append_number(record.time_us, out);
-  out += ",\"level\":";
-  append_json_string(record.level, out);
-  out += ",\"level_value\":";
-  append_number(record.level_value, out);
-  if (record.has_logger) {
-    out += ",\"logger\":";
-    append_json_string(record.logger, out);
-  }
-  out += ",\"product\":";
-  append_json_string(record.product, out);
-  out += ",\"component\":";
-  append_json_string(record.component, out);
-  if (record.origin == Origin::kMessage) {
-    out += ",\"catalog\":";
-    append_json_string(record.catalog, out);
-    out += ",\"set\":";
-    append_number(record.set, out);
-    out += ",\"number\":";
-    append_number(record.number, out);
-  } else if (record.origin == Origin::kTrace) {
-    out += ",\"file\":";
-    append_json_string(record.file, out);
-    out += ",\"function\":";
-    append_json_string(record.function, out);
-    out += ",\"line\":";
-    append_number(record.line, out);
-  }
-  out += ",\"text\":";
-  append_json_string(record.text, out);
-  out += "}\n";
+  out += json_.line(record.view());
 }
 
 }  // namespace eklog

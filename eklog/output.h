@@ -1,16 +1,31 @@
 // How eklog writes records: the short line for people (coloured by level on
 // a terminal), JSON Lines whatever the input format, or the text alone.
-// A Printer appends to a string the caller writes out; one per thread.
+// A Printer appends to a string the caller writes out; a JsonWriter keeps
+// the line it wrote last.  Both keep scratch space: one per thread.
 #ifndef EKLOG_OUTPUT_H_
 #define EKLOG_OUTPUT_H_
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "record.h"
 
 namespace eklog {
 
 enum class OutputMode { kShort, kJson, kCat };
+
+// The -o json line of a record, written through a pointer into room made
+// once for the whole record (the most its fields can take once escaped),
+// so that no byte goes through a bounds check of its own.
+class JsonWriter {
+ public:
+  // The record's line with its line feed; valid until the next call.
+  std::string_view line(const RecordView& record);
+
+ private:
+  std::vector<char> buffer_;  // only grows: its bytes are never cleared
+};
 
 class Printer {
  public:
@@ -24,6 +39,7 @@ class Printer {
 
   OutputMode mode_;
   bool color_;
+  mutable JsonWriter json_;  // scratch only; format is logically const
 };
 
 // Bytes shown to a person: controls, DEL and bytes that are not UTF-8 as

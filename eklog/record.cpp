@@ -43,10 +43,33 @@ void Record::assign(const RecordView& view) {
   json_line.clear();
 }
 
+RecordView Record::view() const {
+  RecordView view;
+  view.time_us = time_us;
+  view.time = time;
+  view.level = level;
+  view.level_value = level_value;
+  view.has_logger = has_logger;
+  view.logger = logger;
+  view.product = product;
+  view.component = component;
+  view.origin = origin;
+  view.catalog = catalog;
+  view.set = set;
+  view.number = number;
+  view.file = file;
+  view.function = function;
+  view.line = line;
+  view.text = text;
+  view.pid = pid;
+  view.tid = tid;
+  return view;
+}
+
 namespace {
 
 struct LevelName {
-  const char* name;
+  std::string_view name;
   int value;
 };
 constexpr LevelName kLevels[] = {{"SEVERE", 6000}, {"WARNING", 5000}, {"INFO", 4000},
@@ -65,19 +88,41 @@ bool digits(std::string_view text, std::size_t at, std::size_t count, unsigned& 
 }  // namespace
 
 bool level_from_text(std::string_view text, int& value) {
-  for (const LevelName& level : kLevels) {
-    if (text == level.name) {
-      value = level.value;
-      return true;
+  // A name starts with a letter, a number with a digit or '-': a number
+  // (the XML and JSON level_value) is never compared with the names.
+  const bool numeric = !text.empty() && (text[0] == '-' || (text[0] >= '0' && text[0] <= '9'));
+  if (!numeric) {
+    // By length, then one compare of a length the compiler knows: this is
+    // asked of every line of a basic file under -p.
+    const auto is = [&](const char* name, std::size_t size) {
+      return std::memcmp(text.data(), name, size) == 0;
+    };
+    switch (text.size()) {
+      case 3:
+        if (is("OFF", 3)) value = 2147483647;
+        else if (is("ALL", 3)) value = -2147483647 - 1;
+        else return false;
+        return true;
+      case 4:
+        if (is("INFO", 4)) value = 4000;
+        else if (is("FINE", 4)) value = 3000;
+        else return false;
+        return true;
+      case 5:
+        if (!is("FINER", 5)) return false;
+        value = 2000;
+        return true;
+      case 6:
+        if (is("SEVERE", 6)) value = 6000;
+        else if (is("FINEST", 6)) value = 1000;
+        else return false;
+        return true;
+      case 7:
+        if (!is("WARNING", 7)) return false;
+        value = 5000;
+        return true;
     }
-  }
-  if (text == "OFF") {
-    value = 2147483647;
-    return true;
-  }
-  if (text == "ALL") {
-    value = -2147483647 - 1;
-    return true;
+    return false;
   }
   std::size_t at = 0;
   bool negative = false;
@@ -100,7 +145,7 @@ bool level_from_text(std::string_view text, int& value) {
 
 const char* level_name(int value) {
   for (const LevelName& level : kLevels) {
-    if (level.value == value) return level.name;
+    if (level.value == value) return level.name.data();
   }
   return nullptr;
 }
@@ -159,7 +204,8 @@ void parse_process_ids(std::string_view product, std::int64_t& pid, std::int64_t
   };
   pid = -1;
   tid = -1;
-  if (product.find('=') == std::string_view::npos) return;
+  // Both keys end so; most products hold neither.
+  if (product.find("id=") == std::string_view::npos) return;
   pid = number_after("pid=");
   tid = number_after("tid=");
 }

@@ -38,7 +38,17 @@ struct RecordView {
 };
 
 struct Record {
+  // First, together: all that the window and -o json touch of a record.
   std::int64_t time_us = 0;
+  // A line that is no record of any format (torn, foreign): unparsed holds
+  // the line's bytes, source says where it was; time_us is that of the
+  // record before it in the same file, so it keeps its place.
+  bool bad = false;
+  // The record's -o json line (without its line feed): the line as read
+  // from a JSON Lines file, or the one written when it was read, in which
+  // case the fields below but time_us are left empty.
+  std::string json_line;
+
   std::string time, level;
   int level_value = 0;
   bool has_logger = false;
@@ -50,17 +60,11 @@ struct Record {
   std::int64_t line = 0;
   std::string text;
   std::int64_t pid = -1, tid = -1;
-
-  // A line that is no record of any format (torn, foreign): unparsed holds
-  // the line's bytes, source says where it was; time_us is that of the
-  // record before it in the same file, so it keeps its place.
-  bool bad = false;
-  std::string unparsed, source;
-  // The line as read, when it is a JSON Lines record that -o json can copy
-  // unchanged.
-  std::string json_line;
+  std::string unparsed, source;  // of a bad line
 
   void assign(const RecordView& view);
+  // Views of the fields, valid while the record is unchanged.
+  RecordView view() const;
 };
 
 // A level's number from its name (SEVERE ... FINEST, OFF, ALL) or a decimal

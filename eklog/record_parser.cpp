@@ -6,6 +6,10 @@
 #include <cstring>
 #include <string>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace eklog {
 
 namespace {
@@ -13,10 +17,29 @@ namespace {
 void ignore_xml_error(void*, const char*, ...) {}
 void ignore_reader_error(void*, const char*, xmlParserSeverities, xmlTextReaderLocatorPtr) {}
 
+// Where c first is in text from `from` on, or npos: 16 bytes a step while
+// that many are left, without the call that memchr costs on the short
+// fields of a record.
+std::size_t find_byte(std::string_view text, std::size_t from, char c) {
+#if defined(__SSE2__)
+  const __m128i wanted = _mm_set1_epi8(c);
+  while (text.size() - from >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + from));
+    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted));
+    if (mask != 0) return from + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    from += 16;
+  }
+#endif
+  for (; from < text.size(); ++from) {
+    if (text[from] == c) return from;
+  }
+  return std::string_view::npos;
+}
+
 // Undoes the basic format's escapes (\n \r \t \\ \xHH); false on any other
 // backslash sequence, which the formatter never writes.
 bool unescape_basic(std::string_view field, std::string& scratch, std::string_view& out) {
-  if (field.find('\\') == std::string_view::npos) {
+  if (find_byte(field, 0, '\\') == std::string_view::npos) {
     out = field;
     return true;
   }
@@ -83,7 +106,7 @@ bool parse_integer(std::string_view text, std::int64_t& value) {
 // "[field]" at `at`, the field holding no ']'; at moves past the ']'.
 bool bracketed(std::string_view line, std::size_t& at, std::string_view& field) {
   if (at >= line.size() || line[at] != '[') return false;
-  const std::size_t close = line.find(']', at + 1);
+  const std::size_t close = find_byte(line, at + 1, ']');
   if (close == std::string_view::npos) return false;
   field = line.substr(at + 1, close - at - 1);
   at = close + 1;
@@ -113,6 +136,45 @@ struct XmlStops {
   }
 };
 constexpr XmlStops kXmlStops;
+
+// Where the plain run from `at` ends: at the first stop, or the line's end.
+std::size_t skip_xml_plain(std::string_view line, std::size_t at) {
+#if defined(__SSE2__)
+  // As signed bytes, the controls and the bytes of multi-byte characters
+  // are those below 0x20.
+  const __m128i space = _mm_set1_epi8(0x20), del = _mm_set1_epi8(0x7f),
+                quote = _mm_set1_epi8('"'), amp = _mm_set1_epi8('&'), lt = _mm_set1_epi8('<'),
+                gt = _mm_set1_epi8('>');
+  const auto stops = [&](__m128i bytes) {
+    return _mm_movemask_epi8(_mm_or_si128(
+        _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(bytes, space), _mm_cmpeq_epi8(bytes, del)),
+                     _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, amp))),
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, lt), _mm_cmpeq_epi8(bytes, gt))));
+  };
+  int mask = 0;
+  while (line.size() - at >= 16) {
+    mask = stops(_mm_loadu_si128(reinterpret_cast<const __m128i*>(line.data() + at)));
+    if (mask != 0) break;
+    at += 16;
+  }
+  // Most values are short: 8 of their bytes in one step too.
+  if (mask == 0 && line.size() - at >= 8) {
+    mask = stops(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(line.data() + at))) & 0xff;
+    if (mask == 0) at += 8;
+  }
+  if (mask != 0) return at + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+#endif
+  while (at < line.size() && !kXmlStops.stop[static_cast<unsigned char>(line[at])]) ++at;
+  return at;
+}
+
+// Whether text is at line[at]; the length known here lets the compiler
+// compare in a few words instead of calling memcmp.
+template <std::size_t N>
+bool has_at(std::string_view line, std::size_t at, const char (&text)[N]) {
+  return at <= line.size() && line.size() - at >= N - 1 &&
+         std::memcmp(line.data() + at, text, N - 1) == 0;
+}
 
 void append_utf8(std::uint32_t code, std::string& out) {
   if (code < 0x80) {
@@ -208,8 +270,7 @@ bool xml_value(std::string_view line, std::size_t& at, char end, std::string& sc
   const std::size_t start = at;
   bool copied = false;
   for (;;) {
-    std::size_t plain = at;
-    while (plain < line.size() && !kXmlStops.stop[static_cast<unsigned char>(line[plain])]) ++plain;
+    const std::size_t plain = skip_xml_plain(line, at);
     if (copied) scratch.append(line.data() + at, plain - at);
     at = plain;
     if (at == line.size()) return false;
@@ -234,19 +295,21 @@ bool xml_value(std::string_view line, std::size_t& at, char end, std::string& sc
 }
 
 // ` name="` at `at`, then the value up to its '"'.
-bool xml_attribute(std::string_view line, std::size_t& at, std::string_view opening,
+template <std::size_t N>
+bool xml_attribute(std::string_view line, std::size_t& at, const char (&opening)[N],
                    std::string& scratch, std::string_view& value) {
-  if (line.compare(at, opening.size(), opening) != 0) return false;
-  at += opening.size();
+  if (!has_at(line, at, opening)) return false;
+  at += N - 1;
   if (!xml_value(line, at, '"', scratch, value)) return false;
   ++at;
   return true;
 }
 
-bool xml_number(std::string_view line, std::size_t& at, std::string_view opening,
+template <std::size_t N>
+bool xml_number(std::string_view line, std::size_t& at, const char (&opening)[N],
                 std::int64_t& value) {
-  if (line.compare(at, opening.size(), opening) != 0) return false;
-  at += opening.size();
+  if (!has_at(line, at, opening)) return false;
+  at += N - 1;
   const std::size_t quote = line.find('"', at);
   if (quote == std::string_view::npos || !parse_integer(line.substr(at, quote - at), value))
     return false;
@@ -274,7 +337,7 @@ Format detect_format(std::string_view line) {
 
 bool is_xml_frame(std::string_view line) {
   while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.remove_suffix(1);
-  return line.compare(0, 5, "<?xml") == 0 || line == "<log>" || line == "</log>" ||
+  return has_at(line, 0, "<?xml") || line == "<log>" || line == "</log>" ||
          line == "<log/>";
 }
 
@@ -367,26 +430,44 @@ namespace {
 // wrote (start, 32 bytes of time, time_us's prefix and digits, level's
 // prefix, a level name without a quote, the quote, then after_level and
 // key), else after key wherever it is; npos when the line has none.
-std::size_t level_value_at(std::string_view line, std::string_view start, std::string_view time_us,
-                           std::string_view level, std::string_view after_level,
-                           std::string_view key) {
-  std::size_t probe = start.size() + 32;
-  if (line.size() > probe + 64 && line.compare(0, start.size(), start) == 0 &&
-      line.compare(probe, time_us.size(), time_us) == 0) {
-    probe += time_us.size();
+// Whether the 8 bytes at text are all decimal digits.
+bool all_digits(const char* text) {
+  std::uint64_t word;
+  std::memcpy(&word, text, 8);
+  // A byte below '0' borrows into its top bit when '0' is taken away; one
+  // above '9' carries into it when 0x46 is added.
+  return ((word - 0x3030303030303030ULL) | (word + 0x4646464646464646ULL)) &
+             0x8080808080808080ULL ? false : true;
+}
+
+template <std::size_t Start, std::size_t TimeUs, std::size_t Level, std::size_t AfterLevel,
+          std::size_t Key>
+std::size_t level_value_at(std::string_view line, const char (&start)[Start],
+                           const char (&time_us)[TimeUs], const char (&level)[Level],
+                           const char (&after_level)[AfterLevel], const char (&key)[Key]) {
+  std::size_t probe = Start - 1 + 32;
+  if (line.size() > probe + 64 && has_at(line, 0, start) && has_at(line, probe, time_us)) {
+    probe += TimeUs - 1;
+    // time_us has 16 digits until 2286: tested as two words, then the loop
+    // goes on from there should there be more.
+    if (line.size() - probe > 16 && all_digits(line.data() + probe) &&
+        all_digits(line.data() + probe + 8))
+      probe += 16;
     while (probe < line.size() && line[probe] >= '0' && line[probe] <= '9') ++probe;
-    if (line.compare(probe, level.size(), level) == 0) {
-      const std::size_t quote = line.find('"', probe + level.size());
-      const std::size_t at = quote + 1 + after_level.size();
-      if (quote != std::string_view::npos &&
-          line.compare(quote + 1, after_level.size(), after_level) == 0 &&
-          line.compare(at, key.size(), key) == 0)
-        return at + key.size();
+    if (has_at(line, probe, level)) {
+      // The level's name is a short word: a loop costs less than a call.
+      std::size_t quote = probe + Level - 1;
+      while (quote < line.size() && line[quote] != '"') ++quote;
+      if (quote == line.size()) quote = std::string_view::npos;
+      const std::size_t at = quote + 1 + (AfterLevel - 1);
+      if (quote != std::string_view::npos && has_at(line, quote + 1, after_level) &&
+          has_at(line, at, key))
+        return at + Key - 1;
     }
   }
-  const void* found = memmem(line.data(), line.size(), key.data(), key.size());
+  const void* found = memmem(line.data(), line.size(), key, Key - 1);
   if (found == nullptr) return std::string_view::npos;
-  return static_cast<std::size_t>(static_cast<const char*>(found) - line.data()) + key.size();
+  return static_cast<std::size_t>(static_cast<const char*>(found) - line.data()) + Key - 1;
 }
 
 }  // namespace
@@ -417,7 +498,7 @@ bool RecordParser::quick_level(Format format, std::string_view line, int& level_
       return quick_json_level(line, level_value);
     case Format::kBasic: {
       if (line.size() < 40 || line[32] != ' ') return false;
-      const std::size_t space = line.find(' ', 33);
+      const std::size_t space = find_byte(line, 33, ' ');
       return space != std::string_view::npos &&
              level_from_text(line.substr(33, space - 33), level_value);
     }
@@ -515,7 +596,7 @@ bool RecordParser::parse_xml_shape(std::string_view line, RecordView& record) {
   if (line.size() > kXmlShapeMaxLine) return false;
   Impl& s = *impl_;
   std::size_t at = 7;
-  if (line.compare(0, at, "<record") != 0) return false;
+  if (!has_at(line, 0, "<record")) return false;
   std::int64_t level_value = 0;
   if (!xml_attribute(line, at, " time=\"", s.time, record.time) ||
       !xml_number(line, at, " time_us=\"", record.time_us) ||
@@ -529,7 +610,7 @@ bool RecordParser::parse_xml_shape(std::string_view line, RecordView& record) {
   record.level_value = static_cast<int>(level_value);
   record.has_logger = true;
   if (at < line.size() && line[at] == ' ') {
-    if (line.compare(at, 10, " catalog=\"") == 0) {
+    if (has_at(line, at, " catalog=\"")) {
       if (!xml_attribute(line, at, " catalog=\"", s.catalog, record.catalog) ||
           !xml_number(line, at, " set=\"", record.set) ||
           !xml_number(line, at, " number=\"", record.number))
@@ -545,7 +626,7 @@ bool RecordParser::parse_xml_shape(std::string_view line, RecordView& record) {
   }
   if (at == line.size() || line[at++] != '>') return false;
   if (!xml_value(line, at, '<', s.text, record.text)) return false;
-  if (line.size() - at != 9 || line.compare(at, 9, "</record>") != 0) return false;
+  if (line.size() - at != 9 || !has_at(line, at, "</record>")) return false;
   if (record.time.empty()) return false;
   parse_process_ids(record.product, record.pid, record.tid);
   return finish_levels(record);

@@ -121,6 +121,28 @@ TEST(EklogFastPathTest, BrokenRecordsAreRefusedByBoth) {
     EXPECT_EQ(read_both(line), Taken::kNeither) << line;
 }
 
+TEST(EklogFastPathTest, EveryStopIsFoundAtEveryPlaceOfABlock) {
+  // The plain runs are scanned 16 bytes at a time: a stop at any place of
+  // a block, in an attribute or the text, must end the run there.
+  const std::vector<std::pair<std::string, Taken>> stops = {
+      {"&amp;", Taken::kShape},     {"\xc3\xa9", Taken::kShape}, {"\t", Taken::kFullOnly},
+      {"\x7f", Taken::kFullOnly},   {">", Taken::kFullOnly},     {"\xff", Taken::kNeither},
+      {"<", Taken::kNeither}};
+  for (std::size_t length = 0; length <= 40; ++length) {
+    for (std::size_t place = 0; place <= length; ++place) {
+      for (const auto& [stop, taken] : stops) {
+        std::string value(length, 'v');
+        value.insert(place, stop);
+        EXPECT_EQ(read_both(with_text(value)), taken) << value;
+        const std::string in_attribute =
+            "<record time=\"2026-12-08T11:42:07.130020+01:00\" time_us=\"1\" level=\"INFO\" "
+            "level_value=\"4000\" logger=\"l\" product=\"" + value + "\" component=\"c\">x</record>";
+        EXPECT_EQ(read_both(in_attribute), taken) << value;
+      }
+    }
+  }
+}
+
 TEST(EklogFastPathTest, QuickLevelFindsTheAttributeWhereverItIs) {
   int level = 0;
   ASSERT_TRUE(RecordParser::quick_level(Format::kXml, with_text("x"), level));
@@ -129,6 +151,15 @@ TEST(EklogFastPathTest, QuickLevelFindsTheAttributeWhereverItIs) {
       Format::kXml, "<record level=\"INFO\" level_value=\"-12\" time=\"t\">x</record>", level));
   EXPECT_EQ(level, -12);
   EXPECT_FALSE(RecordParser::quick_level(Format::kXml, "<record level=\"INFO\">x</record>", level));
+  // time_us longer, shorter or other than the 16 digits the probe tests first.
+  for (const char* time_us : {"17967265271300201", "179672652713002", "1796726527x30020", ""}) {
+    const std::string line = "<record time=\"2026-12-08T11:42:07.130020+01:00\" time_us=\"" +
+                             std::string(time_us) +
+                             "\" level=\"FINE\" level_value=\"3000\" logger=\"l\" product=\"p\" "
+                             "component=\"c\">x</record>";
+    ASSERT_TRUE(RecordParser::quick_level(Format::kXml, line, level)) << line;
+    EXPECT_EQ(level, 3000);
+  }
 }
 
 }  // namespace
