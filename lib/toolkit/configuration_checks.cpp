@@ -65,6 +65,20 @@ Toolkit::ValueCheck Toolkit::check_value_locked(std::string_view property, std::
                                                       : ""),
                       std::to_string(most));
     }
+  } else if (property == "rotate") {
+    if (!parse_rotate(value)) return wrong("not daily, hourly or none: " + quoted(value));
+  } else if (property == "compress") {
+    if (!parse_compress(value)) return wrong("not gzip or none: " + quoted(value));
+  } else if (property == "delayCompress") {
+    if (!parse_switch(value)) return wrong("not 1, 0, true or false: " + quoted(value));
+  } else if (property == "maxAge") {
+    if (!parse_bounded(value, kMostMaxAgeDays, number, above)) {
+      return wrong("not a non-negative decimal number of days: " + quoted(value));
+    }
+    if (above) {
+      return adjusted("more than " + std::to_string(kMostMaxAgeDays) + " days",
+                      std::to_string(kMostMaxAgeDays));
+    }
   } else if (property == "permissions") {
     if (!parse_unsigned(value, 8, 0777, number)) {
       return wrong("not octal permissions from 0 to 0777: " + quoted(value));

@@ -317,38 +317,46 @@ TEST_F(ToolkitTest, KeysOfAncestorNamesMayBeMeantForAnyKindBelowThem) {
   Ref existing_handler("handler.was");
   int opened = 0;
   const std::string errors = open_capturing(
-      ".permissions = 0600\n"                        // 1 the root: any kind's
-      ".levle = FINE\n"                              // 2
-      "handler.files.limit = 1000\n"                 // 3 for handler.files.*
-      "handler.files.a.fileName = " + file("a.log") + "\n"  // 4
-      "logger.mixed.fileName = x.log\n"              // 5 a handler lies below
-      "logger.mixed.h.className = gw_filehandler\n"  // 6
-      "mine.count = 2\n"                             // 7 an existing handler below
-      "logger.alone.permissions = 0600\n"            // 8 nothing below: a logger
-      "formatter.f.limit = 5\n"                      // 9
-      "toolkit.reloadIntervall = 5\n"                // 10
-      "toolkit.reloadInterval = -1\n"                // 11
-      "toolkit.reloadInterval.x = 1\n"               // 12 a logger's name
-      "handler.files.a.MPFileSemKey = 99999999999\n" // 13
-      "handler.was.className = gw_xmlformatter\n"    // 14 exists as a handler
-      "logger.dc.level = 99999999999999\n",          // 15 (already reported)
+      ".permissions = 0600\n"         // 1 the root: any kind's
+      ".levle = FINE\n"               // 2
+      "handler.files.limit = 1000\n"  // 3 for handler.files.*
+      "handler.files.a.fileName = " +
+          file("a.log") +
+          "\n"                                            // 4
+          "logger.mixed.fileName = x.log\n"               // 5 a handler lies below
+          "logger.mixed.h.className = gw_filehandler\n"   // 6
+          "mine.count = 2\n"                              // 7 an existing handler below
+          "logger.alone.permissions = 0600\n"             // 8 nothing below: a logger
+          "formatter.f.limit = 5\n"                       // 9
+          "toolkit.reloadIntervall = 5\n"                 // 10
+          "toolkit.reloadInterval = -1\n"                 // 11
+          "toolkit.reloadInterval.x = 1\n"                // 12 a logger's name
+          "handler.files.a.MPFileSemKey = 99999999999\n"  // 13
+          "handler.was.className = gw_xmlformatter\n"     // 14 exists as a handler
+          "logger.dc.level = 99999999999999\n"            // 15 (already reported)
+          "handler.files.a.rotate = weekly\n"             // 16
+          "handler.files.a.staging = -1\n",               // 17
       &opened);
   EXPECT_EQ(opened, 1);
   const std::string at = config_path() + ":";
   EXPECT_EQ(errors,
-            at + "2: unknown property \"levle\" of the root name; did you mean \"level\"?\n" +
-                at + "8: unknown property \"permissions\" of logger.alone\n" +
-                at + "9: unknown property \"limit\" of formatter.f\n" +
-                at + "10: unknown property \"reloadIntervall\" of toolkit; did you mean "
+            at + "2: unknown property \"levle\" of the root name; did you mean \"level\"?\n" + at +
+                "8: unknown property \"permissions\" of logger.alone\n" + at +
+                "9: unknown property \"limit\" of formatter.f\n" + at +
+                "10: unknown property \"reloadIntervall\" of toolkit; did you mean "
                 "\"reloadInterval\"?\n" +
-                at + "11: toolkit.reloadInterval: not a non-negative decimal number of seconds: "
+                at +
+                "11: toolkit.reloadInterval: not a non-negative decimal number of seconds: "
                 "\"-1\"\n" +
-                at + "12: unknown property \"x\" of toolkit.reloadInterval\n" +
-                at + "13: handler.files.a.MPFileSemKey: not an IPC key (a decimal int): "
+                at + "12: unknown property \"x\" of toolkit.reloadInterval\n" + at +
+                "13: handler.files.a.MPFileSemKey: not an IPC key (a decimal int): "
                 "\"99999999999\"\n" +
-                at + "14: handler.was.className: class \"gw_xmlformatter\" is not a handler "
+                at +
+                "14: handler.was.className: class \"gw_xmlformatter\" is not a handler "
                 "class\n" +
-                at + "15: logger.dc.level: unknown level \"99999999999999\"\n");
+                at + "15: logger.dc.level: unknown level \"99999999999999\"\n" + at +
+                "16: handler.files.a.rotate: not daily, hourly or none: \"weekly\"\n" + at +
+                "17: handler.files.a.staging: not a non-negative decimal number: \"-1\"\n");
   // The ignored className leaves the handler a file handler.
   EXPECT_EQ(property(existing_handler, "className"), "gw_filehandler");
   // Beyond its bound the interval is taken at a day.
@@ -361,19 +369,23 @@ TEST_F(ToolkitTest, SyslogAppNameBeyondItsHeaderFieldIsReportedAsItIsSent) {
   const std::string long_name(50, 'a');
   const std::string errors = open_capturing(
       "handler.sys.className = gw_sysloghandler\n"
-      "handler.sys.appName = " + long_name + "\n"
+      "handler.sys.appName = " +
+      long_name +
+      "\n"
       "handler.sys2.className = gw_sysloghandler\n"
       "handler.sys2.appName = order\tdesk\n"
       "handler.ok.className = gw_sysloghandler\n"
       "handler.ok.appName = orders\n"
       "handler.journal.className = gw_journalhandler\n"  // no such field: any length
-      "handler.journal.appName = " + long_name + "\n");
+      "handler.journal.appName = " +
+      long_name + "\n");
   const std::string at = config_path() + ":";
-  EXPECT_EQ(errors, at + "2: handler.sys.appName: an APP-NAME is at most 48 printable ASCII "
-                         "characters: \"" + long_name + "\" is taken as \"" +
-                        long_name.substr(0, 48) + "\"\n" +
-                        at + "4: handler.sys2.appName: an APP-NAME is at most 48 printable ASCII "
-                             "characters: \"order\\x09desk\" is taken as \"order_desk\"\n");
+  EXPECT_EQ(errors, at +
+                        "2: handler.sys.appName: an APP-NAME is at most 48 printable ASCII "
+                        "characters: \"" +
+                        long_name + "\" is taken as \"" + long_name.substr(0, 48) + "\"\n" + at +
+                        "4: handler.sys2.appName: an APP-NAME is at most 48 printable ASCII "
+                        "characters: \"order\\x09desk\" is taken as \"order_desk\"\n");
 }
 
 TEST_F(ToolkitTest, UnreadableFileGivesZeroAndOneLine) {
