@@ -1,5 +1,6 @@
 #include "toolkit/stager.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -32,6 +33,32 @@ constexpr std::int64_t kSearchBytes = 16 << 20;  // past a dead writer's noted s
 std::atomic<unsigned> g_fork_generation{1};  // bumped in each forked child
 std::atomic<bool> g_exiting{false};          // exit(3) has begun: records are written at once
 
+// ThreadSanitizer cannot follow a thread started in the child of a
+// threaded process (it takes the new thread for one of the parent's and
+// stops): in such a build the child of a threaded process writes each
+// record itself, without a flusher.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kUnderThreadSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr bool kUnderThreadSanitizer = true;
+#else
+constexpr bool kUnderThreadSanitizer = false;
+#endif
+#else
+constexpr bool kUnderThreadSanitizer = false;
+#endif
+bool g_forked_from_threads = false;  // only under ThreadSanitizer
+
+bool process_has_threads() {
+  DIR* tasks = opendir("/proc/self/task");
+  if (tasks == nullptr) return true;
+  int count = 0;
+  while (const dirent* entry = readdir(tasks)) count += entry->d_name[0] != '.';
+  closedir(tasks);
+  return count > 1;
+}
+
 // The process's flusher: one thread for every staged handler.
 struct Flusher {
   std::mutex mutex;  // guards stagers and running; held for each pass and across fork
@@ -56,9 +83,19 @@ Flusher& flusher() {
   return *made;
 }
 
+// Registered when the toolkit is loaded, so that a child is told from its
+// parent even when the parent never staged.
+bool g_forking_with_threads = false;  // between a fork's prepare and its child
+const bool g_fork_seen =
+    pthread_atfork([] { g_forking_with_threads = kUnderThreadSanitizer && process_has_threads(); },
+                   nullptr,
+                   [] {
+                     g_forked_from_threads = g_forked_from_threads || g_forking_with_threads;
+                     g_fork_generation.fetch_add(1);
+                   }) == 0;
+
 void flusher_after_fork_in_child() {
   Flusher& f = flusher();
-  g_fork_generation.fetch_add(1);
   // The parent's thread is not here, nor are its areas this process's.
   f.stagers.clear();
   f.running = false;
@@ -297,13 +334,15 @@ StagingArea* Stager::area_for_this_process() {
     }
     const FileSinkOptions& options = sink_.options();
     std::string why;
-    area_ = StagingArea::create(
-        {options.path, options.key, options.limit, options.count, options.permissions},
-        options.staging, why);
-    if (area_ == nullptr) {
-      report(options.owner + ": " + why + ": its records are written one by one");
-    } else {
-      area_->remember_frame(header_.load(), trailer_.load());
+    if (!g_forked_from_threads) {
+      area_ = StagingArea::create(
+          {options.path, options.key, options.limit, options.count, options.permissions},
+          options.staging, why);
+      if (area_ == nullptr) {
+        report(options.owner + ": " + why + ": its records are written one by one");
+      } else {
+        area_->remember_frame(header_.load(), trailer_.load());
+      }
     }
     current_.store(area_.get(), std::memory_order_release);
     made_in_fork_.store(generation, std::memory_order_release);
