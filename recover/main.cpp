@@ -114,7 +114,8 @@ int main(int argc, char** argv) {
     gw::FileSink sink(options);
     const char* head_text = header.header_text[0] != '\0' ? header.header_text : nullptr;
     const char* tail_text = header.trailer_text[0] != '\0' ? header.trailer_text : nullptr;
-    const std::size_t moved = gw::Stager::move_records(*area, sink, head_text, tail_text);
+    gw::StagingScratch scratch;
+    const std::size_t moved = gw::Stager::move_records(*area, sink, head_text, tail_text, scratch);
     area->remove();
     std::printf("%s: %zu records into %s\n", name.c_str(), moved, header.path);
   }

@@ -305,7 +305,7 @@ Stager::~Stager() {
   {
     std::lock_guard<std::mutex> hold(flush_mutex_);
     if (area_ != nullptr && made_in_fork_.load() == g_fork_generation.load()) {
-      move_records(*area_, sink_, header_.load(), trailer_.load());
+      move_records(*area_, sink_, header_.load(), trailer_.load(), scratch_);
       area_->remove();
     } else if (area_ != nullptr) {
       area_->abandon();  // the parent's
@@ -397,7 +397,7 @@ std::size_t Stager::flush() {
   if (area == nullptr || made_in_fork_.load() != g_fork_generation.load() || area->empty()) {
     return 0;
   }
-  return move_records(*area, sink_, header_.load(), trailer_.load());
+  return move_records(*area, sink_, header_.load(), trailer_.load(), scratch_);
 }
 
 void Stager::remove_area_if_empty() {
@@ -416,12 +416,13 @@ bool Stager::has_records() const {
 
 void Stager::drain_orphans(FileSink& sink) {
   const FileSinkOptions& options = sink.options();
+  StagingScratch scratch;
   for (const std::string& name : StagingArea::list(options.key, options.path)) {
     std::string why;
     std::unique_ptr<StagingArea> area = StagingArea::adopt(name, why);
     if (area == nullptr || options.path != area->header().path) continue;
     const std::size_t moved =
-        move_records(*area, sink, area->header().header_text, area->header().trailer_text);
+        move_records(*area, sink, area->header().header_text, area->header().trailer_text, scratch);
     area->remove();
     report(options.owner + ": wrote " + std::to_string(moved) + " records that process " +
            std::to_string(area->header().owner) + " left staged when it ended");
@@ -429,14 +430,12 @@ void Stager::drain_orphans(FileSink& sink) {
 }
 
 std::size_t Stager::move_records(StagingArea& area, FileSink& sink, const char* header,
-                                 const char* trailer) {
+                                 const char* trailer, StagingScratch& scratch) {
   if (area.orphan() && area.header().intent.load() != 0) {
     resolve_intent(area, sink, area.header().path, area.header().count);
   }
-  // Kept between calls: the steady state allocates nothing.  (Never called
-  // from within itself: write_batch drains no orphans.)
-  thread_local std::string text;
-  thread_local std::vector<StagedEnd> ends;
+  std::string& text = scratch.text;
+  std::vector<StagedEnd>& ends = scratch.ends;
   std::uint64_t damaged = 0;
   std::size_t moved = 0;
   for (;;) {

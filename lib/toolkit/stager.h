@@ -25,6 +25,13 @@ namespace gw {
 
 class FileSink;
 
+// What moving records reuses from one batch to the next, so that the steady
+// state allocates nothing: one reader's at a time.
+struct StagingScratch {
+  std::string text;
+  std::vector<StagedEnd> ends;
+};
+
 class Stager {
  public:
   explicit Stager(FileSink& sink);
@@ -50,7 +57,7 @@ class Stager {
   // writer left unconfirmed first; the number moved.  header and trailer
   // frame the file (null: none).
   static std::size_t move_records(StagingArea& area, FileSink& sink, const char* header,
-                                  const char* trailer);
+                                  const char* trailer, StagingScratch& scratch);
 
  private:
   StagingArea* area_for_this_process();
@@ -64,6 +71,8 @@ class Stager {
   std::atomic<const char*> header_{nullptr};    // the frame last staged with
   std::atomic<const char*> trailer_{nullptr};
   std::vector<std::unique_ptr<StagingArea>> parents_;  // a forked child's copies, let go
+  StagingScratch
+      scratch_;  // guarded by flush_mutex_ (a thread's own would be gone by exit(3)'s handlers)
 };
 
 }  // namespace gw

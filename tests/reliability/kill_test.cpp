@@ -30,6 +30,17 @@ std::string unexpected_reports(const std::string& errors) {
   return left + errors.substr(start);
 }
 
+// Whether a bad line ("file: text") is the start of a whole line of files.
+bool cut_short_of_a_whole_record(const std::string& sample, const std::vector<std::string>& files) {
+  const std::string cut = sample.substr(sample.find(": ") + 2);
+  for (const std::string& file : files) {
+    for (const std::string& line : read_lines(file)) {
+      if (line.size() > cut.size() && line.compare(0, cut.size(), cut) == 0) return true;
+    }
+  }
+  return false;
+}
+
 void survivors_go_on_and_nothing_returned_is_lost(long staging) {
   const long records = scaled(20000);
   WriterSet setup(records < 20000 ? 32 << 10 : 256 << 10, kCount, true, staging);
@@ -77,16 +88,27 @@ void survivors_go_on_and_nothing_returned_is_lost(long staging) {
   EXPECT_EQ(all_check.lost, 0);
   EXPECT_EQ(all_check.duplicated, 0);
   EXPECT_EQ(all_check.out_of_order, 0);
-  EXPECT_EQ(parsed.bad_lines, 0) << (parsed.bad_samples.empty() ? "" : parsed.bad_samples[0]);
+  if (staging == 0) {
+    EXPECT_EQ(parsed.bad_lines, 0) << (parsed.bad_samples.empty() ? "" : parsed.bad_samples[0]);
+  } else {
+    // A kill can cut its flusher's write of a batch short (the kernel stops
+    // a write to a file between pages): the record cut stays as a line cut
+    // short, and is in the files whole too.
+    EXPECT_LE(parsed.bad_lines, killed);
+    for (const std::string& sample : parsed.bad_samples) {
+      EXPECT_TRUE(cut_short_of_a_whole_record(sample, rotated_set(setup.log_file(), kCount + 1)))
+          << sample;
+    }
+  }
   EXPECT_EQ(killed, kKills);
   EXPECT_FALSE(setup.semaphore_left());
   EXPECT_TRUE(setup.segments_left().empty());
   std::printf(
       "kill%s: %d kills; survivors wrote %ld, found %ld, lost %ld, longest call %lld us; "
       "killed writers returned %ld, found %ld, lost %ld\n",
-      staging > 0 ? " staged" : "", killed, survivors_check.expected, survivors_check.found, survivors_check.lost, longest_us,
-      all_check.expected - survivors_check.expected, all_check.found - survivors_check.found,
-      all_check.lost - survivors_check.lost);
+      staging > 0 ? " staged" : "", killed, survivors_check.expected, survivors_check.found,
+      survivors_check.lost, longest_us, all_check.expected - survivors_check.expected,
+      all_check.found - survivors_check.found, all_check.lost - survivors_check.lost);
 }
 
 TEST(ReliabilityKillTest, SurvivorsGoOnAndNothingReturnedIsLost) {
