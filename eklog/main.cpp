@@ -41,6 +41,9 @@ const char kDescription[] =
     "  as JSON Lines or as its text.\n";
 
 const char kFooter[] =
+    "\nRECOVER\n"
+    "  eklog recover [--list] [LOGFILE...] runs eklog-recover: it writes what processes\n"
+    "  that ended without closing left staged into their log files (eklog-recover --help).\n"
     "\nTIMES\n"
     "  --since and --until take an ISO 8601 time (2026-12-08T10:02:00, 2026-12-08 10:02,\n"
     "  with Z or +01:00, or local), a time of day (10:02, today), now, today, yesterday,\n"
@@ -208,12 +211,21 @@ void follow(std::vector<std::unique_ptr<SetReader>>& readers,
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The first word "recover" is kept for the command that will drain staged
-  // writes into the files; a file of that name is read as ./recover.
+  // "eklog recover ..." is eklog-recover, installed beside eklog: it writes
+  // what ended processes left staged into their files (a file of that name
+  // is read as ./recover).
   if (argc > 1 && std::strcmp(argv[1], "recover") == 0) {
-    std::fprintf(stderr,
-                 "eklog: recover: no staged writes to drain in this build (a file named "
-                 "recover is read as ./recover)\n");
+    char self[4096];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string command = "eklog-recover";
+    if (length > 0) {
+      const std::string path(self, static_cast<std::size_t>(length));
+      command = path.substr(0, path.rfind('/') + 1) + "eklog-recover";
+    }
+    argv[1] = const_cast<char*>(command.c_str());
+    execv(command.c_str(), argv + 1);
+    execvp("eklog-recover", argv + 1);
+    std::fprintf(stderr, "eklog: recover: cannot run eklog-recover: %s\n", std::strerror(errno));
     return 1;
   }
   CLI::App app{kDescription, "eklog"};
