@@ -242,7 +242,9 @@ TEST(EklogReadingTest, JsonNumbersAtEveryLength) {
   JsonWriter writer;
   RecordView view;
   std::vector<long long> values = {0, 9223372036854775807LL, -9223372036854775807LL - 1};
-  for (long long power = 1, e = 0; e <= 18; ++e, power *= 10) {
+  long long power = 1;
+  for (int e = 0; e <= 18; ++e) {
+    if (e > 0) power *= 10;  // 10^18 at most: the next would overflow
     for (long long near = -2; near <= 2; ++near) {
       values.push_back(power + near);
       values.push_back(-(power + near));
