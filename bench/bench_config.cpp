@@ -29,7 +29,12 @@ const char kOurProperties[] =
     "handler.file.dc.trace.formatter = formatter.trace\n"
     "formatter.trace.className = gw_basicformatter\n";
 
-bool write_program_dir(const std::string& program_dir, std::string& reason) {
+const char kStagingProperties[] =
+    "handler.file.dc.msg.staging = 1048576\n"
+    "handler.file.dc.trace.staging = 1048576\n";
+
+bool write_program_dir(const std::string& program_dir, std::string& reason,
+                       const char* extra_properties) {
   if (::mkdir(program_dir.c_str(), 0755) != 0 && errno != EEXIST) {
     reason = program_dir + ": " + std::strerror(errno);
     return false;
@@ -40,7 +45,7 @@ bool write_program_dir(const std::string& program_dir, std::string& reason) {
   const std::string temporary = path + "." + std::to_string(::getpid());
   {
     std::ofstream out(temporary);
-    out << kOurProperties;
+    out << kOurProperties << extra_properties;
     if (!out) {
       reason = temporary + ": cannot write";
       return false;

@@ -4,12 +4,13 @@
 // ranges and the ratios of ours to each peer within the same run.
 //
 //   eklogger_compare drive --records N --rounds R --dir D --out O
+//                          [--only CASE,CASE] [--against PROGRAM --against-tag TAG]
 //   eklogger_compare run-case NAME --threads T --records N --dir D --text-length L
-//   eklogger_compare rss --records N --dir D
 //
 // "drive" is what bench/compare runs; "run-case" is one timed run (the
-// driver starts it; by hand it runs at once); "rss" writes our info records
-// and prints the resident size after each tenth of them.
+// driver starts it; by hand it runs at once).  --only keeps the runs of the
+// cases named; --against adds our write-through cases as another build's
+// eklogger_compare runs them (PROGRAM), labelled "@TAG", to the same rounds.
 #include <fcntl.h>
 #include <ftw.h>
 #include <pthread.h>
@@ -34,10 +35,7 @@
 #include <thread>
 #include <vector>
 
-#include "bench_config.h"
 #include "compare_cases.h"
-#include "eklogger/eklogmanager.h"
-#include "eklogger/loggergroup.h"
 
 extern char** environ;
 
@@ -150,13 +148,18 @@ struct Run {
   std::string case_name;
   int threads;
   int processes;
+  std::string program = "";  // another build's eklogger_compare; empty: this one
+  std::string tag = "";      // that build's name in the label
 
   std::string label() const {
     std::string text = case_name;
+    if (!tag.empty()) text += " @" + tag;
     if (threads > 1) text += ", " + std::to_string(threads) + " threads";
     if (processes > 1) text += ", " + std::to_string(processes) + " processes";
     return text;
   }
+  // Ours write one line a record, which the driver counts after the run.
+  bool lines_checked() const { return case_name.rfind("ours", 0) == 0; }
 };
 
 struct Outcome {
@@ -164,6 +167,7 @@ struct Outcome {
   std::string reason;
   double seconds = 0;
   std::uint64_t bytes = 0;
+  std::uint64_t lines = 0;  // when counted
 };
 
 std::string self_path() {
@@ -180,14 +184,51 @@ void remove_tree(const std::string& path) {
   ::nftw(path.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
-// Bytes of the log files in dir, not counting the program directory.
+// The length of the directory being walked, for is_log_file.
+std::size_t walked_length = 0;
+
+// Whether path, below the directory walked, is a log file, not one of a
+// program directory ("program", "program-staged").
+bool is_log_file(const char* path, int type) {
+  return type == FTW_F && std::strstr(path + walked_length, "/program") == nullptr;
+}
+
+// Bytes of the log files in dir.
 std::uint64_t log_bytes(const std::string& dir) {
   static std::uint64_t total;
   total = 0;
+  walked_length = dir.size();
   ::nftw(
       dir.c_str(),
       [](const char* path, const struct stat* status, int type, FTW*) {
-        if (type == FTW_F && std::strstr(path, "/program/") == nullptr) total += status->st_size;
+        if (is_log_file(path, type)) total += status->st_size;
+        return 0;
+      },
+      16, FTW_PHYS);
+  return total;
+}
+
+// Lines of the log files in dir.
+std::uint64_t log_lines(const std::string& dir) {
+  static std::uint64_t total;
+  total = 0;
+  walked_length = dir.size();
+  ::nftw(
+      dir.c_str(),
+      [](const char* path, const struct stat*, int type, FTW*) {
+        if (!is_log_file(path, type)) return 0;
+        const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return 0;
+        static char chunk[1 << 16];
+        ssize_t got;
+        while ((got = ::read(fd, chunk, sizeof(chunk))) > 0) {
+          for (const char* at = chunk; (at = static_cast<const char*>(
+                                            std::memchr(at, '\n', chunk + got - at))) != nullptr;
+               ++at) {
+            ++total;
+          }
+        }
+        ::close(fd);
         return 0;
       },
       16, FTW_PHYS);
@@ -211,7 +252,7 @@ Outcome execute(const Run& run, std::size_t records, std::size_t text_length,
     outcome.reason = dir + ": " + std::strerror(errno);
     return outcome;
   }
-  const std::string program = self_path();
+  const std::string program = run.program.empty() ? self_path() : run.program;
   struct Child {
     pid_t pid = -1;
     int ready = -1, go = -1, out = -1;
@@ -312,6 +353,7 @@ Outcome execute(const Run& run, std::size_t records, std::size_t text_length,
   outcome.available = all_ready && ended > began;
   outcome.seconds = (ended - began) / 1e9;
   outcome.bytes = log_bytes(dir);
+  if (run.lines_checked()) outcome.lines = log_lines(dir);
   if (outcome.available && outcome.bytes == 0) {
     outcome.available = false;
     outcome.reason = "no record reached the file";
@@ -324,6 +366,8 @@ struct Summary {
   std::vector<double> rates;  // records per second, one per round
   std::vector<double> bytes_per_record;
   std::string reason;
+  std::int64_t missing = 0;  // records not in the file, over every round (negative: extra lines)
+  bool lines_checked = false;
 };
 
 double median(std::vector<double> values) {
@@ -352,10 +396,13 @@ int drive(const Arguments& arguments) {
   const int rounds = static_cast<int>(std::max(1L, arguments.number("rounds", 5)));
   const std::string base = arguments.text("dir", "compare-files");
   const std::string out = arguments.text("out", ".");
+  const std::string only = arguments.text("only", "");
+  const std::string against = arguments.text("against", "");
+  const std::string against_tag = arguments.text("against-tag", "other");
   ::mkdir(base.c_str(), 0755);
   ::mkdir(out.c_str(), 0755);
 
-  const std::vector<Run> runs = {
+  const std::vector<Run> all_runs = {
       {"raw", 1, 1},
       {"ours", 1, 1},
       {"ours-finer", 1, 1},
@@ -364,15 +411,32 @@ int drive(const Arguments& arguments) {
       {"glog-flush", 1, 1},
       {"raw", 2, 1},
       {"ours", 2, 1},
+      {"ours-finer", 2, 1},
       {"spdlog-flush", 2, 1},
       {"log4cxx-flush", 2, 1},
       {"glog-flush", 2, 1},
       {"raw", 1, 2},
       {"ours", 1, 2},
+      {"ours-staged", 1, 1},
+      {"ours-staged", 2, 1},
+      {"ours-finer-staged", 1, 1},
+      {"ours-finer-staged", 2, 1},
       {"spdlog-buffered", 1, 1},
+      {"spdlog-buffered", 2, 1},
       {"log4cxx-buffered", 1, 1},
       {"glog-buffered", 1, 1},
   };
+  std::vector<Run> runs;
+  for (const Run& run : all_runs) {
+    if (only.empty() || ("," + only + ",").find("," + run.case_name + ",") != std::string::npos) {
+      runs.push_back(run);
+    }
+  }
+  if (!against.empty()) {
+    for (const Run& run : std::vector<Run>{{"ours", 1, 1}, {"ours-finer", 1, 1}, {"ours", 2, 1}}) {
+      runs.push_back({run.case_name, run.threads, run.processes, against, against_tag});
+    }
+  }
 
   // Each library's own prefix decides how long its text must be for lines
   // of about the same length: measured from the growth of its file between
@@ -403,6 +467,7 @@ int drive(const Arguments& arguments) {
           records / (run.threads * run.processes) * (run.threads * run.processes);
       const Outcome outcome = execute(run, total, text_lengths[run.case_name], base + "/run");
       Summary& summary = summaries[run.label()];
+      summary.lines_checked = run.lines_checked();
       if (!outcome.available) {
         summary.reason = outcome.reason;
         std::fprintf(stderr, "  round %d  %-28s %s\n", round + 1, run.label().c_str(),
@@ -416,16 +481,22 @@ int drive(const Arguments& arguments) {
                   << '\t' << outcome.bytes << '\n';
       std::fprintf(stderr, "  round %d  %-28s %10.0f records/s\n", round + 1, run.label().c_str(),
                    rate);
+      if (run.lines_checked() && outcome.lines != total) {
+        summary.missing += static_cast<std::int64_t>(total) - static_cast<std::int64_t>(outcome.lines);
+        std::fprintf(stderr, "  round %d  %-28s %" PRIu64 " lines in the files for %zu records\n",
+                     round + 1, run.label().c_str(), outcome.lines, total);
+      }
     }
   }
 
   // The table, as text on stdout and as markdown for the documentation.
   std::ostringstream table, markdown, plot;
-  markdown << "| case | mode | records/s (median) | min–max | µs/record | bytes/record |\n"
-           << "|---|---|---:|---:|---:|---:|\n";
+  markdown << "| case | mode | records/s (median) | min–max | µs/record | bytes/record | every "
+              "record in the file |\n"
+           << "|---|---|---:|---:|---:|---:|---|\n";
   char line[512];
-  std::snprintf(line, sizeof(line), "%-30s %14s %25s %10s %8s\n", "case", "records/s", "min-max",
-                "us/record", "bytes");
+  std::snprintf(line, sizeof(line), "%-34s %14s %25s %10s %8s %s\n", "case", "records/s",
+                "min-max", "us/record", "bytes", "in file");
   table << line;
   for (const Run& run : runs) {
     const std::string label = run.label();
@@ -434,34 +505,46 @@ int drive(const Arguments& arguments) {
     for (const CaseInfo& candidate : all_cases()) {
       if (run.case_name == candidate.name) info = &candidate;
     }
-    const char* mode = info->write_through ? "write-through" : "buffered";
+    const char* mode = mode_name(info->mode);
     if (summary.rates.empty()) {
-      std::snprintf(line, sizeof(line), "%-30s %s\n", label.c_str(), summary.reason.c_str());
+      std::snprintf(line, sizeof(line), "%-34s %s\n", label.c_str(), summary.reason.c_str());
       table << line;
-      markdown << "| " << label << " | " << mode << " | " << summary.reason << " | | | |\n";
+      markdown << "| " << label << " | " << mode << " | " << summary.reason << " | | | | |\n";
       continue;
     }
     const double middle = median(summary.rates);
     const auto range = std::minmax_element(summary.rates.begin(), summary.rates.end());
     const double bytes = median(summary.bytes_per_record);
-    std::snprintf(line, sizeof(line), "%-30s %14.0f %12.0f-%-12.0f %10.3f %8.0f\n", label.c_str(),
-                  middle, *range.first, *range.second, 1e6 / middle, bytes);
+    std::string in_file = "not counted";
+    if (summary.lines_checked) {
+      in_file = summary.missing == 0 ? "yes"
+                : summary.missing > 0
+                    ? "no: " + std::to_string(summary.missing) + " missing"
+                    : "no: " + std::to_string(-summary.missing) + " lines too many";
+    }
+    std::snprintf(line, sizeof(line), "%-34s %14.0f %12.0f-%-12.0f %10.3f %8.0f %s\n",
+                  label.c_str(), middle, *range.first, *range.second, 1e6 / middle, bytes,
+                  in_file.c_str());
     table << line;
     markdown << "| " << label << " | " << mode << " | " << format_rate(middle) << " | "
              << format_rate(*range.first) << "–" << format_rate(*range.second) << " | ";
-    std::snprintf(line, sizeof(line), "%.3f | %.0f |\n", 1e6 / middle, bytes);
+    std::snprintf(line, sizeof(line), "%.3f | %.0f | %s |\n", 1e6 / middle, bytes,
+                  in_file.c_str());
     markdown << line;
+    // Another build's runs are for the ratios only.
+    if (!run.tag.empty()) continue;
     // Colour group for the plot: 0 ours, 1 the raw loop, 2 a write-through
-    // peer, 3 a buffered peer.
-    const int colour = run.case_name.rfind("ours", 0) == 0 ? 0
-                       : run.case_name == "raw"            ? 1
-                       : info->write_through               ? 2
-                                                           : 3;
+    // peer, 3 a buffered peer, 4 ours staged.
+    const int colour = info->mode == CaseMode::kStaged           ? 4
+                       : run.case_name.rfind("ours", 0) == 0     ? 0
+                       : run.case_name == "raw"                  ? 1
+                       : info->mode == CaseMode::kWriteThrough   ? 2
+                                                                 : 3;
     plot << '"' << label << "\" " << middle << ' ' << *range.first << ' ' << *range.second << ' '
          << colour << '\n';
   }
 
-  const std::vector<RatioRow> ratios = {
+  std::vector<RatioRow> ratios = {
       {"ours / raw write(2), 1 thread", "ours", "raw", 0.85, false},
       {"ours / spdlog flush, 1 thread", "ours", "spdlog-flush", 1.2, false},
       {"ours / log4cxx ImmediateFlush, 1 thread", "ours", "log4cxx-flush", NAN, false},
@@ -474,16 +557,39 @@ int drive(const Arguments& arguments) {
        false},
       {"ours / raw write(2), 2 processes", "ours, 2 processes", "raw, 2 processes", 0.85, false},
       {"decorated finer cost / info cost", "ours", "ours-finer", 1.2, true},
+      {"decorated finer, 2 threads / 1 thread", "ours-finer, 2 threads", "ours-finer", NAN, false},
       {"spdlog flush / raw write(2), 1 thread", "spdlog-flush", "raw", NAN, false},
+      {"staged / spdlog buffered, 1 thread", "ours-staged", "spdlog-buffered", 1.0, false},
+      {"staged / spdlog buffered, 2 threads", "ours-staged, 2 threads",
+       "spdlog-buffered, 2 threads", 1.0, false},
+      {"staged decorated finer cost / staged info cost", "ours-staged", "ours-finer-staged", 1.5,
+       true},
+      {"staged decorated finer, 2 threads / 1 thread", "ours-finer-staged, 2 threads",
+       "ours-finer-staged", 1.2, false},
+      {"staged info, 2 threads / 1 thread", "ours-staged, 2 threads", "ours-staged", NAN, false},
+      {"staged / write-through, info, 1 thread", "ours-staged", "ours", NAN, false},
   };
+  if (!against.empty()) {
+    ratios.push_back({"ours / ours @" + against_tag + ", 1 thread", "ours", "ours @" + against_tag,
+                      1.0, false});
+    ratios.push_back({"ours-finer / ours-finer @" + against_tag + ", 1 thread", "ours-finer",
+                      "ours-finer @" + against_tag, 1.0, false});
+    ratios.push_back({"ours / ours @" + against_tag + ", 2 threads", "ours, 2 threads",
+                      "ours @" + against_tag + ", 2 threads", 1.0, false});
+  }
+  // Rows whose runs were left out by --only.
+  std::vector<RatioRow> shown;
+  for (const RatioRow& row : ratios) {
+    if (summaries.count(row.numerator) && summaries.count(row.denominator)) shown.push_back(row);
+  }
   table << "\n";
-  std::snprintf(line, sizeof(line), "%-44s %8s %17s %8s %s\n", "ratio (per round, median)",
+  std::snprintf(line, sizeof(line), "%-50s %8s %17s %8s %s\n", "ratio (per round, median)",
                 "median", "min-max", "target", "");
   table << line;
   markdown
       << "\n| ratio (of the same round, median over rounds) | median | min–max | target | met |\n"
       << "|---|---:|---:|---:|---|\n";
-  for (const RatioRow& row : ratios) {
+  for (const RatioRow& row : shown) {
     const Summary& top = summaries[row.numerator];
     const Summary& bottom = summaries[row.denominator];
     std::string target_text = "—";
@@ -493,7 +599,7 @@ int drive(const Arguments& arguments) {
     }
     if (top.rates.size() != bottom.rates.size() || top.rates.empty()) {
       const std::string why = !top.reason.empty() ? top.reason : bottom.reason;
-      std::snprintf(line, sizeof(line), "%-44s %s\n", row.what.c_str(), why.c_str());
+      std::snprintf(line, sizeof(line), "%-50s %s\n", row.what.c_str(), why.c_str());
       table << line;
       markdown << "| " << row.what << " | " << why << " | | " << target_text << " | no |\n";
       continue;
@@ -508,7 +614,7 @@ int drive(const Arguments& arguments) {
     if (!std::isnan(row.target)) {
       met = (row.at_most ? middle <= row.target : middle >= row.target) ? "yes" : "no";
     }
-    std::snprintf(line, sizeof(line), "%-44s %8.2f %8.2f-%-8.2f %8s %s\n", row.what.c_str(), middle,
+    std::snprintf(line, sizeof(line), "%-50s %8.2f %8.2f-%-8.2f %8s %s\n", row.what.c_str(), middle,
                   *range.first, *range.second, target_text.c_str(), met.c_str());
     table << line;
     std::snprintf(line, sizeof(line), "| %s | %.2f | %.2f–%.2f | %s | %s |\n", row.what.c_str(),
@@ -519,55 +625,6 @@ int drive(const Arguments& arguments) {
   std::fputs(table.str().c_str(), stdout);
   std::ofstream(out + "/table.md") << markdown.str();
   std::ofstream(out + "/plot.dat") << plot.str();
-  return 0;
-}
-
-// ---- resident size over many records -------------------------------------
-
-long resident_kib() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-  }
-  return -1;
-}
-
-int rss(const Arguments& arguments) {
-  const std::size_t records = arguments.number("records", 10000000);
-  const std::string dir = arguments.text("dir", "rss-files");
-  remove_tree(dir);
-  ::mkdir(dir.c_str(), 0755);
-  std::string reason;
-  if (!write_program_dir(dir + "/program", reason)) {
-    std::fprintf(stderr, "eklogger_compare: %s\n", reason.c_str());
-    return 1;
-  }
-  Log::LogManager* manager = Log::EkLogManager::initialize(kProgramName, dir + "/program", 0, dir);
-  Log::LoggerGroup* group = manager->get_logger("orders");
-  if (group == nullptr) {
-    std::printf("rss: toolkit not available\n");
-    delete manager;
-    return 0;
-  }
-  const std::string text = record_text(80);
-  const std::size_t step = std::max<std::size_t>(1, records / 10);
-  std::printf("records      VmRSS KiB (info and decorated finer records, alternating)\n");
-  std::printf("%-12d %ld\n", 0, resident_kib());
-  for (std::size_t done = 0; done < records; done += step) {
-    for (std::size_t i = 0; i < step; i += 2) {
-      group->info(text.c_str(), 42);
-      group->finer(text.c_str(), "orders.cpp", "submit", 42);
-    }
-    // The files are emptied as they go: only the process's memory is of
-    // interest here, and appending continues at the new end.
-    ::truncate((dir + "/msg.log").c_str(), 0);
-    ::truncate((dir + "/trace.log").c_str(), 0);
-    std::printf("%-12zu %ld\n", done + step, resident_kib());
-    std::fflush(stdout);
-  }
-  delete manager;
-  remove_tree(dir);
   return 0;
 }
 
@@ -582,11 +639,10 @@ int main(int argc, char** argv) {
     return bench::drive(arguments);
   }
   if (command == "run-case") return bench::run_case(arguments);
-  if (command == "rss") return bench::rss(arguments);
   std::fprintf(stderr,
-               "usage: eklogger_compare drive [--records N] [--rounds R] [--dir D] [--out O]\n"
+               "usage: eklogger_compare drive [--records N] [--rounds R] [--dir D] [--out O]"
+               " [--only CASE,CASE] [--against PROGRAM --against-tag TAG]\n"
                "       eklogger_compare run-case NAME [--threads T] [--records N] [--dir D]"
-               " [--text-length L]\n"
-               "       eklogger_compare rss [--records N] [--dir D]\n");
+               " [--text-length L]\n");
   return 2;
 }

@@ -54,14 +54,16 @@ class RawWriteCase : public WriteCase {
   int fd_ = -1;
 };
 
-// Our library through the whole stack: manager, group, toolkit, file.
+// Our library through the whole stack: manager, group, toolkit, file; with
+// the handlers writing through, or staging their records.
 class OursCase : public WriteCase {
  public:
-  explicit OursCase(bool trace) : trace_(trace) {}
+  OursCase(bool trace, bool staged) : trace_(trace), staged_(staged) {}
   bool set_up(const CaseOptions& options, std::string& reason) override {
     text_ = record_text(options.text_length);
-    const std::string program_dir = options.directory + "/program";
-    if (!write_program_dir(program_dir, reason)) return false;
+    const std::string program_dir =
+        options.directory + (staged_ ? "/program-staged" : "/program");
+    if (!write_program_dir(program_dir, reason, staged_ ? kStagingProperties : "")) return false;
     manager_ = Log::EkLogManager::initialize(kProgramName, program_dir, 0, options.directory);
     group_ = manager_->get_logger("orders");
     if (group_ == nullptr) {
@@ -80,6 +82,11 @@ class OursCase : public WriteCase {
       for (std::size_t i = 0; i < count; ++i) group_->info(text_.c_str(), 42);
     }
   }
+  // Deleting the manager closes the toolkit, which writes what is staged
+  // and drains the area: for the staged cases that is the timed end.
+  void flush() override {
+    if (staged_) tear_down();
+  }
   void tear_down() override {
     delete manager_;
     manager_ = nullptr;
@@ -87,6 +94,7 @@ class OursCase : public WriteCase {
 
  private:
   bool trace_;
+  bool staged_;
   std::string text_;
   Log::LogManager* manager_ = nullptr;
   Log::LoggerGroup* group_ = nullptr;
@@ -196,25 +204,42 @@ class GlogCase : public WriteCase {
 
 }  // namespace
 
+const char* mode_name(CaseMode mode) {
+  switch (mode) {
+    case CaseMode::kWriteThrough:
+      return "write-through";
+    case CaseMode::kBuffered:
+      return "buffered";
+    case CaseMode::kStaged:
+      return "staged";
+  }
+  return "?";
+}
+
 const std::vector<CaseInfo>& all_cases() {
+  using Mode = CaseMode;
   static const std::vector<CaseInfo> cases = {
-      {"raw", "one write(2) per pre-formatted line, O_APPEND (the limit)", true},
-      {"ours", "libeklogger info record, basic formatter", true},
-      {"ours-finer", "libeklogger decorated finer record, basic formatter", true},
-      {"spdlog-flush", "spdlog basic_logger_mt, flush_on(trace)", true},
-      {"log4cxx-flush", "log4cxx FileAppender, ImmediateFlush", true},
-      {"glog-flush", "glog LOG(INFO), logbuflevel -1", true},
-      {"spdlog-buffered", "spdlog basic_logger_mt, default (buffered)", false},
-      {"log4cxx-buffered", "log4cxx FileAppender, BufferedIO 8 KiB", false},
-      {"glog-buffered", "glog LOG(INFO), default (buffered)", false},
+      {"raw", "one write(2) per pre-formatted line, O_APPEND (the limit)", Mode::kWriteThrough},
+      {"ours", "libeklogger info record, basic formatter", Mode::kWriteThrough},
+      {"ours-finer", "libeklogger decorated finer record, basic formatter", Mode::kWriteThrough},
+      {"spdlog-flush", "spdlog basic_logger_mt, flush_on(trace)", Mode::kWriteThrough},
+      {"log4cxx-flush", "log4cxx FileAppender, ImmediateFlush", Mode::kWriteThrough},
+      {"glog-flush", "glog LOG(INFO), logbuflevel -1", Mode::kWriteThrough},
+      {"ours-staged", "libeklogger info record, staging = 1 MiB", Mode::kStaged},
+      {"ours-finer-staged", "libeklogger decorated finer record, staging = 1 MiB", Mode::kStaged},
+      {"spdlog-buffered", "spdlog basic_logger_mt, default (buffered)", Mode::kBuffered},
+      {"log4cxx-buffered", "log4cxx FileAppender, BufferedIO 8 KiB", Mode::kBuffered},
+      {"glog-buffered", "glog LOG(INFO), default (buffered)", Mode::kBuffered},
   };
   return cases;
 }
 
 std::unique_ptr<WriteCase> make_case(const std::string& name) {
   if (name == "raw") return std::make_unique<RawWriteCase>();
-  if (name == "ours") return std::make_unique<OursCase>(false);
-  if (name == "ours-finer") return std::make_unique<OursCase>(true);
+  if (name == "ours") return std::make_unique<OursCase>(false, false);
+  if (name == "ours-finer") return std::make_unique<OursCase>(true, false);
+  if (name == "ours-staged") return std::make_unique<OursCase>(false, true);
+  if (name == "ours-finer-staged") return std::make_unique<OursCase>(true, true);
   if (name == "spdlog-flush") return std::make_unique<SpdlogCase>(true);
   if (name == "spdlog-buffered") return std::make_unique<SpdlogCase>(false);
   if (name == "log4cxx-flush") return std::make_unique<Log4cxxCase>(true);

@@ -27,17 +27,27 @@ class WriteCase {
   virtual bool set_up(const CaseOptions& options, std::string& reason) = 0;
   // Writes count records of the same text.  Thread-safe as the library is.
   virtual void write_records(std::size_t count) = 0;
-  // Hands buffered records to the kernel; part of the timed work.
+  // Hands buffered or staged records to the kernel; part of the timed work.
   virtual void flush() {}
   // Closes what set_up opened; not timed.
   virtual void tear_down() {}
 };
 
+// When a record reaches the kernel.
+enum class CaseMode {
+  kWriteThrough,  // before the call returns
+  kBuffered,      // when the logger's buffer in the process fills or is flushed
+  kStaged,        // copied into shared memory that outlives the process; written by our flusher
+};
+
 struct CaseInfo {
   const char* name;         // e.g. "spdlog-flush"
   const char* description;  // one line for the table
-  bool write_through;       // every record reaches the kernel before the call returns
+  CaseMode mode;
 };
+
+// "write-through", "buffered" or "staged".
+const char* mode_name(CaseMode mode);
 
 // Every case the program knows, in table order.
 const std::vector<CaseInfo>& all_cases();
