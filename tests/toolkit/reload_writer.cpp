@@ -7,6 +7,8 @@
 // time.  It returns from main without closing the toolkit, so that a
 // watcher thread that kept it alive would show.
 // Usage: reload_writer <configuration> <stop file> <children>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -32,10 +34,11 @@ void write_until_stopped(const char* stop_file) {
   GwSetObjProp(logger, "product", ("pid=" + std::to_string(getpid())).c_str());
   struct stat status;
   for (long long n = 0; stat(stop_file, &status) != 0; ++n) {
-    GwLogInfo(logger, "c", 1, 1, ("i " + std::to_string(n) + " " + std::to_string(realtime_us())).c_str(),
-              nullptr);
+    GwLogInfo(logger, "c", 1, 1,
+              ("i " + std::to_string(n) + " " + std::to_string(realtime_us())).c_str(), nullptr);
     GwLogDebugMin(logger, "w.cpp", "main", 1,
-                  ("f " + std::to_string(n) + " " + std::to_string(realtime_us())).c_str(), nullptr);
+                  ("f " + std::to_string(n) + " " + std::to_string(realtime_us())).c_str(),
+                  nullptr);
     const timespec pause{0, 1000000};
     nanosleep(&pause, nullptr);
   }
@@ -54,6 +57,9 @@ int main(int argc, char** argv) {
   for (int i = 0; i < std::atoi(argv[3]); ++i) {
     const pid_t child = fork();
     if (child == 0) {
+      // A child whose parent the test had to kill ends too, instead of
+      // holding the test's output open for ever.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
       write_until_stopped(argv[2]);
       return 0;
     }
