@@ -222,8 +222,8 @@ std::uint64_t log_lines(const std::string& dir) {
         static char chunk[1 << 16];
         ssize_t got;
         while ((got = ::read(fd, chunk, sizeof(chunk))) > 0) {
-          for (const char* at = chunk; (at = static_cast<const char*>(
-                                            std::memchr(at, '\n', chunk + got - at))) != nullptr;
+          for (const char* at = chunk;
+               (at = static_cast<const char*>(std::memchr(at, '\n', chunk + got - at))) != nullptr;
                ++at) {
             ++total;
           }
@@ -482,7 +482,8 @@ int drive(const Arguments& arguments) {
       std::fprintf(stderr, "  round %d  %-28s %10.0f records/s\n", round + 1, run.label().c_str(),
                    rate);
       if (run.lines_checked() && outcome.lines != total) {
-        summary.missing += static_cast<std::int64_t>(total) - static_cast<std::int64_t>(outcome.lines);
+        summary.missing +=
+            static_cast<std::int64_t>(total) - static_cast<std::int64_t>(outcome.lines);
         std::fprintf(stderr, "  round %d  %-28s %" PRIu64 " lines in the files for %zu records\n",
                      round + 1, run.label().c_str(), outcome.lines, total);
       }
@@ -495,8 +496,8 @@ int drive(const Arguments& arguments) {
               "record in the file |\n"
            << "|---|---|---:|---:|---:|---:|---|\n";
   char line[512];
-  std::snprintf(line, sizeof(line), "%-34s %14s %25s %10s %8s %s\n", "case", "records/s",
-                "min-max", "us/record", "bytes", "in file");
+  std::snprintf(line, sizeof(line), "%-34s %14s %25s %10s %8s %s\n", "case", "records/s", "min-max",
+                "us/record", "bytes", "in file");
   table << line;
   for (const Run& run : runs) {
     const std::string label = run.label();
@@ -528,18 +529,17 @@ int drive(const Arguments& arguments) {
     table << line;
     markdown << "| " << label << " | " << mode << " | " << format_rate(middle) << " | "
              << format_rate(*range.first) << "–" << format_rate(*range.second) << " | ";
-    std::snprintf(line, sizeof(line), "%.3f | %.0f | %s |\n", 1e6 / middle, bytes,
-                  in_file.c_str());
+    std::snprintf(line, sizeof(line), "%.3f | %.0f | %s |\n", 1e6 / middle, bytes, in_file.c_str());
     markdown << line;
     // Another build's runs are for the ratios only.
     if (!run.tag.empty()) continue;
     // Colour group for the plot: 0 ours, 1 the raw loop, 2 a write-through
     // peer, 3 a buffered peer, 4 ours staged.
-    const int colour = info->mode == CaseMode::kStaged           ? 4
-                       : run.case_name.rfind("ours", 0) == 0     ? 0
-                       : run.case_name == "raw"                  ? 1
-                       : info->mode == CaseMode::kWriteThrough   ? 2
-                                                                 : 3;
+    const int colour = info->mode == CaseMode::kStaged         ? 4
+                       : run.case_name.rfind("ours", 0) == 0   ? 0
+                       : run.case_name == "raw"                ? 1
+                       : info->mode == CaseMode::kWriteThrough ? 2
+                                                               : 3;
     plot << '"' << label << "\" " << middle << ' ' << *range.first << ' ' << *range.second << ' '
          << colour << '\n';
   }
@@ -570,8 +570,8 @@ int drive(const Arguments& arguments) {
       {"staged / write-through, info, 1 thread", "ours-staged", "ours", NAN, false},
   };
   if (!against.empty()) {
-    ratios.push_back({"ours / ours @" + against_tag + ", 1 thread", "ours", "ours @" + against_tag,
-                      1.0, false});
+    ratios.push_back(
+        {"ours / ours @" + against_tag + ", 1 thread", "ours", "ours @" + against_tag, 1.0, false});
     ratios.push_back({"ours-finer / ours-finer @" + against_tag + ", 1 thread", "ours-finer",
                       "ours-finer @" + against_tag, 1.0, false});
     ratios.push_back({"ours / ours @" + against_tag + ", 2 threads", "ours, 2 threads",

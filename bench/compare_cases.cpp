@@ -61,8 +61,7 @@ class OursCase : public WriteCase {
   OursCase(bool trace, bool staged) : trace_(trace), staged_(staged) {}
   bool set_up(const CaseOptions& options, std::string& reason) override {
     text_ = record_text(options.text_length);
-    const std::string program_dir =
-        options.directory + (staged_ ? "/program-staged" : "/program");
+    const std::string program_dir = options.directory + (staged_ ? "/program-staged" : "/program");
     if (!write_program_dir(program_dir, reason, staged_ ? kStagingProperties : "")) return false;
     manager_ = Log::EkLogManager::initialize(kProgramName, program_dir, 0, options.directory);
     group_ = manager_->get_logger("orders");

@@ -61,7 +61,8 @@ std::vector<std::string> lines_written(const std::string& name, int threads, boo
   std::string reason;
   EXPECT_TRUE(write_case->set_up(options, reason)) << reason;
   std::vector<std::thread> writers;
-  for (int i = 0; i < threads; ++i) writers.emplace_back([&] { write_case->write_records(kRecords); });
+  for (int i = 0; i < threads; ++i)
+    writers.emplace_back([&] { write_case->write_records(kRecords); });
   for (std::thread& writer : writers) writer.join();
   if (flush) write_case->flush();
   std::vector<std::string> lines = read_lines(dir.file(file));

@@ -450,7 +450,8 @@ const Record* SetReader::next() {
   }
   if (in_order_size_ == 0 && late_.empty()) return nullptr;
   // The earliest of the window: the ring's first or the heap's top.
-  if (in_order_size_ > 0 && (late_.empty() || later_than(late_.front(), in_order_[in_order_head_]))) {
+  if (in_order_size_ > 0 &&
+      (late_.empty() || later_than(late_.front(), in_order_[in_order_head_]))) {
     // The records wait a whole window, long enough to leave the cache:
     // fetch those that go out soon (a slot now, its line's bytes later).
     if (in_order_size_ > 16) {

@@ -172,11 +172,11 @@ class SetReader {
   // The window is the records of in_order_ and late_ together.  Nearly all
   // records come no earlier than the last one in_order_ took: those queue
   // there, in order without a heap; only the others go through late_.
-  std::vector<Held> in_order_;       // a ring of kRingSize, from in_order_head_
+  std::vector<Held> in_order_;  // a ring of kRingSize, from in_order_head_
   std::size_t in_order_head_ = 0, in_order_size_ = 0;
-  std::vector<Held> late_;           // a min-heap by time, then file order
-  std::uint32_t filling_ = 0;        // the slot new_record gave out
-  std::uint32_t handed_out_ = 0;     // the slot next returned, freed at the next call
+  std::vector<Held> late_;        // a min-heap by time, then file order
+  std::uint32_t filling_ = 0;     // the slot new_record gave out
+  std::uint32_t handed_out_ = 0;  // the slot next returned, freed at the next call
   bool has_handed_out_ = false;
   std::uint64_t sequence_ = 0;
 };

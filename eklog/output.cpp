@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "toolkit/utf8.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -14,30 +16,8 @@ namespace {
 
 // Length of the well-formed UTF-8 sequence at text[at], or 0.
 std::size_t utf8_length(std::string_view text, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  std::size_t length;
-  unsigned char low = 0x80, high = 0xbf;
-  if (lead < 0x80) return 1;
-  if (lead >= 0xc2 && lead <= 0xdf)
-    length = 2;
-  else if (lead >= 0xe0 && lead <= 0xef) {
-    length = 3;
-    if (lead == 0xe0) low = 0xa0;
-    if (lead == 0xed) high = 0x9f;  // no surrogates
-  } else if (lead >= 0xf0 && lead <= 0xf4) {
-    length = 4;
-    if (lead == 0xf0) low = 0x90;
-    if (lead == 0xf4) high = 0x8f;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size()) return 0;
-  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byte(at + i) < 0x80 || byte(at + i) > 0xbf) return 0;
-  }
-  return length;
+  const gw::Utf8Step step = gw::decode_utf8(text.substr(at));
+  return step.valid ? step.length : 0;
 }
 
 void append_hex(unsigned value, int digits, std::string& out) {
@@ -288,9 +268,9 @@ void append_json_string(std::string_view text, std::string& out) {
 std::string_view JsonWriter::line(const RecordView& record) {
   // Fixed room: the member names, the quotes and six numbers of 20 digits.
   std::size_t room = 512;
-  for (std::string_view field : {record.time, record.level, record.logger, record.product,
-                                 record.component, record.catalog, record.file, record.function,
-                                 record.text})
+  for (std::string_view field :
+       {record.time, record.level, record.logger, record.product, record.component, record.catalog,
+        record.file, record.function, record.text})
     room += json_string_room(field.size());
   if (buffer_.size() < room) buffer_.resize(room);
   char* const start = buffer_.data();

@@ -99,23 +99,32 @@ bool level_from_text(std::string_view text, int& value) {
     };
     switch (text.size()) {
       case 3:
-        if (is("OFF", 3)) value = 2147483647;
-        else if (is("ALL", 3)) value = -2147483647 - 1;
-        else return false;
+        if (is("OFF", 3))
+          value = 2147483647;
+        else if (is("ALL", 3))
+          value = -2147483647 - 1;
+        else
+          return false;
         return true;
       case 4:
-        if (is("INFO", 4)) value = 4000;
-        else if (is("FINE", 4)) value = 3000;
-        else return false;
+        if (is("INFO", 4))
+          value = 4000;
+        else if (is("FINE", 4))
+          value = 3000;
+        else
+          return false;
         return true;
       case 5:
         if (!is("FINER", 5)) return false;
         value = 2000;
         return true;
       case 6:
-        if (is("SEVERE", 6)) value = 6000;
-        else if (is("FINEST", 6)) value = 1000;
-        else return false;
+        if (is("SEVERE", 6))
+          value = 6000;
+        else if (is("FINEST", 6))
+          value = 1000;
+        else
+          return false;
         return true;
       case 7:
         if (!is("WARNING", 7)) return false;

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "toolkit/utf8.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -26,7 +28,8 @@ std::size_t find_byte(std::string_view text, std::size_t from, char c) {
   while (text.size() - from >= 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + from));
     const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, wanted));
-    if (mask != 0) return from + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    if (mask != 0)
+      return from + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
     from += 16;
   }
 #endif
@@ -142,9 +145,8 @@ std::size_t skip_xml_plain(std::string_view line, std::size_t at) {
 #if defined(__SSE2__)
   // As signed bytes, the controls and the bytes of multi-byte characters
   // are those below 0x20.
-  const __m128i space = _mm_set1_epi8(0x20), del = _mm_set1_epi8(0x7f),
-                quote = _mm_set1_epi8('"'), amp = _mm_set1_epi8('&'), lt = _mm_set1_epi8('<'),
-                gt = _mm_set1_epi8('>');
+  const __m128i space = _mm_set1_epi8(0x20), del = _mm_set1_epi8(0x7f), quote = _mm_set1_epi8('"'),
+                amp = _mm_set1_epi8('&'), lt = _mm_set1_epi8('<'), gt = _mm_set1_epi8('>');
   const auto stops = [&](__m128i bytes) {
     return _mm_movemask_epi8(_mm_or_si128(
         _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(bytes, space), _mm_cmpeq_epi8(bytes, del)),
@@ -198,31 +200,10 @@ void append_utf8(std::uint32_t code, std::string& out) {
 // that the formatter copies as it is (not a C1 control, U+FFFE or U+FFFF);
 // 0 otherwise.
 std::size_t xml_utf8_length(std::string_view line, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(line[i]); };
-  const unsigned char lead = byte(at);
-  std::size_t length;
-  unsigned char low = 0x80, high = 0xbf;
-  if (lead >= 0xc2 && lead <= 0xdf) {
-    length = 2;
-    if (lead == 0xc2) low = 0xa0;  // C1 controls
-  } else if (lead >= 0xe0 && lead <= 0xef) {
-    length = 3;
-    if (lead == 0xe0) low = 0xa0;
-    if (lead == 0xed) high = 0x9f;  // no surrogates
-  } else if (lead >= 0xf0 && lead <= 0xf4) {
-    length = 4;
-    if (lead == 0xf0) low = 0x90;
-    if (lead == 0xf4) high = 0x8f;
-  } else {
-    return 0;
-  }
-  if (at + length > line.size()) return 0;
-  if (byte(at + 1) < low || byte(at + 1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byte(at + i) < 0x80 || byte(at + i) > 0xbf) return 0;
-  }
-  if (lead == 0xef && byte(at + 1) == 0xbf && byte(at + 2) >= 0xbe) return 0;  // U+FFFE, U+FFFF
-  return length;
+  const gw::Utf8Step step = gw::decode_utf8(line.substr(at));
+  const char32_t code = step.code_point;
+  if (!step.valid || (code >= 0x80 && code <= 0x9f) || code == 0xfffe || code == 0xffff) return 0;
+  return step.length;
 }
 
 // The character or entity reference at line[at] ('&'): the predefined
@@ -337,8 +318,7 @@ Format detect_format(std::string_view line) {
 
 bool is_xml_frame(std::string_view line) {
   while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.remove_suffix(1);
-  return has_at(line, 0, "<?xml") || line == "<log>" || line == "</log>" ||
-         line == "<log/>";
+  return has_at(line, 0, "<?xml") || line == "<log>" || line == "</log>" || line == "<log/>";
 }
 
 struct RecordParser::Impl {
@@ -436,8 +416,9 @@ bool all_digits(const char* text) {
   std::memcpy(&word, text, 8);
   // A byte below '0' borrows into its top bit when '0' is taken away; one
   // above '9' carries into it when 0x46 is added.
-  return ((word - 0x3030303030303030ULL) | (word + 0x4646464646464646ULL)) &
-             0x8080808080808080ULL ? false : true;
+  return ((word - 0x3030303030303030ULL) | (word + 0x4646464646464646ULL)) & 0x8080808080808080ULL
+             ? false
+             : true;
 }
 
 template <std::size_t Start, std::size_t TimeUs, std::size_t Level, std::size_t AfterLevel,

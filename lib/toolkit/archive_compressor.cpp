@@ -36,8 +36,8 @@ constexpr std::size_t kChunk = 256 * 1024;
 // run while the process exits.
 struct Compressor {
   std::mutex queue_mutex;
-  std::deque<ArchiveSet> queue;  // guarded by queue_mutex
-  bool running = false;          // a thread works the queue; guarded by queue_mutex
+  std::deque<ArchiveSet> queue;   // guarded by queue_mutex
+  bool running = false;           // a thread works the queue; guarded by queue_mutex
   std::set<std::string> failing;  // paths whose failure was reported; guarded by queue_mutex
   // Held with the processes' lock and while the descriptors of the work
   // under way change, so that at fork() neither is in the middle.
@@ -170,8 +170,8 @@ bool claim_next(const ArchiveSet& set, Claim& claim) {
     const bool has_packed = regular_at(directory.get(), packed, packed_status);
     // The set ends at its first empty place, as a rotation counts it.
     if (!has_plain && !has_packed &&
-        os().fstatat(directory.get(), temporary.c_str(), &temporary_status,
-                     AT_SYMLINK_NOFOLLOW) != 0) {
+        os().fstatat(directory.get(), temporary.c_str(), &temporary_status, AT_SYMLINK_NOFOLLOW) !=
+            0) {
       break;
     }
     if (!has_plain || !trusted_owner(plain_status.st_uid)) continue;
@@ -180,14 +180,14 @@ bool claim_next(const ArchiveSet& set, Claim& claim) {
       (void)os().unlinkat(directory.get(), plain.c_str(), 0);
       continue;
     }
-    if (os().fstatat(directory.get(), temporary.c_str(), &temporary_status,
-                     AT_SYMLINK_NOFOLLOW) == 0) {
+    if (os().fstatat(directory.get(), temporary.c_str(), &temporary_status, AT_SYMLINK_NOFOLLOW) ==
+        0) {
       if (!abandoned(directory.get(), temporary)) continue;  // another process is at it
       (void)os().unlinkat(directory.get(), temporary.c_str(), 0);
     }
     if (index < first) continue;
-    Descriptor source(
-        os().openat(directory.get(), plain.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    Descriptor source(os().openat(directory.get(), plain.c_str(),
+                                  O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
     if (source.get() < 0 || os().fstat(source.get(), &claim.source_status) != 0 ||
         claim.source_status.st_ino != plain_status.st_ino) {
       continue;
@@ -216,8 +216,8 @@ bool claim_next(const ArchiveSet& set, Claim& claim) {
 // failure.
 int deflate_file(int source, int target, const struct stat& source_status) {
   z_stream stream = {};
-  if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8,
-                   Z_DEFAULT_STRATEGY) != Z_OK) {
+  if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) !=
+      Z_OK) {
     return ENOMEM;
   }
   gz_header header = {};
@@ -305,9 +305,8 @@ void note_outcome(const ArchiveSet& set, const Claim& claim, int error) {
   if (error == 0) {
     work.failing.erase(set.path);
   } else if (work.failing.insert(set.path).second) {
-    report(set.owner + ": cannot compress " + set.path + "." + std::to_string(claim.index) +
-           ": " + error_text(error) +
-           ": it is kept uncompressed, and compressed after a later rotation");
+    report(set.owner + ": cannot compress " + set.path + "." + std::to_string(claim.index) + ": " +
+           error_text(error) + ": it is kept uncompressed, and compressed after a later rotation");
   }
 }
 

@@ -22,10 +22,10 @@ namespace gw {
 
 // What a pass needs of a file handler; copied, so the handler may go first.
 struct ArchiveSet {
-  std::string owner;  // the handler's name, for reports
-  std::string path;   // the live file; its rotated ones are path.N
-  key_t key = -1;     // of the processes' lock, as the handler's
-  int count = 0;      // rotated files kept
+  std::string owner;   // the handler's name, for reports
+  std::string path;    // the live file; its rotated ones are path.N
+  key_t key = -1;      // of the processes' lock, as the handler's
+  int count = 0;       // rotated files kept
   bool delay = false;  // path.1 stays uncompressed until the next rotation
 };
 

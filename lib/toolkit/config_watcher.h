@@ -65,8 +65,8 @@ class ConfigWatcher {
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;
-  Wait interval_;        // guarded by mutex_
-  bool woken_ = false;   // guarded by mutex_: check before the wait ends
+  Wait interval_;         // guarded by mutex_
+  bool woken_ = false;    // guarded by mutex_: check before the wait ends
   bool stopped_ = false;  // guarded by mutex_
   const Check check_;
 };

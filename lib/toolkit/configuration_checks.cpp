@@ -15,6 +15,34 @@
 
 namespace gw {
 
+namespace {
+
+// The numbers a value must be, and how a report names them.
+struct NumberProperty {
+  std::string_view name;
+  unsigned long long most;  // a larger one is taken as this
+  const char* counted;      // what the number counts, for "not a ... number"
+  const char* above;        // "more ... than " most
+  const char* unit;
+};
+constexpr NumberProperty kNumberProperties[] = {
+    {"limit", kMostFileLimit, "", "more than ", " bytes"},
+    {"count", kMostRotatedFiles, "", "more rotated files than ", ""},
+    {"staging", kMostStagingBytes, "", "more than ", " bytes"},
+    {"flushDelay", kMostFlushDelayMs, "", "more than ", " ms"},
+    {"maxAge", kMostMaxAgeDays, " of days", "more than ", " days"},
+    {"reloadInterval", kMostReloadInterval, " of seconds", "more than ", " seconds"},
+};
+
+const NumberProperty* number_property(std::string_view property) {
+  for (const NumberProperty& rule : kNumberProperties) {
+    if (rule.name == property) return &rule;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 Toolkit::ValueCheck Toolkit::check_value_locked(std::string_view property, std::string_view value,
                                                 const ConfigFile& config, bool from_file) const {
   const auto wrong = [](std::string problem) {
@@ -27,7 +55,16 @@ Toolkit::ValueCheck Toolkit::check_value_locked(std::string_view property, std::
   unsigned long long number = 0;
   bool above = false;
   ObjectKind kind;
-  if (property == "level") {
+  if (const NumberProperty* rule = number_property(property)) {
+    if (!parse_bounded(value, rule->most, number, above)) {
+      return wrong(std::string("not a non-negative decimal number") + rule->counted + ": " +
+                   quoted(value));
+    }
+    if (above) {
+      return adjusted(std::string(rule->above) + std::to_string(rule->most) + rule->unit,
+                      std::to_string(rule->most));
+    }
+  } else if (property == "level") {
     if (!parse_level(value)) return wrong("unknown level " + quoted(value));
   } else if (property == "className") {
     if (!kind_of_class(value, kind)) return wrong("unknown class " + quoted(value));
@@ -47,38 +84,12 @@ Toolkit::ValueCheck Toolkit::check_value_locked(std::string_view property, std::
       if (!problem.empty()) problems += (problems.empty() ? "" : "; ") + problem;
     }
     if (!problems.empty()) return wrong(problems);
-  } else if (property == "limit" || property == "count" || property == "staging" ||
-             property == "flushDelay") {
-    const bool bytes = property == "limit" || property == "staging";
-    const unsigned long long most = property == "limit"     ? kMostFileLimit
-                                    : property == "count"   ? kMostRotatedFiles
-                                    : property == "staging" ? kMostStagingBytes
-                                                            : kMostFlushDelayMs;
-    if (!parse_bounded(value, most, number, above)) {
-      return wrong("not a non-negative decimal number: " + quoted(value));
-    }
-    if (above) {
-      return adjusted(std::string(property == "count" ? "more rotated files than " : "more than ") +
-                          std::to_string(most) +
-                          (bytes                      ? " bytes"
-                           : property == "flushDelay" ? " ms"
-                                                      : ""),
-                      std::to_string(most));
-    }
   } else if (property == "rotate") {
     if (!parse_rotate(value)) return wrong("not daily, hourly or none: " + quoted(value));
   } else if (property == "compress") {
     if (!parse_compress(value)) return wrong("not gzip or none: " + quoted(value));
   } else if (property == "delayCompress") {
     if (!parse_switch(value)) return wrong("not 1, 0, true or false: " + quoted(value));
-  } else if (property == "maxAge") {
-    if (!parse_bounded(value, kMostMaxAgeDays, number, above)) {
-      return wrong("not a non-negative decimal number of days: " + quoted(value));
-    }
-    if (above) {
-      return adjusted("more than " + std::to_string(kMostMaxAgeDays) + " days",
-                      std::to_string(kMostMaxAgeDays));
-    }
   } else if (property == "permissions") {
     if (!parse_unsigned(value, 8, 0777, number)) {
       return wrong("not octal permissions from 0 to 0777: " + quoted(value));
@@ -104,14 +115,6 @@ Toolkit::ValueCheck Toolkit::check_value_locked(std::string_view property, std::
     }
   } else if (property == "MPFileSemKey") {
     if (!parse_ipc_key(value)) return wrong("not an IPC key (a decimal int): " + quoted(value));
-  } else if (property == "reloadInterval") {
-    if (!parse_bounded(value, kMostReloadInterval, number, above)) {
-      return wrong("not a non-negative decimal number of seconds: " + quoted(value));
-    }
-    if (above) {
-      return adjusted("more than " + std::to_string(kMostReloadInterval) + " seconds",
-                      std::to_string(kMostReloadInterval));
-    }
   } else if (is_syslog_property(property)) {
     if (std::string problem = check_syslog_property(property, value); !problem.empty()) {
       return wrong(std::move(problem));

@@ -308,8 +308,7 @@ bool FileSink::shift_locked(int directory, const std::string& leaf, std::string&
   };
   struct stat status;
   const auto present = [&](int index, int suffix) {
-    return os().fstatat(directory, name(index, suffix).c_str(), &status, AT_SYMLINK_NOFOLLOW) ==
-           0;
+    return os().fstatat(directory, name(index, suffix).c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
   };
   const auto occupied = [&](int index) {
     for (int suffix = 0; suffix < kMembers; ++suffix) {

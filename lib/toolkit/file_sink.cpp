@@ -173,8 +173,7 @@ bool FileSink::write_framed(std::string_view record, const char* header, const c
     if (attempt % 16 == 0 && coarse_monotonic_ms() - now >= kChurnLimitMs) break;
     const std::uint64_t generation = shared.generation.load();
     if (generation != generation_.load(std::memory_order_acquire)) {
-      std::lock_guard<std::mutex> hold(mutex_);
-      if (generation_.load() != shared.generation.load()) follow_or_go_on_locked(now);
+      follow_generation(shared, now);
       continue;
     }
     AnnouncedWrite announced(shared, generation);
@@ -231,8 +230,7 @@ std::size_t FileSink::write_batch(std::string_view text, RecordBatch& batch, con
     if (attempt % 16 == 0 && coarse_monotonic_ms() - now >= kChurnLimitMs) break;
     const std::uint64_t generation = shared.generation.load();
     if (generation != generation_.load(std::memory_order_acquire)) {
-      std::lock_guard<std::mutex> hold(mutex_);
-      if (generation_.load() != shared.generation.load()) follow_or_go_on_locked(now);
+      follow_generation(shared, now);
       continue;
     }
     AnnouncedWrite announced(shared, generation);
@@ -282,6 +280,11 @@ std::size_t FileSink::write_batch(std::string_view text, RecordBatch& batch, con
     batch.after_write(count);
   }
   return dropped;
+}
+
+void FileSink::follow_generation(const SharedFileState& shared, std::int64_t now_ms) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (generation_.load() != shared.generation.load()) follow_or_go_on_locked(now_ms);
 }
 
 bool FileSink::ensure_open(std::int64_t now_ms) {
@@ -363,9 +366,8 @@ bool FileSink::join_unlocked_locked(std::int64_t now_ms, Fail fail) {
 
 void FileSink::check_path(std::int64_t now_ms) {
   std::int64_t due = next_check_ms_.load();
-  if (now_ms < due ||
-      !next_check_ms_.compare_exchange_strong(
-          due, std::min(now_ms + kRetryIntervalMs, boundary_ms_.load()))) {
+  if (now_ms < due || !next_check_ms_.compare_exchange_strong(
+                          due, std::min(now_ms + kRetryIntervalMs, boundary_ms_.load()))) {
     return;
   }
   if (options_.rotate != RotateEvery::kNever && period_ended(now_ms)) {

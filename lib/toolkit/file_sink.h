@@ -49,9 +49,9 @@ struct FileSinkOptions {
   std::string owner;  // the handler's name, for reports
   std::string path;   // empty: no "fileName", every record is dropped
   mode_t permissions = kDefaultFilePermissions;
-  std::int64_t limit = 0;  // rotate before the file passes this size; 0 never
-  int count = 0;           // rotated files kept beside the live one
-  key_t key = -1;          // the IPC key of the processes' lock; -1 none
+  std::int64_t limit = 0;                    // rotate before the file passes this size; 0 never
+  int count = 0;                             // rotated files kept beside the live one
+  key_t key = -1;                            // the IPC key of the processes' lock; -1 none
   RotateEvery rotate = RotateEvery::kNever;  // besides the limit
   int max_age_days = 0;                      // rotated files older are removed; 0 never
   bool compress = false;        // rotated files become name.N.gz (archive_compressor.h)
@@ -120,6 +120,9 @@ class FileSink final : public Sink {
   int append_whole(SharedFileState& shared, const OpenFile* file, std::string_view record);
 
   bool ensure_open(std::int64_t now_ms);
+  // A writer that saw a new shared generation: follows it (see
+  // follow_or_go_on_locked) unless another thread of this process did.
+  void follow_generation(const SharedFileState& shared, std::int64_t now_ms);
   // With mutex_ held and the process lock busy: takes the file at the path
   // when it is the one the shared state names.
   template <typename Fail>

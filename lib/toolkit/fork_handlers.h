@@ -12,6 +12,22 @@
 
 namespace gw {
 
+// ThreadSanitizer cannot follow a thread started in the child of a
+// threaded process (it takes the new thread for one of the parent's, which
+// it still counts as alive, and stops): in such a build the toolkit starts
+// no thread in a forked child.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kUnderThreadSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+constexpr bool kUnderThreadSanitizer = true;
+#else
+constexpr bool kUnderThreadSanitizer = false;
+#endif
+#else
+constexpr bool kUnderThreadSanitizer = false;
+#endif
+
 class HandleTable;
 
 // Registers the handlers, once, with the toolkit's two process-wide locks;

@@ -108,8 +108,7 @@ constexpr std::string_view kToolkitSettingsName = "toolkit";
 bool known_property(std::string_view name, unsigned kinds, std::string_view property);
 // The known property that property most likely misspells, or empty when
 // none is close (at most two edits, case aside, fewer than its length).
-std::string_view closest_property(std::string_view name, unsigned kinds,
-                                  std::string_view property);
+std::string_view closest_property(std::string_view name, unsigned kinds, std::string_view property);
 
 struct Object {
   Object(std::string object_name, ObjectKind object_kind, std::uint32_t object_index)

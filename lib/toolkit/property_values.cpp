@@ -53,32 +53,33 @@ bool parse_bounded(std::string_view text, unsigned long long most, unsigned long
   return true;
 }
 
-std::optional<std::int64_t> parse_limit(std::string_view text) {
+namespace {
+
+// A decimal number taken at most if above it; nullopt for anything else.
+template <typename Number>
+std::optional<Number> parse_at_most(std::string_view text, unsigned long long most) {
   unsigned long long value = 0;
   bool above = false;
-  if (!parse_bounded(text, kMostFileLimit, value, above)) return std::nullopt;
-  return static_cast<std::int64_t>(value);
+  if (!parse_bounded(text, most, value, above)) return std::nullopt;
+  return static_cast<Number>(value);
+}
+
+}  // namespace
+
+std::optional<std::int64_t> parse_limit(std::string_view text) {
+  return parse_at_most<std::int64_t>(text, kMostFileLimit);
 }
 
 std::optional<int> parse_count(std::string_view text) {
-  unsigned long long value = 0;
-  bool above = false;
-  if (!parse_bounded(text, kMostRotatedFiles, value, above)) return std::nullopt;
-  return static_cast<int>(value);
+  return parse_at_most<int>(text, kMostRotatedFiles);
 }
 
 std::optional<std::size_t> parse_staging(std::string_view text) {
-  unsigned long long value = 0;
-  bool above = false;
-  if (!parse_bounded(text, kMostStagingBytes, value, above)) return std::nullopt;
-  return static_cast<std::size_t>(value);
+  return parse_at_most<std::size_t>(text, kMostStagingBytes);
 }
 
 std::optional<int> parse_flush_delay(std::string_view text) {
-  unsigned long long value = 0;
-  bool above = false;
-  if (!parse_bounded(text, kMostFlushDelayMs, value, above)) return std::nullopt;
-  return static_cast<int>(value);
+  return parse_at_most<int>(text, kMostFlushDelayMs);
 }
 
 std::optional<mode_t> parse_permissions(std::string_view text) {
@@ -118,10 +119,7 @@ std::optional<RotateEvery> parse_rotate(std::string_view text) {
 }
 
 std::optional<int> parse_max_age(std::string_view text) {
-  unsigned long long value = 0;
-  bool above = false;
-  if (!parse_bounded(text, kMostMaxAgeDays, value, above)) return std::nullopt;
-  return static_cast<int>(value);
+  return parse_at_most<int>(text, kMostMaxAgeDays);
 }
 
 std::optional<bool> parse_compress(std::string_view text) {

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "toolkit/diagnostics.h"
+#include "toolkit/fork_handlers.h"
 #include "toolkit/os.h"
 #include "toolkit/toolkit_state.h"
 
@@ -20,21 +21,8 @@ constexpr std::chrono::milliseconds kSettleTime{1000};
 // The shortest wait before looking again at an unsettled file.
 constexpr std::chrono::milliseconds kShortestWait{20};
 
-// ThreadSanitizer cannot follow a thread started in the child of a
-// threaded process (it takes the new thread for one of the parent's, which
-// it still counts as alive, and stops): in such a build a forked child does
-// not watch.
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kWatchInForkedChild = false;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-constexpr bool kWatchInForkedChild = false;
-#else
-constexpr bool kWatchInForkedChild = true;
-#endif
-#else
-constexpr bool kWatchInForkedChild = true;
-#endif
+// Under ThreadSanitizer a forked child does not watch (fork_handlers.h).
+constexpr bool kWatchInForkedChild = !kUnderThreadSanitizer;
 
 ConfigWatcher::Wait seconds(unsigned long long interval) {
   return std::chrono::duration_cast<ConfigWatcher::Wait>(std::chrono::seconds(interval));
@@ -65,8 +53,7 @@ void Toolkit::watch_locked(unsigned long long interval) {
   std::string reason;
   watcher_ = ConfigWatcher::start(
       seconds(interval),
-      [](const ConfigWatcher& watcher) { return instance().check_watched_file(watcher); },
-      reason);
+      [](const ConfigWatcher& watcher) { return instance().check_watched_file(watcher); }, reason);
   if (watcher_ == nullptr) {
     report("cannot start the thread that re-reads " + watched_path_ + ": " + reason +
            ": it is read only when the process opens the toolkit again");
@@ -91,9 +78,9 @@ std::optional<ConfigWatcher::Wait> Toolkit::check_watched_file(const ConfigWatch
   const auto steady_now = std::chrono::steady_clock::now();
   const std::chrono::nanoseconds ago =
       now.error == 0 ? modified_ago(now) : std::chrono::nanoseconds::zero();
-  const bool settled = (now.error == 0 && ago >= kSettleTime) ||
-                       (unsettled_ && *unsettled_ == now &&
-                        steady_now - unsettled_since_ >= kSettleTime);
+  const bool settled =
+      (now.error == 0 && ago >= kSettleTime) ||
+      (unsettled_ && *unsettled_ == now && steady_now - unsettled_since_ >= kSettleTime);
   if (!settled) {
     if (!unsettled_ || *unsettled_ != now) {
       unsettled_ = now;

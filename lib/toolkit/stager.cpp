@@ -33,21 +33,8 @@ constexpr std::int64_t kSearchBytes = 16 << 20;  // past a dead writer's noted s
 std::atomic<unsigned> g_fork_generation{1};  // bumped in each forked child
 std::atomic<bool> g_exiting{false};          // exit(3) has begun: records are written at once
 
-// ThreadSanitizer cannot follow a thread started in the child of a
-// threaded process (it takes the new thread for one of the parent's and
-// stops): in such a build the child of a threaded process writes each
-// record itself, without a flusher.
-#if defined(__SANITIZE_THREAD__)
-constexpr bool kUnderThreadSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-constexpr bool kUnderThreadSanitizer = true;
-#else
-constexpr bool kUnderThreadSanitizer = false;
-#endif
-#else
-constexpr bool kUnderThreadSanitizer = false;
-#endif
+// Under ThreadSanitizer the child of a threaded process writes each record
+// itself, without a flusher (fork_handlers.h).
 bool g_forked_from_threads = false;  // only under ThreadSanitizer
 
 bool process_has_threads() {

@@ -43,8 +43,7 @@ bool shapes_view(ObjectKind kind, std::string_view property) {
              property == "permissions" || property == "limit" || property == "count" ||
              property == "staging" || property == "flushDelay" || property == "MPFileSemKey" ||
              property == "rotate" || property == "maxAge" || property == "compress" ||
-             property == "delayCompress" ||
-             is_syslog_property(property);
+             property == "delayCompress" || is_syslog_property(property);
     case ObjectKind::kFormatter:
       return false;
   }

@@ -52,8 +52,7 @@ FileSinkOptions file_sink_options(const Object& object, const PropMap& props,
   options.count = first_parsed(object, props, config, "count", parse_count).value_or(0);
   options.rotate =
       first_parsed(object, props, config, "rotate", parse_rotate).value_or(RotateEvery::kNever);
-  options.max_age_days =
-      first_parsed(object, props, config, "maxAge", parse_max_age).value_or(0);
+  options.max_age_days = first_parsed(object, props, config, "maxAge", parse_max_age).value_or(0);
   options.compress =
       first_parsed(object, props, config, "compress", parse_compress).value_or(false);
   options.delay_compress =
