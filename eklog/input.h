@@ -8,6 +8,7 @@
 #include <sys/types.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -94,12 +95,13 @@ std::vector<std::string> set_members(const std::string& base);
 // base name of a rotated member: "msg.log.3.gz" -> "msg.log".
 std::string base_of(const std::string& name);
 
-// What the reading found, for the summary on standard error and the exit status.
+// What the reading found, for the summary on standard error and the exit
+// status; counted by the reading threads of every set at once.
 struct ReadStats {
-  long bad_lines = 0;    // lines that are no record
-  long skipped_bad = 0;  // of those, not shown
-  long file_errors = 0;  // files that could not be read, or were damaged
-  bool strict_failed = false;
+  std::atomic<long> bad_lines{0};    // lines that are no record
+  std::atomic<long> skipped_bad{0};  // of those, not shown
+  std::atomic<long> file_errors{0};  // files that could not be read, or were damaged
+  std::atomic<bool> strict_failed{false};
 };
 
 struct ReadOptions {

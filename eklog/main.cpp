@@ -17,11 +17,13 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "filters.h"
 #include "input.h"
 #include "output.h"
+#include "reading_thread.h"
 #include "record.h"
 
 namespace {
@@ -86,8 +88,17 @@ class Output {
     }
     std::string line;
     printer.format(record, line);
-    kept_.push_back(std::move(line));
-    if (kept_.size() > last_) kept_.pop_front();
+    keep(std::move(line));
+  }
+  // A line formatted already, with its line feed.
+  void add(std::string_view line) {
+    if (discard_) return;
+    if (last_ == 0) {
+      buffer_.append(line);
+      if (buffer_.size() >= (1u << 20)) flush();
+      return;
+    }
+    keep(std::string(line));
   }
   // -n: from now on every record is written.
   void release_last() {
@@ -101,13 +112,20 @@ class Output {
     while (done < buffer_.size()) {
       const ssize_t wrote = ::write(STDOUT_FILENO, buffer_.data() + done, buffer_.size() - done);
       if (wrote < 0 && errno == EINTR) continue;
-      if (wrote <= 0) std::exit(2);  // the reader went away
+      // The reader went away.  The reading threads may be at work: end
+      // without running the destructors of what they use.
+      if (wrote <= 0) std::_Exit(2);
       done += static_cast<std::size_t>(wrote);
     }
     buffer_.clear();
   }
 
  private:
+  void keep(std::string line) {
+    kept_.push_back(std::move(line));
+    if (kept_.size() > last_) kept_.pop_front();
+  }
+
   std::size_t last_;
   bool discard_ = false;
   std::deque<std::string> kept_;
@@ -115,29 +133,30 @@ class Output {
 };
 
 // The k-way merge: one head record per set in a heap by time, then set.
-void merge(std::vector<std::unique_ptr<SetReader>>& readers, const Printer& printer,
-           Output& output) {
+// Each set is read, filtered and formatted on a thread of its own.
+void merge(std::vector<std::unique_ptr<SetReader>>& readers, const OutputMode mode,
+           const bool color, Output& output) {
+  std::vector<std::unique_ptr<ReadingThread>> threads;
+  for (auto& reader : readers) threads.emplace_back(new ReadingThread(*reader, mode, color));
   struct Head {
-    std::int64_t time_us;  // the record's, kept here so the heap stays in cache
+    std::int64_t time_us;
     std::size_t reader;
-    const Record* record;
+    std::string_view line;
   };
   std::vector<Head> heads;
   auto later = [](const Head& a, const Head& b) {
     return a.time_us != b.time_us ? a.time_us > b.time_us : a.reader > b.reader;
   };
-  for (std::size_t i = 0; i < readers.size(); ++i) {
-    if (const Record* record = readers[i]->next())
-      heads.push_back(Head{record->time_us, i, record});
+  for (std::size_t i = 0; i < threads.size(); ++i) {
+    Head head{0, i, {}};
+    if (threads[i]->next(head.time_us, head.line)) heads.push_back(head);
   }
   std::make_heap(heads.begin(), heads.end(), later);
   while (!heads.empty()) {
     std::pop_heap(heads.begin(), heads.end(), later);
     Head& head = heads.back();
-    output.add(printer, *head.record);
-    head.record = readers[head.reader]->next();
-    if (head.record != nullptr) {
-      head.time_us = head.record->time_us;
+    output.add(head.line);
+    if (threads[head.reader]->next(head.time_us, head.line)) {
       std::push_heap(heads.begin(), heads.end(), later);
     } else {
       heads.pop_back();
@@ -341,16 +360,20 @@ int main(int argc, char** argv) {
     struct stat status;
     if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) directories.push_back(path);
   }
+  // A filter's pattern keeps its match space: one filter per reading thread.
+  std::vector<std::unique_ptr<Filter>> set_filters;
   std::vector<std::unique_ptr<SetReader>> readers;
   for (LogSet& set : sets) {
-    readers.emplace_back(
-        new SetReader(std::move(set), static_cast<int>(readers.size()), filter, options, stats));
+    set_filters.emplace_back(new Filter);
+    set_filters.back()->init(filters, error);
+    readers.emplace_back(new SetReader(std::move(set), static_cast<int>(readers.size()),
+                                       *set_filters.back(), options, stats));
   }
 
   if (follow_mode && last == 0 && app.count("--lines") == 0) last = 10;
   Output output(last);
   output.set_discard(follow_mode && app.count("--lines") != 0 && last == 0);
-  merge(readers, printer, output);
+  merge(readers, mode, color, output);
   output.set_discard(false);
   output.release_last();
   if (follow_mode && !stats.strict_failed) {
@@ -358,8 +381,9 @@ int main(int argc, char** argv) {
   }
   output.flush();
   if (stats.skipped_bad > 0) {
-    std::fprintf(stderr, "eklog: %ld line%s that %s no record left out\n", stats.skipped_bad,
-                 stats.skipped_bad == 1 ? "" : "s", stats.skipped_bad == 1 ? "is" : "are");
+    const long skipped = stats.skipped_bad;
+    std::fprintf(stderr, "eklog: %ld line%s that %s no record left out\n", skipped,
+                 skipped == 1 ? "" : "s", skipped == 1 ? "is" : "are");
   }
   if (stats.strict_failed) return 1;
   return stats.file_errors > 0 ? 2 : 0;
