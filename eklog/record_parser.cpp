@@ -334,7 +334,9 @@ struct RecordParser::Impl {
 };
 
 RecordParser::RecordParser() : impl_(new Impl) {
-  xmlSetGenericErrorFunc(nullptr, ignore_xml_error);
+  // Once, before any thread parses (parsers are made before the reading
+  // threads start).
+  xmlInitParser();
 }
 
 RecordParser::~RecordParser() = default;
@@ -620,6 +622,9 @@ bool RecordParser::parse_xml(std::string_view line, RecordView& record) {
   if (line.size() > 0x7fffffff) return false;
   const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
   const int size = static_cast<int>(line.size());
+  // The error function is the calling thread's (a reading thread's, or the
+  // main thread's when following).
+  xmlSetGenericErrorFunc(nullptr, ignore_xml_error);
   if (s.xml == nullptr) {
     s.xml = xmlReaderForMemory(line.data(), size, nullptr, "UTF-8", options);
     if (s.xml == nullptr) return false;
