@@ -131,6 +131,12 @@ TEST(EklogReadingTest, BasicFieldEndsAndEscapesAtEveryPlaceOfABlock) {
       std::string unescaped = product;
       unescaped.insert(place, "\t");
       EXPECT_EQ(record.text, unescaped) << line;
+      // In the bracketed fields, the escapes are found with their ends.
+      const std::string in_fields =
+          "2026-12-08T11:42:07.123456+01:00 INFO [" + text + "] [c] [" + text + ":1:2] x";
+      ASSERT_TRUE(parser.parse(Format::kBasic, in_fields, record)) << in_fields;
+      EXPECT_EQ(record.product, unescaped) << in_fields;
+      EXPECT_EQ(record.catalog, unescaped) << in_fields;
       int level = 0;
       ASSERT_TRUE(RecordParser::quick_level(Format::kBasic, line, level));
       EXPECT_EQ(level, 4000);
