@@ -39,6 +39,83 @@ std::size_t find_byte(std::string_view text, std::size_t from, char c) {
   return std::string_view::npos;
 }
 
+// The 8 bytes at text as one word, the first byte lowest.
+std::uint64_t word_at(const char* text) {
+  std::uint64_t word;
+  std::memcpy(&word, text, 8);
+  return word;
+}
+
+// Whether the 8 bytes of word are all decimal digits.
+bool all_digits(std::uint64_t word) {
+  // A byte below '0' borrows into its top bit when '0' is taken away; one
+  // above '9' carries into it when 0x46 is added.
+  return ((word - 0x3030303030303030ULL) | (word + 0x4646464646464646ULL)) & 0x8080808080808080ULL
+             ? false
+             : true;
+}
+bool all_digits(const char* text) { return all_digits(word_at(text)); }
+
+// The number that 8 decimal digits (all_digits) write, in three steps of
+// pairs: digits to numbers of two, of four, of eight.
+std::uint64_t eight_digits(std::uint64_t word) {
+  std::uint64_t value = word - 0x3030303030303030ULL;
+  value = value * 10 + (value >> 8);
+  return ((value & 0x000000ff000000ffULL) * (100 + (1000000ULL << 32)) +
+          ((value >> 16) & 0x000000ff000000ffULL) * (1 + (10000ULL << 32))) >>
+         32;
+}
+
+// The six digits of a record time's fraction at text[20], as a number;
+// false if any is no digit.
+bool fraction_of(const char* text, std::uint64_t& fraction) {
+  // "00" before them makes the eight digits that eight_digits reads.
+  const std::uint64_t word = (word_at(text + 20) << 16) | 0x3030;
+  if (!all_digits(word)) return false;
+  fraction = eight_digits(word);
+  return true;
+}
+
+// parse_record_time for the lines of a file, which nearly all share their
+// time but for the fraction with the line before: when one does, only its
+// fraction is read.
+class RecordTimes {
+ public:
+  // text: the 32 bytes of a time at the start of a line.
+  bool parse(const char* text, std::int64_t& time_us) {
+    if (same_but_fraction(text)) {
+      std::uint64_t fraction;
+      if (!fraction_of(text, fraction)) return false;
+      time_us = second_us_ + static_cast<std::int64_t>(fraction);
+      return true;
+    }
+    std::uint64_t fraction;
+    if (!parse_record_time(std::string_view(text, 32), time_us) || !fraction_of(text, fraction))
+      return false;
+    std::memcpy(last_, text, 32);
+    second_us_ = time_us - static_cast<std::int64_t>(fraction);
+    return true;
+  }
+
+ private:
+  bool same_but_fraction(const char* text) const {
+#if defined(__SSE2__)
+    const auto same = [&](std::size_t at) {
+      return static_cast<unsigned>(_mm_movemask_epi8(
+          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at)),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(last_ + at)))));
+    };
+    // Bits 20 to 25: the fraction.
+    return (same(0) | same(16) << 16 | 0x03f00000u) == 0xffffffffu;
+#else
+    return std::memcmp(text, last_, 20) == 0 && std::memcmp(text + 26, last_ + 26, 6) == 0;
+#endif
+  }
+
+  char last_[32] = {};          // the last time read in full; no time at first
+  std::int64_t second_us_ = 0;  // its time_us less its fraction
+};
+
 // Undoes the basic format's escapes (\n \r \t \\ \xHH); false on any other
 // backslash sequence, which the formatter never writes.  A field without
 // a backslash is its own view; the others are copied run by run.
@@ -361,6 +438,7 @@ bool is_xml_frame(std::string_view line) {
 }
 
 struct RecordParser::Impl {
+  RecordTimes basic_times;
   std::string product, component, catalog, file, function, text;
   simdjson::dom::parser json;
   std::string json_copy;
@@ -398,7 +476,7 @@ bool RecordParser::parse_basic(std::string_view line, RecordView& record) {
   // TIME SP LEVEL SP [PRODUCT] SP [COMPONENT] SP [ORIGIN] SP TEXT
   if (line.size() < 32 + 1 + 1 + 1 + 2 + 1 + 2 + 1 + 2 + 1) return false;
   Impl& s = *impl_;
-  if (!parse_record_time(line.substr(0, 32), record.time_us) || line[32] != ' ') return false;
+  if (!s.basic_times.parse(line.data(), record.time_us) || line[32] != ' ') return false;
   record.time = std::string_view(line.data(), 32);
   std::size_t at = find_byte(line, 33, ' ');
   if (at == std::string_view::npos || at == 33) return false;
@@ -455,17 +533,6 @@ namespace {
 // wrote (start, 32 bytes of time, time_us's prefix and digits, level's
 // prefix, a level name without a quote, the quote, then after_level and
 // key), else after key wherever it is; npos when the line has none.
-// Whether the 8 bytes at text are all decimal digits.
-bool all_digits(const char* text) {
-  std::uint64_t word;
-  std::memcpy(&word, text, 8);
-  // A byte below '0' borrows into its top bit when '0' is taken away; one
-  // above '9' carries into it when 0x46 is added.
-  return ((word - 0x3030303030303030ULL) | (word + 0x4646464646464646ULL)) & 0x8080808080808080ULL
-             ? false
-             : true;
-}
-
 template <std::size_t Start, std::size_t TimeUs, std::size_t Level, std::size_t AfterLevel,
           std::size_t Key>
 std::size_t level_value_at(std::string_view line, const char (&start)[Start],

@@ -46,6 +46,30 @@ TEST(EklogReadingTest, BasicLineEscapesAndOrigins) {
   }
 }
 
+TEST(EklogReadingTest, BasicTimesThatRepeatTheOneBeforeButForAPart) {
+  // A time equal to the line before's but for its fraction is read from
+  // the fraction alone: every other part must still count.
+  RecordParser parser;
+  RecordView record;
+  for (const char* time :
+       {"2026-12-08T11:42:07.123456+01:00", "2026-12-08T11:42:07.987650+01:00",
+        "2026-12-08T11:42:08.987650+01:00", "2026-12-08T11:43:08.987650+01:00",
+        "2026-12-08T12:43:08.987650+01:00", "2026-12-09T12:43:08.987650+01:00",
+        "2026-11-09T12:43:08.987650+01:00", "2027-11-09T12:43:08.987650+01:00",
+        "2027-11-09T12:43:08.987650-01:00", "2027-11-09T12:43:08.987650-02:00",
+        "2027-11-09T12:43:08.987650-02:30", "2026-12-08T11:42:07.123456+01:00"}) {
+    ASSERT_TRUE(parser.parse(Format::kBasic, std::string(time) + " INFO [p] [c] [] x", record));
+    std::int64_t expected = 0;
+    ASSERT_TRUE(parse_record_time(time, expected));
+    EXPECT_EQ(record.time_us, expected) << time;
+  }
+  for (const char* fraction : {"12345x", "1234 6", "-23456", "12345:"})
+    EXPECT_FALSE(parser.parse(
+        Format::kBasic, "2026-12-08T11:42:07." + std::string(fraction) + "+01:00 INFO [p] [c] [] x",
+        record))
+        << fraction;
+}
+
 TEST(EklogReadingTest, JsonAndXmlRecordsAndWhatTheyRefuse) {
   RecordParser parser;
   RecordView record;
