@@ -1,6 +1,7 @@
 #include "output.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -68,6 +69,51 @@ char* write_hex_byte(unsigned value, char* out) {
   return out + 6;
 }
 
+#if defined(__SSE2__)
+// The bytes that end a plain run, as a mask: as signed bytes, those below
+// 0x20 are the controls and every byte of a multi-byte character.
+int json_stops(__m128i bytes) {
+  const __m128i space = _mm_set1_epi8(0x20), quote = _mm_set1_epi8('"'),
+                backslash = _mm_set1_epi8('\\'), del = _mm_set1_epi8(0x7f);
+  return _mm_movemask_epi8(
+      _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(bytes, space), _mm_cmpeq_epi8(bytes, quote)),
+                   _mm_or_si128(_mm_cmpeq_epi8(bytes, backslash), _mm_cmpeq_epi8(bytes, del))));
+}
+
+// For a text of 4 to 15 bytes, which most fields are: copies it to out up
+// to its first stop and returns how many bytes that is; 0 for any other.
+// The text is read as two overlapping words, the second ending with it, so
+// that none of its bytes is looked at alone.  Stores go up to text.size()
+// bytes from out.
+std::size_t copy_short_plain(const char* text, std::size_t size, char* out) {
+  if (size < 4 || size >= 16) return 0;
+  const std::size_t word = size >= 8 ? 8 : 4;
+  std::uint64_t low = 0, high = 0;
+  if (word == 8) {
+    std::memcpy(&low, text, 8);
+    std::memcpy(&high, text + size - 8, 8);
+    std::memcpy(out, &low, 8);
+    std::memcpy(out + size - 8, &high, 8);
+  } else {
+    std::uint32_t low32, high32;
+    std::memcpy(&low32, text, 4);
+    std::memcpy(&high32, text + size - 4, 4);
+    std::memcpy(out, &low32, 4);
+    std::memcpy(out + size - 4, &high32, 4);
+    low = low32;
+    high = high32;
+  }
+  // One mask for both: its low half the first word's.
+  const unsigned mask = static_cast<unsigned>(
+      json_stops(_mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low))));
+  const unsigned word_mask = (1u << word) - 1;
+  const unsigned low_stops = mask & word_mask, high_stops = (mask >> 8) & word_mask;
+  if (low_stops != 0) return static_cast<std::size_t>(__builtin_ctz(low_stops));
+  if (high_stops != 0) return size - word + static_cast<std::size_t>(__builtin_ctz(high_stops));
+  return size;
+}
+#endif
+
 // text as a JSON string at out, which has json_string_room(text.size())
 // bytes of room; returns the end.  Plain runs are copied 16 bytes at a time:
 // the store may run past the run, never past the room, and what it put
@@ -77,22 +123,20 @@ char* write_json_string(std::string_view text, char* out) {
   const unsigned char* const end = begin + text.size();
   const unsigned char* p = begin;
   *out++ = '"';
+#if defined(__SSE2__)
+  {
+    const std::size_t plain = copy_short_plain(text.data(), text.size(), out);
+    p += plain;
+    out += plain;
+  }
+#endif
   while (p < end) {
 #if defined(__SSE2__)
-    // As signed bytes, those below 0x20 are the controls and every byte of
-    // a multi-byte character.
-    const __m128i space = _mm_set1_epi8(0x20), quote = _mm_set1_epi8('"'),
-                  backslash = _mm_set1_epi8('\\'), del = _mm_set1_epi8(0x7f);
-    const auto stops = [&](__m128i bytes) {
-      return _mm_movemask_epi8(
-          _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(bytes, space), _mm_cmpeq_epi8(bytes, quote)),
-                       _mm_or_si128(_mm_cmpeq_epi8(bytes, backslash), _mm_cmpeq_epi8(bytes, del))));
-    };
     int mask = 0;
     while (end - p >= 16) {
       const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
-      mask = stops(bytes);
+      mask = json_stops(bytes);
       if (mask != 0) break;
       p += 16;
       out += 16;
@@ -101,7 +145,7 @@ char* write_json_string(std::string_view text, char* out) {
     if (mask == 0 && end - p >= 8) {
       const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
       _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes);
-      mask = stops(bytes) & 0xff;
+      mask = json_stops(bytes) & 0xff;
       if (mask == 0) {
         p += 8;
         out += 8;
