@@ -267,8 +267,9 @@ TEST(EklogReadingTest, JsonEscapesAreFoundAtEveryPlaceOfABlock) {
 }
 
 TEST(EklogReadingTest, JsonNumbersAtEveryLength) {
-  // The writer counts a number's digits from its highest bit: each power
-  // of ten and its neighbours, both signs, and the ends of the range.
+  // The writer cuts a number in parts of eight digits and drops the
+  // leading zeros of the first: each power of ten and its neighbours, both
+  // signs, and the ends of the range.
   JsonWriter writer;
   RecordView view;
   std::vector<long long> values = {0, 9223372036854775807LL, -9223372036854775807LL - 1};
@@ -279,6 +280,12 @@ TEST(EklogReadingTest, JsonNumbersAtEveryLength) {
       values.push_back(power + near);
       values.push_back(-(power + near));
     }
+  }
+  // Every digit at every place: the digits are split several at a time.
+  std::mt19937_64 random(7);
+  for (int round = 0; round < 2000; ++round) {
+    const long long value = static_cast<long long>(random() >> (1 + round % 63));
+    values.push_back(round % 2 == 0 ? value : -value);
   }
   for (long long value : values) {
     view.time_us = value;
