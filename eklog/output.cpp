@@ -1,6 +1,7 @@
 #include "output.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -68,6 +69,51 @@ char* write_hex_byte(unsigned value, char* out) {
   return out + 6;
 }
 
+#if defined(__SSE2__)
+// The bytes that end a plain run, as a mask: as signed bytes, those below
+// 0x20 are the controls and every byte of a multi-byte character.
+int json_stops(__m128i bytes) {
+  const __m128i space = _mm_set1_epi8(0x20), quote = _mm_set1_epi8('"'),
+                backslash = _mm_set1_epi8('\\'), del = _mm_set1_epi8(0x7f);
+  return _mm_movemask_epi8(
+      _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(bytes, space), _mm_cmpeq_epi8(bytes, quote)),
+                   _mm_or_si128(_mm_cmpeq_epi8(bytes, backslash), _mm_cmpeq_epi8(bytes, del))));
+}
+
+// For a text of 4 to 15 bytes, which most fields are: copies it to out up
+// to its first stop and returns how many bytes that is; 0 for any other.
+// The text is read as two overlapping words, the second ending with it, so
+// that none of its bytes is looked at alone.  Stores go up to text.size()
+// bytes from out.
+std::size_t copy_short_plain(const char* text, std::size_t size, char* out) {
+  if (size < 4 || size >= 16) return 0;
+  const std::size_t word = size >= 8 ? 8 : 4;
+  std::uint64_t low = 0, high = 0;
+  if (word == 8) {
+    std::memcpy(&low, text, 8);
+    std::memcpy(&high, text + size - 8, 8);
+    std::memcpy(out, &low, 8);
+    std::memcpy(out + size - 8, &high, 8);
+  } else {
+    std::uint32_t low32, high32;
+    std::memcpy(&low32, text, 4);
+    std::memcpy(&high32, text + size - 4, 4);
+    std::memcpy(out, &low32, 4);
+    std::memcpy(out + size - 4, &high32, 4);
+    low = low32;
+    high = high32;
+  }
+  // One mask for both: its low half the first word's.
+  const unsigned mask = static_cast<unsigned>(
+      json_stops(_mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low))));
+  const unsigned word_mask = (1u << word) - 1;
+  const unsigned low_stops = mask & word_mask, high_stops = (mask >> 8) & word_mask;
+  if (low_stops != 0) return static_cast<std::size_t>(__builtin_ctz(low_stops));
+  if (high_stops != 0) return size - word + static_cast<std::size_t>(__builtin_ctz(high_stops));
+  return size;
+}
+#endif
+
 // text as a JSON string at out, which has json_string_room(text.size())
 // bytes of room; returns the end.  Plain runs are copied 16 bytes at a time:
 // the store may run past the run, never past the room, and what it put
@@ -77,22 +123,20 @@ char* write_json_string(std::string_view text, char* out) {
   const unsigned char* const end = begin + text.size();
   const unsigned char* p = begin;
   *out++ = '"';
+#if defined(__SSE2__)
+  {
+    const std::size_t plain = copy_short_plain(text.data(), text.size(), out);
+    p += plain;
+    out += plain;
+  }
+#endif
   while (p < end) {
 #if defined(__SSE2__)
-    // As signed bytes, those below 0x20 are the controls and every byte of
-    // a multi-byte character.
-    const __m128i space = _mm_set1_epi8(0x20), quote = _mm_set1_epi8('"'),
-                  backslash = _mm_set1_epi8('\\'), del = _mm_set1_epi8(0x7f);
-    const auto stops = [&](__m128i bytes) {
-      return _mm_movemask_epi8(
-          _mm_or_si128(_mm_or_si128(_mm_cmplt_epi8(bytes, space), _mm_cmpeq_epi8(bytes, quote)),
-                       _mm_or_si128(_mm_cmpeq_epi8(bytes, backslash), _mm_cmpeq_epi8(bytes, del))));
-    };
     int mask = 0;
     while (end - p >= 16) {
       const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
-      mask = stops(bytes);
+      mask = json_stops(bytes);
       if (mask != 0) break;
       p += 16;
       out += 16;
@@ -101,7 +145,7 @@ char* write_json_string(std::string_view text, char* out) {
     if (mask == 0 && end - p >= 8) {
       const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
       _mm_storel_epi64(reinterpret_cast<__m128i*>(out), bytes);
-      mask = stops(bytes) & 0xff;
+      mask = json_stops(bytes) & 0xff;
       if (mask == 0) {
         p += 8;
         out += 8;
@@ -151,58 +195,63 @@ char* write_json_string(std::string_view text, char* out) {
   return out;
 }
 
-// Two digits a step from the end, straight into the room (24 bytes): the
-// length comes first, from the highest bit set, so that no digit is
-// stored twice or read back.
+// The eight decimal digits of value (below 10^8) as byte values 0 to 9,
+// the first digit in the lowest byte: the halves of four digits, then
+// their pairs, then their digits, each split by one multiplication (by an
+// inverse of 100, then of 10) for all parts at once.
+std::uint64_t eight_digits(std::uint32_t value) {
+  const std::uint64_t halves = value / 10000 | static_cast<std::uint64_t>(value % 10000) << 32;
+  const std::uint64_t hundreds = (halves * 10486) >> 20 & 0x0000007f0000007fULL;
+  const std::uint64_t pairs = hundreds | (halves - hundreds * 100) << 16;
+  const std::uint64_t tens = (pairs * 103) >> 10 & 0x000f000f000f000fULL;
+  return tens | (pairs - tens * 10) << 8;
+}
+
+// The same for four digits (value below 10^4), in the low four bytes.
+std::uint64_t four_digits(std::uint32_t value) {
+  const std::uint64_t pairs = value / 100 | static_cast<std::uint64_t>(value % 100) << 16;
+  const std::uint64_t tens = (pairs * 103) >> 10 & 0x000f000fULL;
+  return tens | (pairs - tens * 10) << 8;
+}
+
+// value (below 10^8) at out without leading zeros; the 8 bytes from out
+// are room.
+char* write_short_number(std::uint32_t value, char* out) {
+  if (value < 10) {
+    *out = static_cast<char>('0' + value);
+    return out + 1;
+  }
+  const bool four = value < 10000;
+  const std::uint64_t digits = four ? four_digits(value) : eight_digits(value);
+  // The leading zeros are the lowest bytes that are 0.
+  const int zeros = __builtin_ctzll(digits) / 8;
+  const std::uint64_t text = (digits >> (8 * zeros)) + 0x3030303030303030ULL;
+  std::memcpy(out, &text, 8);
+  return out + (four ? 4 : 8) - zeros;
+}
+
+// Eight digits, leading zeros written.
+char* write_eight_digits(std::uint32_t value, char* out) {
+  const std::uint64_t text = eight_digits(value) + 0x3030303030303030ULL;
+  std::memcpy(out, &text, 8);
+  return out + 8;
+}
+
+// value in decimal at out, which has 24 bytes of room: eight digits a
+// step, as a time_us's 16 take two.
 char* write_number(long long value, char* out) {
-  static constexpr char kPairs[] =
-      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-      "8081828384858687888990919293949596979899";
-  static constexpr unsigned long long kPowers[] = {1ULL,
-                                                   10ULL,
-                                                   100ULL,
-                                                   1000ULL,
-                                                   10000ULL,
-                                                   100000ULL,
-                                                   1000000ULL,
-                                                   10000000ULL,
-                                                   100000000ULL,
-                                                   1000000000ULL,
-                                                   10000000000ULL,
-                                                   100000000000ULL,
-                                                   1000000000000ULL,
-                                                   10000000000000ULL,
-                                                   100000000000000ULL,
-                                                   1000000000000000ULL,
-                                                   10000000000000000ULL,
-                                                   100000000000000000ULL,
-                                                   1000000000000000000ULL,
-                                                   10000000000000000000ULL};
   unsigned long long magnitude = value < 0 ? 0ULL - static_cast<unsigned long long>(value)
                                            : static_cast<unsigned long long>(value);
   if (value < 0) *out++ = '-';
-  // log10 from log2 (1233 / 4096 is just above log10 2), then one compare.
-  const int bits = 64 - __builtin_clzll(magnitude | 1);
-  const int below = (bits * 1233) >> 12;
-  const int length = below + (magnitude >= kPowers[below] ? 1 : 0);
-  char* const end = out + (length == 0 ? 1 : length);  // 0 has a digit too
-  char* at = end;
-  while (magnitude >= 100) {
-    const unsigned pair = static_cast<unsigned>(magnitude % 100) * 2;
-    magnitude /= 100;
-    at -= 2;
-    at[0] = kPairs[pair];
-    at[1] = kPairs[pair + 1];
-  }
-  if (magnitude >= 10) {
-    at -= 2;
-    at[0] = kPairs[magnitude * 2];
-    at[1] = kPairs[magnitude * 2 + 1];
+  constexpr unsigned long long kStep = 100000000ULL;
+  if (magnitude < kStep) return write_short_number(static_cast<std::uint32_t>(magnitude), out);
+  if (magnitude < kStep * kStep) {
+    out = write_short_number(static_cast<std::uint32_t>(magnitude / kStep), out);
   } else {
-    *--at = static_cast<char>('0' + magnitude);
+    out = write_short_number(static_cast<std::uint32_t>(magnitude / (kStep * kStep)), out);
+    out = write_eight_digits(static_cast<std::uint32_t>(magnitude / kStep % kStep), out);
   }
-  return end;
+  return write_eight_digits(static_cast<std::uint32_t>(magnitude % kStep), out);
 }
 
 template <std::size_t N>

@@ -39,33 +39,113 @@ std::size_t find_byte(std::string_view text, std::size_t from, char c) {
   return std::string_view::npos;
 }
 
+// The 8 bytes at text as one word, the first byte lowest.
+std::uint64_t word_at(const char* text) {
+  std::uint64_t word;
+  std::memcpy(&word, text, 8);
+  return word;
+}
+
+// Whether the 8 bytes of word are all decimal digits.
+bool all_digits(std::uint64_t word) {
+  // A byte below '0' borrows into its top bit when '0' is taken away; one
+  // above '9' carries into it when 0x46 is added.
+  return ((word - 0x3030303030303030ULL) | (word + 0x4646464646464646ULL)) & 0x8080808080808080ULL
+             ? false
+             : true;
+}
+bool all_digits(const char* text) { return all_digits(word_at(text)); }
+
+// The number that 8 decimal digits (all_digits) write, in three steps of
+// pairs: digits to numbers of two, of four, of eight.
+std::uint64_t eight_digits(std::uint64_t word) {
+  std::uint64_t value = word - 0x3030303030303030ULL;
+  value = value * 10 + (value >> 8);
+  return ((value & 0x000000ff000000ffULL) * (100 + (1000000ULL << 32)) +
+          ((value >> 16) & 0x000000ff000000ffULL) * (1 + (10000ULL << 32))) >>
+         32;
+}
+
+// The six digits of a record time's fraction at text[20], as a number;
+// false if any is no digit.
+bool fraction_of(const char* text, std::uint64_t& fraction) {
+  // "00" before them makes the eight digits that eight_digits reads.
+  const std::uint64_t word = (word_at(text + 20) << 16) | 0x3030;
+  if (!all_digits(word)) return false;
+  fraction = eight_digits(word);
+  return true;
+}
+
+// parse_record_time for the lines of a file, which nearly all share their
+// time but for the fraction with the line before: when one does, only its
+// fraction is read.
+class RecordTimes {
+ public:
+  // text: the 32 bytes of a time at the start of a line.
+  bool parse(const char* text, std::int64_t& time_us) {
+    if (same_but_fraction(text)) {
+      std::uint64_t fraction;
+      if (!fraction_of(text, fraction)) return false;
+      time_us = second_us_ + static_cast<std::int64_t>(fraction);
+      return true;
+    }
+    std::uint64_t fraction;
+    if (!parse_record_time(std::string_view(text, 32), time_us) || !fraction_of(text, fraction))
+      return false;
+    std::memcpy(last_, text, 32);
+    second_us_ = time_us - static_cast<std::int64_t>(fraction);
+    return true;
+  }
+
+ private:
+  bool same_but_fraction(const char* text) const {
+#if defined(__SSE2__)
+    const auto same = [&](std::size_t at) {
+      return static_cast<unsigned>(_mm_movemask_epi8(
+          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at)),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(last_ + at)))));
+    };
+    // Bits 20 to 25: the fraction.
+    return (same(0) | same(16) << 16 | 0x03f00000u) == 0xffffffffu;
+#else
+    return std::memcmp(text, last_, 20) == 0 && std::memcmp(text + 26, last_ + 26, 6) == 0;
+#endif
+  }
+
+  char last_[32] = {};          // the last time read in full; no time at first
+  std::int64_t second_us_ = 0;  // its time_us less its fraction
+};
+
 // Undoes the basic format's escapes (\n \r \t \\ \xHH); false on any other
-// backslash sequence, which the formatter never writes.
+// backslash sequence, which the formatter never writes.  A field without
+// a backslash is its own view; the others are copied run by run.
 bool unescape_basic(std::string_view field, std::string& scratch, std::string_view& out) {
-  if (find_byte(field, 0, '\\') == std::string_view::npos) {
+  std::size_t backslash = find_byte(field, 0, '\\');
+  if (backslash == std::string_view::npos) {
     out = field;
     return true;
   }
-  scratch.clear();
-  for (std::size_t i = 0; i < field.size(); ++i) {
-    const char c = field[i];
-    if (c != '\\') {
-      scratch.push_back(c);
-      continue;
-    }
-    if (++i == field.size()) return false;
+  // No escape is shorter than the byte it stands for.
+  scratch.resize(field.size());
+  char* to = scratch.data();
+  std::size_t from = 0;
+  while (backslash != std::string_view::npos) {
+    std::memcpy(to, field.data() + from, backslash - from);
+    to += backslash - from;
+    std::size_t i = backslash + 1;
+    if (i == field.size()) return false;
     switch (field[i]) {
       case 'n':
-        scratch.push_back('\n');
+        *to++ = '\n';
         break;
       case 'r':
-        scratch.push_back('\r');
+        *to++ = '\r';
         break;
       case 't':
-        scratch.push_back('\t');
+        *to++ = '\t';
         break;
       case '\\':
-        scratch.push_back('\\');
+        *to++ = '\\';
         break;
       case 'x': {
         if (i + 2 >= field.size()) return false;
@@ -76,14 +156,19 @@ bool unescape_basic(std::string_view field, std::string& scratch, std::string_vi
         };
         const int high = hex(field[i + 1]), low = hex(field[i + 2]);
         if (high < 0 || low < 0) return false;
-        scratch.push_back(static_cast<char>(high * 16 + low));
+        *to++ = static_cast<char>(high * 16 + low);
         i += 2;
         break;
       }
       default:
         return false;
     }
+    from = i + 1;
+    backslash = find_byte(field, from, '\\');
   }
+  std::memcpy(to, field.data() + from, field.size() - from);
+  to += field.size() - from;
+  scratch.resize(static_cast<std::size_t>(to - scratch.data()));
   out = scratch;
   return true;
 }
@@ -106,14 +191,45 @@ bool parse_integer(std::string_view text, std::int64_t& value) {
   return true;
 }
 
-// "[field]" at `at`, the field holding no ']'; at moves past the ']'.
-bool bracketed(std::string_view line, std::size_t& at, std::string_view& field) {
-  if (at >= line.size() || line[at] != '[') return false;
-  const std::size_t close = find_byte(line, at + 1, ']');
-  if (close == std::string_view::npos) return false;
-  field = line.substr(at + 1, close - at - 1);
-  at = close + 1;
-  return true;
+// Where the field that starts at line[from] ends: its ']', the first from
+// there on; npos if none.  escaped says whether a '\\' comes before it,
+// found in the same pass, so that the fields without one (nearly all) are
+// read once.
+std::size_t bracket_end(std::string_view line, std::size_t from, bool& escaped) {
+  unsigned escapes = 0;
+#if defined(__SSE2__)
+  const __m128i bracket = _mm_set1_epi8(']'), backslash = _mm_set1_epi8('\\');
+  for (; line.size() - from >= 16; from += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line.data() + from));
+    const unsigned closes =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, bracket)));
+    const unsigned found =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, backslash)));
+    // Only those before the first ']' count: all when there is none.
+    escapes |= found & ((closes & (0u - closes)) - 1);
+    if (closes != 0) {
+      escaped = escapes != 0;
+      return from + static_cast<std::size_t>(__builtin_ctz(closes));
+    }
+  }
+#endif
+  for (; from < line.size(); ++from) {
+    if (line[from] == ']') {
+      escaped = escapes != 0;
+      return from;
+    }
+    escapes |= line[from] == '\\';
+  }
+  return std::string_view::npos;
+}
+
+// field as it is, or with its escapes undone when it holds any.
+bool field_of(std::string_view field, bool escaped, std::string& scratch, std::string_view& out) {
+  if (!escaped) {
+    out = field;
+    return true;
+  }
+  return unescape_basic(field, scratch, out);
 }
 
 bool finish_levels(RecordView& record) {
@@ -322,6 +438,7 @@ bool is_xml_frame(std::string_view line) {
 }
 
 struct RecordParser::Impl {
+  RecordTimes basic_times;
   std::string product, component, catalog, file, function, text;
   simdjson::dom::parser json;
   std::string json_copy;
@@ -360,23 +477,29 @@ bool RecordParser::parse(Format format, std::string_view line, RecordView& recor
 bool RecordParser::parse_basic(std::string_view line, RecordView& record) {
   // TIME SP LEVEL SP [PRODUCT] SP [COMPONENT] SP [ORIGIN] SP TEXT
   if (line.size() < 32 + 1 + 1 + 1 + 2 + 1 + 2 + 1 + 2 + 1) return false;
-  if (!parse_record_time(line.substr(0, 32), record.time_us) || line[32] != ' ') return false;
-  record.time = line.substr(0, 32);
-  std::size_t at = 33;
-  const std::size_t space = line.find(' ', at);
-  if (space == std::string_view::npos || space == at) return false;
-  record.level = line.substr(at, space - at);
-  at = space + 1;
-  std::string_view product, component, origin;
-  if (!bracketed(line, at, product) || at >= line.size() || line[at++] != ' ') return false;
-  if (!bracketed(line, at, component) || at >= line.size() || line[at++] != ' ') return false;
-  if (!bracketed(line, at, origin) || at >= line.size() || line[at++] != ' ') return false;
   Impl& s = *impl_;
-  if (!unescape_basic(product, s.product, record.product) ||
-      !unescape_basic(component, s.component, record.component) ||
-      !unescape_basic(line.substr(at), s.text, record.text)) {
+  if (!s.basic_times.parse(line.data(), record.time_us) || line[32] != ' ') return false;
+  record.time = std::string_view(line.data(), 32);
+  std::size_t at = find_byte(line, 33, ' ');
+  if (at == std::string_view::npos || at == 33) return false;
+  record.level = std::string_view(line.data() + 33, at - 33);
+  ++at;
+  std::string_view fields[3];  // product, component, origin
+  bool escaped[3];
+  for (int i = 0; i < 3; ++i) {
+    if (at >= line.size() || line[at] != '[') return false;
+    const std::size_t close = bracket_end(line, at + 1, escaped[i]);
+    if (close == std::string_view::npos || close + 1 >= line.size() || line[close + 1] != ' ')
+      return false;
+    fields[i] = std::string_view(line.data() + at + 1, close - at - 1);
+    at = close + 2;
+  }
+  if (!field_of(fields[0], escaped[0], s.product, record.product) ||
+      !field_of(fields[1], escaped[1], s.component, record.component) ||
+      !unescape_basic(std::string_view(line.data() + at, line.size() - at), s.text, record.text)) {
     return false;
   }
+  const std::string_view origin = fields[2];
   if (!origin.empty()) {
     // catalog:set:number or file:line function; neither name holds a raw ':'.
     const std::size_t colon = origin.find(':');
@@ -390,12 +513,12 @@ bool RecordParser::parse_basic(std::string_view line, RecordView& record) {
       record.origin = Origin::kMessage;
       record.set = first;
       if (!parse_integer(origin.substr(end + 1), record.number)) return false;
-      if (!unescape_basic(origin.substr(0, colon), s.catalog, record.catalog)) return false;
+      if (!field_of(origin.substr(0, colon), escaped[2], s.catalog, record.catalog)) return false;
     } else if (end < origin.size() && origin[end] == ' ') {
       record.origin = Origin::kTrace;
       record.line = first;
-      if (!unescape_basic(origin.substr(0, colon), s.file, record.file) ||
-          !unescape_basic(origin.substr(end + 1), s.function, record.function)) {
+      if (!field_of(origin.substr(0, colon), escaped[2], s.file, record.file) ||
+          !field_of(origin.substr(end + 1), escaped[2], s.function, record.function)) {
         return false;
       }
     } else {
@@ -412,17 +535,6 @@ namespace {
 // wrote (start, 32 bytes of time, time_us's prefix and digits, level's
 // prefix, a level name without a quote, the quote, then after_level and
 // key), else after key wherever it is; npos when the line has none.
-// Whether the 8 bytes at text are all decimal digits.
-bool all_digits(const char* text) {
-  std::uint64_t word;
-  std::memcpy(&word, text, 8);
-  // A byte below '0' borrows into its top bit when '0' is taken away; one
-  // above '9' carries into it when 0x46 is added.
-  return ((word - 0x3030303030303030ULL) | (word + 0x4646464646464646ULL)) & 0x8080808080808080ULL
-             ? false
-             : true;
-}
-
 template <std::size_t Start, std::size_t TimeUs, std::size_t Level, std::size_t AfterLevel,
           std::size_t Key>
 std::size_t level_value_at(std::string_view line, const char (&start)[Start],

@@ -46,6 +46,30 @@ TEST(EklogReadingTest, BasicLineEscapesAndOrigins) {
   }
 }
 
+TEST(EklogReadingTest, BasicTimesThatRepeatTheOneBeforeButForAPart) {
+  // A time equal to the line before's but for its fraction is read from
+  // the fraction alone: every other part must still count.
+  RecordParser parser;
+  RecordView record;
+  for (const char* time :
+       {"2026-12-08T11:42:07.123456+01:00", "2026-12-08T11:42:07.987650+01:00",
+        "2026-12-08T11:42:08.987650+01:00", "2026-12-08T11:43:08.987650+01:00",
+        "2026-12-08T12:43:08.987650+01:00", "2026-12-09T12:43:08.987650+01:00",
+        "2026-11-09T12:43:08.987650+01:00", "2027-11-09T12:43:08.987650+01:00",
+        "2027-11-09T12:43:08.987650-01:00", "2027-11-09T12:43:08.987650-02:00",
+        "2027-11-09T12:43:08.987650-02:30", "2026-12-08T11:42:07.123456+01:00"}) {
+    ASSERT_TRUE(parser.parse(Format::kBasic, std::string(time) + " INFO [p] [c] [] x", record));
+    std::int64_t expected = 0;
+    ASSERT_TRUE(parse_record_time(time, expected));
+    EXPECT_EQ(record.time_us, expected) << time;
+  }
+  for (const char* fraction : {"12345x", "1234 6", "-23456", "12345:"})
+    EXPECT_FALSE(parser.parse(
+        Format::kBasic, "2026-12-08T11:42:07." + std::string(fraction) + "+01:00 INFO [p] [c] [] x",
+        record))
+        << fraction;
+}
+
 TEST(EklogReadingTest, JsonAndXmlRecordsAndWhatTheyRefuse) {
   RecordParser parser;
   RecordView record;
@@ -131,6 +155,12 @@ TEST(EklogReadingTest, BasicFieldEndsAndEscapesAtEveryPlaceOfABlock) {
       std::string unescaped = product;
       unescaped.insert(place, "\t");
       EXPECT_EQ(record.text, unescaped) << line;
+      // In the bracketed fields, the escapes are found with their ends.
+      const std::string in_fields =
+          "2026-12-08T11:42:07.123456+01:00 INFO [" + text + "] [c] [" + text + ":1:2] x";
+      ASSERT_TRUE(parser.parse(Format::kBasic, in_fields, record)) << in_fields;
+      EXPECT_EQ(record.product, unescaped) << in_fields;
+      EXPECT_EQ(record.catalog, unescaped) << in_fields;
       int level = 0;
       ASSERT_TRUE(RecordParser::quick_level(Format::kBasic, line, level));
       EXPECT_EQ(level, 4000);
@@ -237,8 +267,9 @@ TEST(EklogReadingTest, JsonEscapesAreFoundAtEveryPlaceOfABlock) {
 }
 
 TEST(EklogReadingTest, JsonNumbersAtEveryLength) {
-  // The writer counts a number's digits from its highest bit: each power
-  // of ten and its neighbours, both signs, and the ends of the range.
+  // The writer cuts a number in parts of eight digits and drops the
+  // leading zeros of the first: each power of ten and its neighbours, both
+  // signs, and the ends of the range.
   JsonWriter writer;
   RecordView view;
   std::vector<long long> values = {0, 9223372036854775807LL, -9223372036854775807LL - 1};
@@ -249,6 +280,12 @@ TEST(EklogReadingTest, JsonNumbersAtEveryLength) {
       values.push_back(power + near);
       values.push_back(-(power + near));
     }
+  }
+  // Every digit at every place: the digits are split several at a time.
+  std::mt19937_64 random(7);
+  for (int round = 0; round < 2000; ++round) {
+    const long long value = static_cast<long long>(random() >> (1 + round % 63));
+    values.push_back(round % 2 == 0 ? value : -value);
   }
   for (long long value : values) {
     view.time_us = value;
