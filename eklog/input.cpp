@@ -129,43 +129,6 @@ bool LineFile::open(const std::string& path, std::string& reason) {
   return true;
 }
 
-void LineFile::set_range(off_t begin, off_t end) {
-  if (gz_ != nullptr) return;
-  range_begin_ = begin;
-  range_end_ = end;
-  if (begin > 0) {
-    // From the byte before: a line feed there means a line starts at begin.
-    ::lseek(fd_, begin - 1, SEEK_SET);
-    offset_ = begin - 1;
-    skip_cut_line_ = true;
-  }
-}
-
-ssize_t LineFile::read_at(char* into, std::size_t size, off_t at) const {
-  for (;;) {
-    const ssize_t got = ::pread(fd_, into, size, at);
-    if (got >= 0 || errno != EINTR) return got;
-  }
-}
-
-long LineFile::line_number() {
-  if (lines_before_range_ < 0) {
-    lines_before_range_ = 0;
-    // The lines before the range's first, counted once (for a line that is
-    // no record, or damage): those the parts before it read.
-    const off_t first = range_begin_ > 0 ? first_line_at_ : 0;
-    std::vector<char> chunk(kChunk);
-    for (off_t at = 0; at < first;) {
-      const ssize_t got =
-          read_at(chunk.data(), static_cast<std::size_t>(std::min<off_t>(kChunk, first - at)), at);
-      if (got <= 0) break;
-      lines_before_range_ += std::count(chunk.data(), chunk.data() + got, '\n');
-      at += got;
-    }
-  }
-  return lines_before_range_ + line_number_;
-}
-
 void LineFile::rewind() {
   if (gz_ != nullptr) return;
   ::lseek(fd_, 0, SEEK_SET);
@@ -209,19 +172,9 @@ bool LineFile::fill() {
 bool LineFile::next_line(std::string_view& line, std::size_t& readable, bool final, bool& torn) {
   std::size_t scanned = begin_;
   for (;;) {
-    // The next range's first line.
-    if (range_end_ >= 0 && !skip_cut_line_ &&
-        offset_ - static_cast<off_t>(end_ - begin_) >= range_end_)
-      return false;
     const void* found = std::memchr(buffer_.data() + scanned, '\n', end_ - scanned);
     if (found != nullptr) {
       const std::size_t at = static_cast<const char*>(found) - buffer_.data();
-      if (skip_cut_line_) {
-        skip_cut_line_ = false;
-        begin_ = scanned = at + 1;
-        first_line_at_ = offset_ - static_cast<off_t>(end_ - begin_);
-        continue;
-      }
       line = std::string_view(buffer_.data() + begin_, at - begin_);
       readable = buffer_.size() - begin_;
       begin_ = at + 1;
@@ -230,7 +183,6 @@ bool LineFile::next_line(std::string_view& line, std::size_t& readable, bool fin
       return true;
     }
     scanned = end_;
-    if (skip_cut_line_) begin_ = end_;  // none of it is this range's
     const bool too_long = end_ - begin_ >= kMaxLine;
     if (!too_long) {
       const std::size_t kept = begin_;
@@ -338,99 +290,19 @@ std::vector<LogSet> find_sets(const std::vector<std::string>& paths,
   return sets;
 }
 
-std::vector<LogSet> split_set(const LogSet& set, int parts, off_t min_bytes) {
-  std::vector<off_t> sizes;
-  std::vector<bool> whole;  // compressed: read from its start to its end
-  off_t total = 0;
-  for (const std::string& member : set.members) {
-    struct stat status;
-    sizes.push_back(::stat(member.c_str(), &status) == 0 ? status.st_size : 0);
-    total += sizes.back();
-    unsigned char magic[2] = {0, 0};
-    const int fd = ::open(member.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    whole.push_back(ends_with(member, ".gz") || (fd >= 0 && ::pread(fd, magic, 2, 0) == 2 &&
-                                                 magic[0] == 0x1f && magic[1] == 0x8b));
-    if (fd >= 0) ::close(fd);
-  }
-  if (min_bytes > 0) parts = static_cast<int>(std::min<off_t>(parts, total / min_bytes));
-  if (parts <= 1 || set.explicit_file) return {set};
-  // Each cut as (member, offset in it); (i, 0) is the start of member i.
-  std::vector<std::pair<std::size_t, off_t>> cuts;
-  std::size_t member = 0;
-  off_t before = 0;  // bytes of the members before `member`
-  for (int k = 1; k < parts; ++k) {
-    const off_t at = total * k / parts;
-    while (member + 1 < sizes.size() && at >= before + sizes[member]) before += sizes[member++];
-    std::pair<std::size_t, off_t> cut(member, at - before);
-    if (whole[member])
-      cut = at - before < sizes[member] / 2 ? std::make_pair(member, off_t{0})
-                                            : std::make_pair(member + 1, off_t{0});
-    if (cut.first >= sizes.size() || cut == std::make_pair(std::size_t{0}, off_t{0})) continue;
-    if (!cuts.empty() && cuts.back() == cut) continue;
-    cuts.push_back(cut);
-  }
-  std::vector<LogSet> result;
-  std::pair<std::size_t, off_t> from(0, 0);
-  cuts.emplace_back(sizes.size(), 0);  // the set's end
-  for (const auto& cut : cuts) {
-    LogSet part = set;
-    part.members.assign(
-        set.members.begin() + from.first,
-        set.members.begin() + std::min(cut.first + (cut.second > 0 ? 1 : 0), set.members.size()));
-    part.first_begin = from.second;
-    part.last_end = cut.second > 0 ? cut.second : -1;
-    if (!part.members.empty()) result.push_back(std::move(part));
-    from = cut;
-  }
-  return result;
-}
-
 SetReader::SetReader(LogSet set, int index, const Filter& filter, const ReadOptions& options,
                      ReadStats& stats)
     : set_(std::move(set)), index_(index), filter_(filter), options_(options), stats_(stats) {}
 
-std::unique_ptr<SetReader::Open> SetReader::open_member(const std::string& path, off_t begin,
-                                                        off_t end) {
+std::unique_ptr<SetReader::Open> SetReader::open_member(const std::string& path) {
   std::unique_ptr<Open> open(new Open);
   std::string reason;
   if (!open->file.open(path, reason)) {
-    // A file cut into parts is named once, by the part that reads its start.
-    if (begin == 0) {
-      std::fprintf(stderr, "eklog: %s: %s\n", path.c_str(), reason.c_str());
-      ++stats_.file_errors;
-    }
+    std::fprintf(stderr, "eklog: %s: %s\n", path.c_str(), reason.c_str());
+    ++stats_.file_errors;
     return nullptr;
   }
-  if (begin > 0 || end >= 0) {
-    open->file.set_range(begin, end);
-    if (begin > 0) open->format = sniff(path);
-  }
   return open;
-}
-
-std::int64_t SetReader::time_before_range(Open& open) {
-  // The record before is near: a few lines back, in the last 64 KiB.
-  constexpr off_t kLookBack = 64 << 10;
-  const off_t first = open.file.first_line_offset();
-  const off_t from = std::max<off_t>(0, first - kLookBack);
-  std::string bytes(static_cast<std::size_t>(first - from), '\0');
-  const ssize_t got = open.file.read_at(bytes.data(), bytes.size(), from);
-  if (got <= 0) return 0;
-  bytes.resize(static_cast<std::size_t>(got));
-  // The lines before, from the last back.
-  std::string_view rest(bytes);
-  RecordView view;
-  while (!rest.empty()) {
-    const std::size_t feed = rest.substr(0, rest.size() - 1).rfind('\n');
-    if (feed == std::string_view::npos && from > 0) break;  // cut by the look back
-    const std::size_t start = feed == std::string_view::npos ? 0 : feed + 1;
-    std::string_view line = rest.substr(start);
-    if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    if (parser_.parse(open.format, line, view)) return view.time_us;
-    rest = rest.substr(0, start);
-  }
-  return 0;
 }
 
 void SetReader::report_end(Open& open) {
@@ -491,7 +363,6 @@ bool SetReader::take_line(Open& open, std::string_view line, std::size_t readabl
   }
   if (parsed) {
     open.last_time_us = view_.time_us;
-    open.has_time = true;
     if (!filter_.accepts(view_)) return true;
     Record& record = new_record(out);
     if (options_.keep_json_line) {
@@ -525,11 +396,6 @@ bool SetReader::take_line(Open& open, std::string_view line, std::size_t readabl
   }
   Record& record = new_record(out);
   record.bad = true;
-  if (!open.has_time && open.file.first_line_offset() > 0) {
-    // A part that starts mid-file: the record before is the part before's.
-    open.last_time_us = time_before_range(open);
-    open.has_time = true;
-  }
   record.time_us = open.last_time_us;
   record.json_line.clear();
   record.unparsed.assign(line);
@@ -554,10 +420,8 @@ bool SetReader::advance() {
   while (!stopped_) {
     if (!current_) {
       if (member_ >= set_.members.size()) return false;
-      const std::size_t index = member_++;
-      const std::string& path = set_.members[index];
-      current_ = open_member(path, index == 0 ? set_.first_begin : 0,
-                             index + 1 == set_.members.size() ? set_.last_end : -1);
+      const std::string& path = set_.members[member_++];
+      current_ = open_member(path);
       current_is_base_ = path == set_.base;
       if (current_is_base_ && current_) followed_base_ = true;
       continue;

@@ -43,10 +43,6 @@ class LineFile {
   // False, with the reason, if the file cannot be read.  A .gz name or the
   // gzip magic bytes make it read through zlib.
   bool open(const std::string& path, std::string& reason);
-  // Only the lines that start in [begin, end) of a plain file (end < 0: to
-  // its end); the line begin cuts is the previous range's.  Before the first
-  // next_line.
-  void set_range(off_t begin, off_t end);
   // The next whole line, without its line feed, and how many bytes from its
   // start may be read (for simdjson's padding).  False at the end of what
   // the file holds now; with final, a last line that has no line feed is
@@ -54,18 +50,13 @@ class LineFile {
   bool next_line(std::string_view& line, std::size_t& readable, bool final, bool& torn);
   // Damage found on the way (a cut or corrupt gzip stream); empty if none.
   const std::string& damage() const { return damage_; }
-  // Of the line returned last, counted from the file's start.
-  long line_number();
+  long line_number() const { return line_number_; }
   const std::string& path() const { return path_; }
   bool compressed() const { return gz_ != nullptr; }
   dev_t device() const { return device_; }
   ino_t inode() const { return inode_; }
   // Bytes of the file consumed so far (plain files).
   off_t offset() const { return offset_; }
-  // Where the range's first line starts (0 for the whole file).
-  off_t first_line_offset() const { return range_begin_ > 0 ? first_line_at_ : 0; }
-  // Reads the bytes [at, at + size) of a plain file, wherever the reading is.
-  ssize_t read_at(char* into, std::size_t size, off_t at) const;
   // Starts again at the file's beginning (a copytruncate emptied it).
   void rewind();
 
@@ -78,12 +69,8 @@ class LineFile {
   std::vector<char> buffer_;
   std::size_t begin_ = 0, end_ = 0;
   bool eof_ = false;
-  off_t offset_ = 0;  // of the file, at buffer_[end_]
-  off_t range_begin_ = 0, range_end_ = -1;
-  bool skip_cut_line_ = false;  // the first bytes up to a line feed are the range before's
-  off_t first_line_at_ = 0;     // where the range's first line starts
+  off_t offset_ = 0;
   long line_number_ = 0;
-  long lines_before_range_ = -1;  // counted when first asked for
   std::string damage_;
   dev_t device_ = 0;
   ino_t inode_ = 0;
@@ -95,10 +82,6 @@ struct LogSet {
   std::string base;
   std::vector<std::string> members;
   bool explicit_file = false;  // a member named on its own: read just that
-  // A part of the set read by a thread of its own (split_set): the lines
-  // from first_begin of the first member to those before last_end of the
-  // last (-1: to its end).
-  off_t first_begin = 0, last_end = -1;
 };
 
 // The sets named by files and directories.  A directory gives one set per
@@ -109,11 +92,6 @@ std::vector<LogSet> find_sets(const std::vector<std::string>& paths,
                               std::vector<std::string>& missing);
 // The members of base's set that exist now, oldest first.
 std::vector<std::string> set_members(const std::string& base);
-// The set cut into at most `parts` parts of about the same number of bytes,
-// to be read side by side and merged by time: a plain member may be cut at
-// any byte (its lines go whole to one part), a compressed one only whole.
-// Parts smaller than min_bytes are not made.
-std::vector<LogSet> split_set(const LogSet& set, int parts, off_t min_bytes);
 // base name of a rotated member: "msg.log.3.gz" -> "msg.log".
 std::string base_of(const std::string& name);
 
@@ -152,12 +130,9 @@ class SetReader {
     LineFile file;
     Format format = Format::kUnknown;
     std::int64_t last_time_us = 0;
-    bool has_time = false;            // last_time_us is a record's
     std::int64_t quiet_since_us = 0;  // retired: last time it grew
   };
-  std::unique_ptr<Open> open_member(const std::string& path, off_t begin = 0, off_t end = -1);
-  // The time of the last record before the range a part starts at; 0 if none.
-  std::int64_t time_before_range(Open& open);
+  std::unique_ptr<Open> open_member(const std::string& path);
   // Reads one line into the window; false when every member is read.
   bool advance();
   // Reads what the file holds now into out; true if there was any.

@@ -2,7 +2,6 @@
 // toolkit writes (docs/eklog.md).  Each named file brings its rotated set;
 // the sets are merged by record time, filtered and printed.
 #include <poll.h>
-#include <sched.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,9 +72,6 @@ const char kFooter[] =
     "  eklog --pid 4711 -S 10:02 -U 10:05 trace.log  one process's records\n"
     "  eklog -f -n 20 msg.log err.log                follow, like tail -F\n"
     "  eklog -o json -g 'disk (full|error)' msg.log | jq .\n";
-
-// A part of a set smaller than this is not worth a thread of its own.
-constexpr off_t kSmallestPart = 8 << 20;
 
 class Output {
  public:
@@ -364,24 +360,14 @@ int main(int argc, char** argv) {
     struct stat status;
     if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) directories.push_back(path);
   }
-  // Fewer sets than cores: each cut in parts read side by side (not when
-  // following, which keeps reading each set's file where it ended, nor with
-  // --strict, which stops at the first bad line in file order).
-  int parts = 1;
-  cpu_set_t cpus;
-  if (!follow_mode && !strict && !sets.empty() && sched_getaffinity(0, sizeof cpus, &cpus) == 0) {
-    parts = std::max(1, CPU_COUNT(&cpus) / static_cast<int>(sets.size()));
-  }
   // A filter's pattern keeps its match space: one filter per reading thread.
   std::vector<std::unique_ptr<Filter>> set_filters;
   std::vector<std::unique_ptr<SetReader>> readers;
   for (LogSet& set : sets) {
-    for (LogSet& part : split_set(set, parts, kSmallestPart)) {
-      set_filters.emplace_back(new Filter);
-      set_filters.back()->init(filters, error);
-      readers.emplace_back(new SetReader(std::move(part), static_cast<int>(readers.size()),
-                                         *set_filters.back(), options, stats));
-    }
+    set_filters.emplace_back(new Filter);
+    set_filters.back()->init(filters, error);
+    readers.emplace_back(new SetReader(std::move(set), static_cast<int>(readers.size()),
+                                       *set_filters.back(), options, stats));
   }
 
   if (follow_mode && last == 0 && app.count("--lines") == 0) last = 10;

@@ -1,7 +1,5 @@
 // eklog's reading of one set in time order: the reorder window on a file
 // whose records come late by known amounts, and ties kept in file order.
-#include "input.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "filters.h"
+#include "input.h"
 
 namespace eklog {
 namespace {
@@ -83,76 +82,6 @@ TEST(EklogInputTest, LateRecordsAndTiesComeInTimeThenFileOrder) {
   for (const Written& record : expected) texts.push_back(record.text);
   EXPECT_EQ(read_in_order(path, false), texts);
   EXPECT_EQ(read_in_order(path, true), texts);
-  std::remove(path.c_str());
-}
-
-// What a reader gives, record by record: time and text, or for a line that
-// is no record its bytes and where it was.
-std::vector<std::string> read_set(const LogSet& set) {
-  Filter filter;
-  std::string error;
-  EXPECT_TRUE(filter.init(FilterOptions(), error));
-  ReadStats stats;
-  SetReader reader(set, 0, filter, ReadOptions(), stats);
-  std::vector<std::string> seen;
-  while (const Record* record = reader.next()) {
-    seen.push_back(std::to_string(record->time_us) + " " +
-                   (record->bad ? record->source + " " + record->unparsed : record->text));
-  }
-  return seen;
-}
-
-TEST(EklogInputTest, PartsOfACutFileMergeToWhatTheWholeFileGives) {
-  std::mt19937 random(11);
-  const std::string path = testing::TempDir() + "eklog-parts-test-" + std::to_string(getpid());
-  std::FILE* file = std::fopen(path.c_str(), "w");
-  ASSERT_NE(file, nullptr);
-  for (int i = 0; i < 20000; ++i) {
-    const unsigned pick = static_cast<unsigned>(random() % 100);
-    if (pick < 3) std::fputs(("not a record " + std::to_string(i) + "\n").c_str(), file);
-    if (pick == 3) std::fputs("\n", file);
-    const std::int64_t late = pick < 8 ? 10 * static_cast<std::int64_t>(random() % 2000) : 0;
-    const Written record{1000000 + 10 * static_cast<std::int64_t>(i) - late,
-                         std::string(random() % 300, 'x') + std::to_string(i)};
-    std::fputs(basic_line(record).c_str(), file);
-  }
-  std::fputs("a torn last line", file);
-  std::fclose(file);
-  LogSet whole;
-  whole.base = path;
-  whole.members = {path};
-  const std::vector<std::string> expected = read_set(whole);
-
-  auto merge = [](const std::vector<LogSet>& parts) {
-    std::vector<std::pair<std::int64_t, std::string>> merged;
-    for (const LogSet& part : parts) {
-      for (const std::string& seen : read_set(part))
-        merged.emplace_back(std::stoll(seen.substr(0, seen.find(' '))), seen);
-    }
-    std::stable_sort(merged.begin(), merged.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<std::string> got;
-    for (const auto& entry : merged) got.push_back(entry.second);
-    return got;
-  };
-  // Cut at many places: in a line, on a line feed, in the torn end.
-  const std::vector<LogSet> parts = split_set(whole, 13, 1);
-  ASSERT_EQ(parts.size(), 13u);
-  EXPECT_EQ(merge(parts), expected);
-  // A part that starts with a line that is no record: it keeps its place
-  // after the record before it, which the part before read.
-  std::string bytes;
-  {
-    std::FILE* in = std::fopen(path.c_str(), "r");
-    char chunk[65536];
-    for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, in)) > 0;)
-      bytes.append(chunk, got);
-    std::fclose(in);
-  }
-  const off_t bad = static_cast<off_t>(bytes.find("not a record", bytes.size() / 2));
-  LogSet before = whole, after = whole;
-  before.last_end = after.first_begin = bad;
-  EXPECT_EQ(merge({before, after}), expected);
   std::remove(path.c_str());
 }
 
