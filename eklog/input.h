@@ -1,7 +1,9 @@
 // eklog's input side: a log file read line by line (plain or gzip), the
 // rotated sets named on the command line (name.N ... name.1, name, with .gz
 // members), and a set read as one stream of records in time order through
-// a bounded reorder window.  Single-threaded; a SetReader owns its files.
+// a bounded reorder window.  A SetReader owns its files and is used by one
+// thread at a time (its set's reading thread, then the main thread that
+// follows the files); ReadStats is counted by all of them.
 #ifndef EKLOG_INPUT_H_
 #define EKLOG_INPUT_H_
 
