@@ -125,8 +125,8 @@ TEST(EklogFastPathTest, EveryStopIsFoundAtEveryPlaceOfABlock) {
   // The plain runs are scanned 16 bytes at a time: a stop at any place of
   // a block, in an attribute or the text, must end the run there.
   const std::vector<std::pair<std::string, Taken>> stops = {
-      {"&amp;", Taken::kShape},     {"\xc3\xa9", Taken::kShape}, {"\t", Taken::kFullOnly},
-      {"\x7f", Taken::kFullOnly},   {">", Taken::kFullOnly},     {"\xff", Taken::kNeither},
+      {"&amp;", Taken::kShape},   {"\xc3\xa9", Taken::kShape}, {"\t", Taken::kFullOnly},
+      {"\x7f", Taken::kFullOnly}, {">", Taken::kFullOnly},     {"\xff", Taken::kNeither},
       {"<", Taken::kNeither}};
   for (std::size_t length = 0; length <= 40; ++length) {
     for (std::size_t place = 0; place <= length; ++place) {
@@ -136,7 +136,8 @@ TEST(EklogFastPathTest, EveryStopIsFoundAtEveryPlaceOfABlock) {
         EXPECT_EQ(read_both(with_text(value)), taken) << value;
         const std::string in_attribute =
             "<record time=\"2026-12-08T11:42:07.130020+01:00\" time_us=\"1\" level=\"INFO\" "
-            "level_value=\"4000\" logger=\"l\" product=\"" + value + "\" component=\"c\">x</record>";
+            "level_value=\"4000\" logger=\"l\" product=\"" +
+            value + "\" component=\"c\">x</record>";
         EXPECT_EQ(read_both(in_attribute), taken) << value;
       }
     }

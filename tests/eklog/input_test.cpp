@@ -1,5 +1,7 @@
 // eklog's reading of one set in time order: the reorder window on a file
 // whose records come late by known amounts, and ties kept in file order.
+#include "input.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "filters.h"
-#include "input.h"
 
 namespace eklog {
 namespace {

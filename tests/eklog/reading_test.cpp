@@ -205,9 +205,14 @@ std::string escaped_bytewise(const std::string& text) {
   static const char kHex[] = "0123456789abcdef";
   for (std::size_t at = 0; at < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[at]);
-    const char* named = c == '"' ? "\\\"" : c == '\\' ? "\\\\" : c == '\b' ? "\\b"
-                      : c == '\f' ? "\\f" : c == '\n' ? "\\n" : c == '\r' ? "\\r"
-                      : c == '\t' ? "\\t" : nullptr;
+    const char* named = c == '"'    ? "\\\""
+                        : c == '\\' ? "\\\\"
+                        : c == '\b' ? "\\b"
+                        : c == '\f' ? "\\f"
+                        : c == '\n' ? "\\n"
+                        : c == '\r' ? "\\r"
+                        : c == '\t' ? "\\t"
+                                    : nullptr;
     if (named != nullptr) {
       out += named;
     } else if (c < 0x20 || c == 0x7f) {
@@ -238,9 +243,9 @@ std::string escaped_bytewise(const std::string& text) {
 }
 
 TEST(EklogReadingTest, JsonEscapesAreFoundAtEveryPlaceOfABlock) {
-  const std::string specials[] = {"\"",         "\\",         "\n", std::string(1, '\0'),
-                                  "\x1f",       "\x7f",       " ",  "\xc3\xa9",
-                                  "\xc2\x85",   "\xe2\x80\xa8", "\xff"};
+  const std::string specials[] = {"\"",       "\\",           "\n",  std::string(1, '\0'),
+                                  "\x1f",     "\x7f",         " ",   "\xc3\xa9",
+                                  "\xc2\x85", "\xe2\x80\xa8", "\xff"};
   for (std::size_t length = 0; length <= 40; ++length) {
     for (std::size_t place = 0; place <= length; ++place) {
       for (const std::string& special : specials) {
@@ -320,8 +325,8 @@ TEST(EklogReadingTest, JsonLineOfAViewIsThePrintersLine) {
   EXPECT_NE(writer.line(view).find("\"level_value\":-2147483648,"), std::string_view::npos);
   EXPECT_NE(writer.line(view).find("\"set\":-999999999999999999,\"number\":0,"),
             std::string_view::npos);
-  ASSERT_TRUE(parser.parse(Format::kBasic, "2026-12-08T11:42:07.123456+01:00 9 [p] [c] [f:10 g] ",
-                           view));
+  ASSERT_TRUE(
+      parser.parse(Format::kBasic, "2026-12-08T11:42:07.123456+01:00 9 [p] [c] [f:10 g] ", view));
   EXPECT_NE(writer.line(view).find("\"level_value\":9,"), std::string_view::npos);
   EXPECT_NE(writer.line(view).find("\"line\":10,"), std::string_view::npos);
   ASSERT_TRUE(parser.parse(Format::kBasic,

@@ -207,8 +207,7 @@ TEST_F(ArchiveTest, OriginalLeftBesideItsArchiveIsRemovedAtTheNextOpen) {
 
 // A writer rotates a big file and is killed while it compresses it; with
 // the parameter set, it has forked a child by then, which lives on.
-class KilledCompressionTest : public ArchiveTest,
-                              public ::testing::WithParamInterface<bool> {};
+class KilledCompressionTest : public ArchiveTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(KilledCompressionTest, IsFinishedAtTheNextOpen) {
   const bool with_grandchild = GetParam();

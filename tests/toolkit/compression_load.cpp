@@ -69,8 +69,7 @@ Phase run(int threads, const std::function<bool(double)>& stop) {
           const auto before = Clock::now();
           GwLogInfo(logger, "c", 1, 1, text.c_str(), nullptr);
           const long long us =
-              std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - before)
-                  .count();
+              std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - before).count();
           worst = std::max(worst, us);
         }
         mine += 1000;
@@ -120,8 +119,7 @@ int main(int argc, char** argv) {
   // The first record opens the file, which asks for msg.log.1's compression.
   const Phase during = run(threads, [&](double) { return exists(log + ".1.gz"); });
   const Phase after = run(threads, [&](double seconds) { return seconds >= during.seconds; });
-  std::printf("%zu MiB compressed to %s.1.gz, %d writing thread(s)\n", mib, log.c_str(),
-              threads);
+  std::printf("%zu MiB compressed to %s.1.gz, %d writing thread(s)\n", mib, log.c_str(), threads);
   print("during the compression", during);
   print("after it (as long)", after);
   struct stat status;

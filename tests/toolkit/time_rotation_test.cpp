@@ -135,9 +135,8 @@ TEST_F(TimeRotationTest, DailyRotationSplitsTheSetAtEachLocalMidnight) {
   log(logger, "28th, last second");
   advance(2);
   log(logger, "29th");
-  EXPECT_THAT(read_lines(rotated(1)),
-              ElementsAre("<log>", line("28th, last seconds"), line("28th, last second"),
-                          "</log>"));
+  EXPECT_THAT(read_lines(rotated(1)), ElementsAre("<log>", line("28th, last seconds"),
+                                                  line("28th, last second"), "</log>"));
   EXPECT_THAT(read_lines(path_), ElementsAre("<log>", line("29th")));
 
   // The day summer time begins has 23 hours: its last second is still the
@@ -253,9 +252,8 @@ void write_phases(GwHandle logger, ClockShift* shift, int process, int phases, i
       ::usleep(1000);
     }
     for (int i = 0; i < records; ++i) {
-      const std::string text =
-          "phase " + std::to_string(phase) + " p" + std::to_string(process) + " n" +
-          std::to_string(i);
+      const std::string text = "phase " + std::to_string(phase) + " p" + std::to_string(process) +
+                               " n" + std::to_string(i);
       GwLogInfo(logger, "c", 1, 1, text.c_str(), nullptr);
     }
     shift->ready.fetch_add(1);
