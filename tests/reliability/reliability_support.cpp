@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "child_process.h"
+#include "ipc_key.h"
 
 namespace reliability {
 
@@ -38,7 +39,6 @@ long scaled(long records) {
 WriterSet::WriterSet(long long limit, int count, bool with_key, long staging) {
   if (std::getenv("RELIABILITY_KEEP") != nullptr) dir_.keep();
   ::mkdir(dir_.file("bin").c_str(), 0700);
-  if (with_key) std::ofstream(dir_.file("bin/writer")) << "program\n";
   std::ofstream properties(dir_.file("bin/eklogger.properties"));
   properties << "logger.dc.msg.level = INFO\n"
                 "logger.dc.msg.handlers = handler.file.dc.msg\n"
@@ -55,17 +55,7 @@ WriterSet::WriterSet(long long limit, int count, bool with_key, long staging) {
                 "logger.dc.err.level = OFF\n"
                 "logger.dc.trace.level = OFF\n";
   if (staging > 0) properties << "handler.file.dc.msg.staging = " << staging << "\n";
-  key_ = ::ftok(dir_.file("bin/writer").c_str(), 0x61);
-  // The key holds sixteen bits of the inode, and this machine's IPC space is
-  // shared: a set some other run made may sit at it already.  The program
-  // file is then made anew at another inode, the taken one kept so that it
-  // is not handed out again.
-  for (int taken = 0; with_key && taken < 64 && ::semget(key_, 0, 0) >= 0; ++taken) {
-    const std::string program = dir_.file("bin/writer");
-    ::rename(program.c_str(), (program + ".taken" + std::to_string(taken)).c_str());
-    std::ofstream(program) << "program\n";
-    key_ = ::ftok(program.c_str(), 0x61);
-  }
+  if (with_key) key_ = unused_key(dir_.file("bin/writer"), 0x61);
 }
 
 WriterSet::Writer WriterSet::start(int threads, long records, long pause_us) {

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "ipc_key.h"
 #include "toolkit_fixture.h"
 #include "unprivileged.h"
 
@@ -288,7 +289,7 @@ TEST_F(HostileFilesTest, StoppedLockHolderDelaysARecordAtMostOnceASecond) {
   open_rotating(1024, 3);
   Ref logger("logger.f");
   Ref handler("handler.f");
-  const key_t key = ::ftok(config_path().c_str(), 'a');
+  const key_t key = unused_key(dir_.file("key"), 'a');
   GwSetObjPropInt(handler, "MPFileSemKey", static_cast<int>(key));
   log(logger, 0, 1);  // the set exists now
   const pid_t holder = ::fork();

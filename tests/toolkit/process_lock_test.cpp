@@ -21,6 +21,7 @@
 #include <functional>
 #include <string>
 
+#include "ipc_key.h"
 #include "test_support.h"
 #include "toolkit/file_sink.h"
 #include "toolkit/shared_file_state.h"
@@ -33,10 +34,7 @@ using gw::FileSink;
 using gw::FileSinkOptions;
 using gw::ProcessLock;
 
-key_t key_in(const TempDir& dir) {
-  std::ofstream(dir.file("program")) << "x";
-  return ::ftok(dir.file("program").c_str(), 0x61);
-}
+key_t key_in(const TempDir& dir) { return unused_key(dir.file("program"), 0x61, "x"); }
 
 bool semaphore_exists(key_t key) { return ::semget(key, 0, 0) >= 0; }
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "ipc_key.h"
 #include "toolkit/os.h"
 #include "toolkit_fixture.h"
 
@@ -268,7 +269,7 @@ TEST_F(TimeRotationTest, SeveralProcessesRotateOnceAtEachBoundaryAndFollow) {
   // A rotation slow enough that the other processes meet the boundary
   // while it is under way.
   shift_->rename_pause_ms.store(20);
-  const key_t key = ::ftok(dir_.path().c_str(), 'T');
+  const key_t key = unused_key(dir_.file("key"), 'T');
   write_file(config_path(), config("handler.f.rotate = hourly\nhandler.f.count = 10\n"
                                    "handler.f.MPFileSemKey = " +
                                    std::to_string(key) + "\n"));
