@@ -370,7 +370,10 @@ bool SetReader::take_line(Open& open, std::string_view line, std::size_t readabl
       // other once, here: only the time is kept beside it, for the order.
       record.bad = false;
       record.time_us = view_.time_us;
-      if (open.format == Format::kJson) {
+      record.json_later = options_.json_later && out == nullptr && open.format != Format::kJson
+                              ? open.format
+                              : Format::kUnknown;
+      if (open.format == Format::kJson || record.json_later != Format::kUnknown) {
         record.json_line.assign(line);
       } else {
         const std::string_view json = json_writer_.line(view_);
@@ -396,6 +399,7 @@ bool SetReader::take_line(Open& open, std::string_view line, std::size_t readabl
   }
   Record& record = new_record(out);
   record.bad = true;
+  record.json_later = Format::kUnknown;
   record.time_us = open.last_time_us;
   record.json_line.clear();
   record.unparsed.assign(line);

@@ -110,7 +110,12 @@ struct ReadOptions {
   bool show_bad = true;         // a line that is no record is passed on as such
   bool strict = false;          // a line that is no record stops the reading
   bool keep_json_line = false;  // keep only each record's -o json line (Record::json_line)
-  bool follow = false;          // keep the base file open at its end
+  // With keep_json_line: a basic or XML record read for the window keeps
+  // its line as read (Record::json_later), and whoever takes it from the
+  // window writes its JSON.  For one set, whose merging thread has little
+  // else to do than write.
+  bool json_later = false;
+  bool follow = false;  // keep the base file open at its end
 };
 
 class SetReader {

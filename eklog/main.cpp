@@ -347,6 +347,10 @@ int main(int argc, char** argv) {
   ReadStats stats;
   std::vector<std::string> missing;
   std::vector<LogSet> sets = find_sets(paths, missing);
+  // One set: its reading thread is the one at work, and the merging thread
+  // takes over writing the JSON of basic and XML lines, parsing them again.
+  // Several sets keep the merging thread free.
+  options.json_later = options.keep_json_line && sets.size() == 1;
   for (const std::string& path : missing) {
     if (follow_mode) {
       std::fprintf(stderr, "eklog: %s: no such file yet; waiting for it\n", path.c_str());

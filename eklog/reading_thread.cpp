@@ -41,6 +41,7 @@ void ReadingThread::finish() {
 void ReadingThread::fill(Batch& batch) {
   batch.times.clear();
   batch.ends.clear();
+  batch.later.clear();
   batch.bytes.clear();
   while (batch.times.size() < kBatchRecords && batch.bytes.size() < kBatchBytes) {
     const Record* record = reader_.next();
@@ -48,9 +49,14 @@ void ReadingThread::fill(Batch& batch) {
       batch.last = true;
       return;
     }
-    printer_.format(*record, batch.bytes);
+    if (record->json_later != Format::kUnknown) {
+      batch.bytes += record->json_line;
+    } else {
+      printer_.format(*record, batch.bytes);
+    }
     batch.times.push_back(record->time_us);
     batch.ends.push_back(batch.bytes.size());
+    batch.later.push_back(record->json_later);
   }
   batch.last = false;
 }
@@ -99,6 +105,17 @@ bool ReadingThread::next(std::int64_t& time_us, std::string_view& line) {
   const std::size_t begin = at_ == 0 ? 0 : current_->ends[at_ - 1];
   time_us = current_->times[at_];
   line = std::string_view(current_->bytes.data() + begin, current_->ends[at_] - begin);
+  if (current_->later[at_] != Format::kUnknown) {
+    // The reading thread parsed the line already; it cannot fail here.
+    if (parser_.parse(current_->later[at_], line, view_)) {
+      line = json_.line(view_);
+    } else {
+      late_line_ = "{\"unparsed\":";
+      append_json_string(line, late_line_);
+      late_line_ += "}\n";
+      line = late_line_;
+    }
+  }
   ++at_;
   return true;
 }

@@ -1,8 +1,10 @@
 // One rotated set read on a thread of its own: its records in time order,
 // already formatted for the output, handed to the merge in batches, so that
 // the sets are read, parsed and formatted on every core while one thread
-// merges and writes.  next() is for one consuming thread; the SetReader and
-// the Printer's scratch belong to the reading thread until finish()
+// merges and writes.  A record whose JSON is written later
+// (ReadOptions::json_later) is parsed again and written by next(), on the
+// consuming thread.  next() is for one consuming thread; the SetReader
+// and the Printer's scratch belong to the reading thread until finish()
 // returns, and to the caller again after it (to follow the files).
 #ifndef EKLOG_READING_THREAD_H_
 #define EKLOG_READING_THREAD_H_
@@ -20,6 +22,7 @@
 
 #include "input.h"
 #include "output.h"
+#include "record_parser.h"
 
 namespace eklog {
 
@@ -42,6 +45,7 @@ class ReadingThread {
   struct Batch {
     std::vector<std::int64_t> times;
     std::vector<std::size_t> ends;  // of each record's line in bytes
+    std::vector<Format> later;      // Record::json_later of each
     std::string bytes;
     bool last = false;  // the set's end: no batch follows
   };
@@ -59,6 +63,10 @@ class ReadingThread {
   // The consuming thread's.
   std::unique_ptr<Batch> current_;
   std::size_t at_ = 0;
+  RecordParser parser_;
+  RecordView view_;
+  JsonWriter json_;
+  std::string late_line_;
   std::thread thread_;
 };
 

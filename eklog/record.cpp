@@ -38,6 +38,7 @@ void Record::assign(const RecordView& view) {
   pid = view.pid;
   tid = view.tid;
   bad = false;
+  json_later = Format::kUnknown;
   unparsed.clear();
   source.clear();
   json_line.clear();

@@ -48,6 +48,9 @@ struct Record {
   // from a JSON Lines file, or the one written when it was read, in which
   // case the fields below but time_us are left empty.
   std::string json_line;
+  // Other than kUnknown: json_line holds the line as read instead, of this
+  // format; its JSON is yet to be written, by parsing the line again.
+  Format json_later = Format::kUnknown;
 
   std::string time, level;
   int level_value = 0;

@@ -1,7 +1,8 @@
 // A set read on its own thread: every line the reader and printer give on
 // the calling thread, in the same order, whether the consumer keeps up or
-// leaves the threads waiting on their full read-ahead; and a consumer that
-// stops early lets its thread end.
+// leaves the threads waiting on their full read-ahead, and whether the
+// reading thread or the consumer writes the JSON; and a consumer that stops
+// early lets its thread end.
 #include "reading_thread.h"
 
 #include <gtest/gtest.h>
@@ -25,7 +26,7 @@ std::string write_set(int which, int records) {
   for (int i = 0; i < records; ++i) {
     // Late by a few places now and then, and a line that is no record.
     const int late = i % 97 == 0 && i > 0 ? 5 : 0;
-    std::fprintf(file, "2026-12-08T10:%02d:%02d.%06d+00:00 INFO [p] [c%d] [] record %d\n",
+    std::fprintf(file, "2026-12-08T10:%02d:%02d.%06d+00:00 INFO [p] [c%d] [] record\\t\"%d\"\n",
                  (i - late) / 60000 % 60, (i - late) / 1000 % 60, (i - late) % 1000 * 1000, which,
                  i);
     if (i % 1000 == 999) std::fputs("not a record\n", file);
@@ -66,7 +67,11 @@ TEST(EklogReadingThreadTest, EveryLineInOrderWhetherOrNotTheConsumerKeepsUp) {
   for (int i = 0; i < kSets; ++i) {
     filters.emplace_back(new Filter);
     ASSERT_TRUE(filters.back()->init(FilterOptions(), error));
-    readers.emplace_back(new SetReader(set_of(paths[i]), i, *filters.back(), ReadOptions(), stats));
+    // The JSON of the second set's lines is written by the consumer.
+    ReadOptions options;
+    options.keep_json_line = true;
+    options.json_later = i == 1;
+    readers.emplace_back(new SetReader(set_of(paths[i]), i, *filters.back(), options, stats));
     threads.emplace_back(new ReadingThread(*readers.back(), OutputMode::kJson, false));
   }
   // One set after the other: the others wait on their full read-ahead meanwhile.
