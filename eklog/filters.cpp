@@ -25,10 +25,12 @@ Filter::~Filter() = default;
 
 bool Filter::init(const FilterOptions& options, std::string& error) {
   options_ = options;
-  any_ = options.has_min_level || !options.loggers.empty() || !options.components.empty() ||
-         !options.products.empty() || !options.pids.empty() || !options.tids.empty() ||
-         options.has_since || options.has_until || !options.catalogs.empty() ||
-         !options.numbers.empty() || !options.pattern.empty();
+  const bool others = !options.loggers.empty() || !options.components.empty() ||
+                      !options.products.empty() || !options.pids.empty() || !options.tids.empty() ||
+                      options.has_since || options.has_until || !options.catalogs.empty() ||
+                      !options.numbers.empty() || !options.pattern.empty();
+  any_ = options.has_min_level || others;
+  level_only_ = options.has_min_level && !others;
   if (options.pattern.empty()) return true;
   pattern_.reset(new Pattern);
   int code = 0;

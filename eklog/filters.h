@@ -39,11 +39,14 @@ class Filter {
   // Whether any condition is set: lines that are no record pass only when not.
   bool any() const { return any_; }
   bool has_min_level() const { return options_.has_min_level; }
+  // The level is the only condition.
+  bool level_only() const { return level_only_; }
   int min_level() const { return options_.min_level; }
 
  private:
   FilterOptions options_;
   bool any_ = false;
+  bool level_only_ = false;
   struct Pattern;
   std::unique_ptr<Pattern> pattern_;
 };

@@ -350,6 +350,22 @@ bool SetReader::take_line(Open& open, std::string_view line, std::size_t readabl
   bool parsed = false;
   if (!torn && open.format != Format::kUnknown) {
     if (open.format == Format::kXml && is_xml_frame(line)) return true;
+    if (options_.json_later && out == nullptr && open.format == Format::kJson &&
+        filter_.level_only() && !options_.strict) {
+      int level;
+      std::int64_t time_us;
+      if (RecordParser::quick_json_time_level(line, time_us, level)) {
+        if (level < filter_.min_level()) return true;
+        open.last_time_us = time_us;
+        Record& record = new_record(out);
+        record.bad = false;
+        record.time_us = time_us;
+        record.json_later = Format::kJson;
+        record.json_line.assign(line);
+        commit(out);
+        return true;
+      }
+    }
     if (filter_.has_min_level()) {
       // Most records of a level filter are below it: skip them unparsed.
       // Lines that are no record are not shown under a filter anyway; only

@@ -112,8 +112,11 @@ struct ReadOptions {
   bool keep_json_line = false;  // keep only each record's -o json line (Record::json_line)
   // With keep_json_line: a basic or XML record read for the window keeps
   // its line as read (Record::json_later), and whoever takes it from the
-  // window writes its JSON.  For one set, whose merging thread has little
-  // else to do than write.
+  // window writes its JSON.  Under a filter of the level alone, so does a
+  // JSON Lines record that begins as the library writes it: it is read only
+  // up to its level, and whoever takes it parses it, to leave it out (a
+  // line that is no record, counted in ReadStats) or pass it on.  For one
+  // set, whose merging thread has little else to do than write.
   bool json_later = false;
   bool follow = false;  // keep the base file open at its end
 };
@@ -126,6 +129,7 @@ class SetReader {
   // The set's next record in time order, valid until the next call; null
   // when all are read.
   const Record* next();
+  ReadStats& stats() const { return stats_; }
   // Following: reads what was added since, across a rename or a copy and
   // truncate of the base file, into out (in file order).
   void follow(std::vector<Record>& out);

@@ -43,14 +43,16 @@ void ReadingThread::fill(Batch& batch) {
   batch.ends.clear();
   batch.later.clear();
   batch.bytes.clear();
+  batch.last = false;
   while (batch.times.size() < kBatchRecords && batch.bytes.size() < kBatchBytes) {
     const Record* record = reader_.next();
     if (record == nullptr) {
       batch.last = true;
-      return;
+      break;
     }
     if (record->json_later != Format::kUnknown) {
       batch.bytes += record->json_line;
+      batch.bytes.push_back('\n');
     } else {
       printer_.format(*record, batch.bytes);
     }
@@ -58,7 +60,8 @@ void ReadingThread::fill(Batch& batch) {
     batch.ends.push_back(batch.bytes.size());
     batch.later.push_back(record->json_later);
   }
-  batch.last = false;
+  // So that the consumer parses a JSON line in place.
+  batch.bytes.append(RecordParser::kJsonPadding, ' ');
 }
 
 void ReadingThread::run() {
@@ -86,38 +89,50 @@ void ReadingThread::run() {
 }
 
 bool ReadingThread::next(std::int64_t& time_us, std::string_view& line) {
-  while (!current_ || at_ == current_->times.size()) {
-    if (current_ && current_->last) return false;
-    if (!thread_.joinable()) {
-      if (!current_) current_.reset(new Batch);
-      fill(*current_);
-    } else {
-      std::unique_lock<std::mutex> lock(mutex_);
-      if (current_) spare_.push_back(std::move(current_));
-      changed_.wait(lock, [this] { return !ready_.empty(); });
-      current_ = std::move(ready_.front());
-      ready_.pop_front();
-      lock.unlock();
-      changed_.notify_all();
+  for (;;) {
+    while (!current_ || at_ == current_->times.size()) {
+      if (current_ && current_->last) return false;
+      if (!thread_.joinable()) {
+        if (!current_) current_.reset(new Batch);
+        fill(*current_);
+      } else {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (current_) spare_.push_back(std::move(current_));
+        changed_.wait(lock, [this] { return !ready_.empty(); });
+        current_ = std::move(ready_.front());
+        ready_.pop_front();
+        lock.unlock();
+        changed_.notify_all();
+      }
+      at_ = 0;
     }
-    at_ = 0;
-  }
-  const std::size_t begin = at_ == 0 ? 0 : current_->ends[at_ - 1];
-  time_us = current_->times[at_];
-  line = std::string_view(current_->bytes.data() + begin, current_->ends[at_] - begin);
-  if (current_->later[at_] != Format::kUnknown) {
-    // The reading thread parsed the line already; it cannot fail here.
-    if (parser_.parse(current_->later[at_], line, view_)) {
+    const std::size_t begin = at_ == 0 ? 0 : current_->ends[at_ - 1];
+    const Format later = current_->later[at_];
+    time_us = current_->times[at_];
+    line = std::string_view(current_->bytes.data() + begin, current_->ends[at_] - begin);
+    ++at_;
+    if (later == Format::kUnknown) return true;
+    const std::string_view read(line.data(), line.size() - 1);
+    if (later == Format::kJson) {
+      // Read only up to its level so far: a record, or a line that is none,
+      // left out as the filter leaves out every such line.
+      if (parser_.parse(later, read, view_, current_->bytes.size() - begin)) return true;
+      ReadStats& stats = reader_.stats();
+      ++stats.bad_lines;
+      ++stats.skipped_bad;
+      continue;
+    }
+    // Parsed on the reading thread already: this parse cannot fail.
+    if (parser_.parse(later, read, view_)) {
       line = json_.line(view_);
     } else {
       late_line_ = "{\"unparsed\":";
-      append_json_string(line, late_line_);
+      append_json_string(read, late_line_);
       late_line_ += "}\n";
       line = late_line_;
     }
+    return true;
   }
-  ++at_;
-  return true;
 }
 
 }  // namespace eklog

@@ -587,6 +587,22 @@ bool RecordParser::quick_json_level(std::string_view line, int& level_value) {
   return true;
 }
 
+bool RecordParser::quick_json_time_level(std::string_view line, std::int64_t& time_us,
+                                         int& level_value) {
+  // {"time":"<32 bytes>","time_us":<digits>,"level":"
+  constexpr std::size_t kDigits = 9 + 32 + 12;
+  if (line.size() < kDigits + 64 || !has_at(line, 0, "{\"time\":\"") ||
+      !has_at(line, 41, "\",\"time_us\":"))
+    return false;
+  std::size_t at = kDigits;
+  std::int64_t value = 0;
+  while (at < kDigits + 18 && line[at] >= '0' && line[at] <= '9')
+    value = value * 10 + (line[at++] - '0');
+  if (at == kDigits || !has_at(line, at, ",\"level\":\"")) return false;
+  time_us = value;
+  return quick_json_level(line, level_value);
+}
+
 bool RecordParser::quick_level(Format format, std::string_view line, int& level_value) {
   switch (format) {
     case Format::kJson:
@@ -610,6 +626,8 @@ bool RecordParser::quick_level(Format format, std::string_view line, int& level_
   }
   return false;
 }
+
+static_assert(RecordParser::kJsonPadding == simdjson::SIMDJSON_PADDING);
 
 bool RecordParser::parse_json(std::string_view line, RecordView& record, std::size_t readable) {
   using namespace simdjson;

@@ -100,5 +100,58 @@ TEST(EklogReadingThreadTest, EveryLineInOrderWhetherOrNotTheConsumerKeepsUp) {
   for (const std::string& path : paths) std::remove(path.c_str());
 }
 
+// Under a filter of the level alone, a JSON line is read only up to its
+// level before the window; the consumer's parse then leaves out a line
+// that begins like a record but is none, as the reading thread would have.
+TEST(EklogReadingThreadTest, JsonReadUpToItsLevelLeavesOutWhatIsNoRecord) {
+  const std::string basic = write_set(7, 3000);
+  const std::string json = basic + ".json";
+  {
+    Filter all;
+    std::string error;
+    ASSERT_TRUE(all.init(FilterOptions(), error));
+    ReadStats stats;
+    SetReader reader(set_of(basic), 0, all, ReadOptions(), stats);
+    const Printer printer(OutputMode::kJson, false);
+    std::string lines;
+    for (int i = 0; const Record* record = reader.next(); ++i) {
+      std::string line;
+      printer.format(*record, line);
+      lines += line;
+      if (i % 500 == 0) lines += line.substr(0, line.size() - 20) + "\n";  // torn in its text
+    }
+    std::FILE* file = std::fopen(json.c_str(), "w");
+    std::fputs(lines.c_str(), file);
+    std::fclose(file);
+  }
+  FilterOptions level;
+  level.has_min_level = true;
+  level.min_level = 800;
+  std::vector<std::string> got[2];
+  long bad[2];
+  for (int later = 0; later < 2; ++later) {
+    Filter filter;
+    std::string error;
+    ASSERT_TRUE(filter.init(level, error));
+    ReadStats stats;
+    ReadOptions options;
+    options.keep_json_line = true;
+    options.json_later = later == 1;
+    SetReader reader(set_of(json), 0, filter, options, stats);
+    ReadingThread thread(reader, OutputMode::kJson, false);
+    std::int64_t time_us;
+    std::string_view line;
+    while (thread.next(time_us, line))
+      got[later].push_back(std::to_string(time_us) + " " + std::string(line));
+    bad[later] = stats.skipped_bad;
+  }
+  EXPECT_EQ(got[1], got[0]);
+  EXPECT_EQ(got[0].size(), 3000u);
+  EXPECT_EQ(bad[0], 3 + 7);  // the basic file's lines that are no record, and the torn
+  EXPECT_EQ(bad[1], 3 + 7);
+  std::remove(basic.c_str());
+  std::remove(json.c_str());
+}
+
 }  // namespace
 }  // namespace eklog
