@@ -350,17 +350,16 @@ bool SetReader::take_line(Open& open, std::string_view line, std::size_t readabl
   bool parsed = false;
   if (!torn && open.format != Format::kUnknown) {
     if (open.format == Format::kXml && is_xml_frame(line)) return true;
-    if (options_.json_later && out == nullptr && open.format == Format::kJson &&
-        filter_.level_only() && !options_.strict) {
+    if (options_.json_later && out == nullptr && filter_.level_only() && !options_.strict) {
       int level;
       std::int64_t time_us;
-      if (RecordParser::quick_json_time_level(line, time_us, level)) {
+      if (parser_.quick_time_level(open.format, line, time_us, level)) {
         if (level < filter_.min_level()) return true;
         open.last_time_us = time_us;
         Record& record = new_record(out);
         record.bad = false;
         record.time_us = time_us;
-        record.json_later = Format::kJson;
+        record.json_later = open.format;
         record.json_line.assign(line);
         commit(out);
         return true;

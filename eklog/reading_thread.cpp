@@ -112,25 +112,17 @@ bool ReadingThread::next(std::int64_t& time_us, std::string_view& line) {
     line = std::string_view(current_->bytes.data() + begin, current_->ends[at_] - begin);
     ++at_;
     if (later == Format::kUnknown) return true;
+    // Read up to its level only, under a filter of the level alone: a
+    // record, or a line that is none, left out as the filter leaves out
+    // every such line.  Else parsed on the reading thread already.
     const std::string_view read(line.data(), line.size() - 1);
-    if (later == Format::kJson) {
-      // Read only up to its level so far: a record, or a line that is none,
-      // left out as the filter leaves out every such line.
-      if (parser_.parse(later, read, view_, current_->bytes.size() - begin)) return true;
+    if (!parser_.parse(later, read, view_, current_->bytes.size() - begin)) {
       ReadStats& stats = reader_.stats();
       ++stats.bad_lines;
       ++stats.skipped_bad;
       continue;
     }
-    // Parsed on the reading thread already: this parse cannot fail.
-    if (parser_.parse(later, read, view_)) {
-      line = json_.line(view_);
-    } else {
-      late_line_ = "{\"unparsed\":";
-      append_json_string(read, late_line_);
-      late_line_ += "}\n";
-      line = late_line_;
-    }
+    if (later != Format::kJson) line = json_.line(view_);
     return true;
   }
 }

@@ -66,7 +66,6 @@ class ReadingThread {
   RecordParser parser_;
   RecordView view_;
   JsonWriter json_;
-  std::string late_line_;
   std::thread thread_;
 };
 

@@ -587,20 +587,43 @@ bool RecordParser::quick_json_level(std::string_view line, int& level_value) {
   return true;
 }
 
-bool RecordParser::quick_json_time_level(std::string_view line, std::int64_t& time_us,
-                                         int& level_value) {
-  // {"time":"<32 bytes>","time_us":<digits>,"level":"
-  constexpr std::size_t kDigits = 9 + 32 + 12;
-  if (line.size() < kDigits + 64 || !has_at(line, 0, "{\"time\":\"") ||
-      !has_at(line, 41, "\",\"time_us\":"))
-    return false;
-  std::size_t at = kDigits;
+namespace {
+
+// The digits of time_us at `at` (up to 18) and then `after`; false if not.
+template <std::size_t N>
+bool time_us_at(std::string_view line, std::size_t at, const char (&after)[N],
+                std::int64_t& time_us) {
+  const std::size_t start = at;
   std::int64_t value = 0;
-  while (at < kDigits + 18 && line[at] >= '0' && line[at] <= '9')
+  while (at < start + 18 && at < line.size() && line[at] >= '0' && line[at] <= '9')
     value = value * 10 + (line[at++] - '0');
-  if (at == kDigits || !has_at(line, at, ",\"level\":\"")) return false;
+  if (at == start || !has_at(line, at, after)) return false;
   time_us = value;
-  return quick_json_level(line, level_value);
+  return true;
+}
+
+}  // namespace
+
+bool RecordParser::quick_time_level(Format format, std::string_view line, std::int64_t& time_us,
+                                    int& level_value) {
+  switch (format) {
+    case Format::kJson:
+      // {"time":"<32 bytes>","time_us":<digits>,"level":"
+      return line.size() > 9 + 32 + 12 + 64 && has_at(line, 0, "{\"time\":\"") &&
+             has_at(line, 41, "\",\"time_us\":") &&
+             time_us_at(line, 53, ",\"level\":\"", time_us) && quick_json_level(line, level_value);
+    case Format::kXml:
+      // <record time="<32 bytes>" time_us="<digits>" level="
+      return line.size() > 14 + 32 + 11 + 64 && has_at(line, 0, "<record time=\"") &&
+             has_at(line, 46, "\" time_us=\"") && time_us_at(line, 57, "\" level=\"", time_us) &&
+             quick_level(format, line, level_value);
+    case Format::kBasic:
+      return line.size() > 40 && impl_->basic_times.parse(line.data(), time_us) &&
+             quick_level(format, line, level_value);
+    case Format::kUnknown:
+      break;
+  }
+  return false;
 }
 
 bool RecordParser::quick_level(Format format, std::string_view line, int& level_value) {

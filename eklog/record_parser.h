@@ -38,10 +38,12 @@ class RecordParser {
   // line holds the member as the library writes it ("level_value":N); false
   // if it does not, and the line must then be parsed whole.
   static bool quick_json_level(std::string_view line, int& level_value);
-  // The time and the level of a JSON Lines record that begins exactly as
-  // the library writes it ("time", "time_us", "level", "level_value"),
-  // without parsing or checking the rest; false for any other line.
-  static bool quick_json_time_level(std::string_view line, std::int64_t& time_us, int& level_value);
+  // The time and the level of a record that begins exactly as the library
+  // writes it (the basic line's time and level; the XML record's and the
+  // JSON Lines record's time, time_us, level and level_value), without
+  // parsing or checking the rest; false for any other line.
+  bool quick_time_level(Format format, std::string_view line, std::int64_t& time_us,
+                        int& level_value);
   // Bytes past a JSON line's end that parse reads when it reads in place.
   static constexpr std::size_t kJsonPadding = 64;
   // The same for any format: the basic line's level token, the XML

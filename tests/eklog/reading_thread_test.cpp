@@ -100,10 +100,10 @@ TEST(EklogReadingThreadTest, EveryLineInOrderWhetherOrNotTheConsumerKeepsUp) {
   for (const std::string& path : paths) std::remove(path.c_str());
 }
 
-// Under a filter of the level alone, a JSON line is read only up to its
-// level before the window; the consumer's parse then leaves out a line
-// that begins like a record but is none, as the reading thread would have.
-TEST(EklogReadingThreadTest, JsonReadUpToItsLevelLeavesOutWhatIsNoRecord) {
+// Under a filter of the level alone, a line is read only up to its level
+// before the window; the consumer's parse then leaves out a line that
+// begins like a record but is none, as the reading thread would have.
+TEST(EklogReadingThreadTest, ReadUpToItsLevelLeavesOutWhatIsNoRecord) {
   const std::string basic = write_set(7, 3000);
   const std::string json = basic + ".json";
   {
@@ -123,32 +123,38 @@ TEST(EklogReadingThreadTest, JsonReadUpToItsLevelLeavesOutWhatIsNoRecord) {
     std::FILE* file = std::fopen(json.c_str(), "w");
     std::fputs(lines.c_str(), file);
     std::fclose(file);
+    file = std::fopen(basic.c_str(), "a");
+    std::fputs("2026-12-08T10:00:03.000000+00:00 INFO [p] [c7\n", file);  // torn in a field
+    std::fclose(file);
   }
   FilterOptions level;
   level.has_min_level = true;
   level.min_level = 800;
-  std::vector<std::string> got[2];
-  long bad[2];
-  for (int later = 0; later < 2; ++later) {
-    Filter filter;
-    std::string error;
-    ASSERT_TRUE(filter.init(level, error));
-    ReadStats stats;
-    ReadOptions options;
-    options.keep_json_line = true;
-    options.json_later = later == 1;
-    SetReader reader(set_of(json), 0, filter, options, stats);
-    ReadingThread thread(reader, OutputMode::kJson, false);
-    std::int64_t time_us;
-    std::string_view line;
-    while (thread.next(time_us, line))
-      got[later].push_back(std::to_string(time_us) + " " + std::string(line));
-    bad[later] = stats.skipped_bad;
+  for (const auto& [path, torn] : {std::pair{basic, 1}, std::pair{json, 7}}) {
+    SCOPED_TRACE(path);
+    std::vector<std::string> got[2];
+    long bad[2];
+    for (int later = 0; later < 2; ++later) {
+      Filter filter;
+      std::string error;
+      ASSERT_TRUE(filter.init(level, error));
+      ReadStats stats;
+      ReadOptions options;
+      options.keep_json_line = true;
+      options.json_later = later == 1;
+      SetReader reader(set_of(path), 0, filter, options, stats);
+      ReadingThread thread(reader, OutputMode::kJson, false);
+      std::int64_t time_us;
+      std::string_view line;
+      while (thread.next(time_us, line))
+        got[later].push_back(std::to_string(time_us) + " " + std::string(line));
+      bad[later] = stats.skipped_bad;
+    }
+    EXPECT_EQ(got[1], got[0]);
+    EXPECT_EQ(got[0].size(), 3000u);
+    EXPECT_EQ(bad[0], 3 + torn);  // the basic file's lines that are no record, and the torn
+    EXPECT_EQ(bad[1], 3 + torn);
   }
-  EXPECT_EQ(got[1], got[0]);
-  EXPECT_EQ(got[0].size(), 3000u);
-  EXPECT_EQ(bad[0], 3 + 7);  // the basic file's lines that are no record, and the torn
-  EXPECT_EQ(bad[1], 3 + 7);
   std::remove(basic.c_str());
   std::remove(json.c_str());
 }
