@@ -534,12 +534,14 @@ namespace {
 // Where a line's level value starts: at its place in a line the library
 // wrote (start, 32 bytes of time, time_us's prefix and digits, level's
 // prefix, a level name without a quote, the quote, then after_level and
-// key), else after key wherever it is; npos when the line has none.
+// key), else (when anywhere) after key wherever it is; npos when the line
+// has none.
 template <std::size_t Start, std::size_t TimeUs, std::size_t Level, std::size_t AfterLevel,
           std::size_t Key>
 std::size_t level_value_at(std::string_view line, const char (&start)[Start],
                            const char (&time_us)[TimeUs], const char (&level)[Level],
-                           const char (&after_level)[AfterLevel], const char (&key)[Key]) {
+                           const char (&after_level)[AfterLevel], const char (&key)[Key],
+                           bool anywhere) {
   std::size_t probe = Start - 1 + 32;
   if (line.size() > probe + 64 && has_at(line, 0, start) && has_at(line, probe, time_us)) {
     probe += TimeUs - 1;
@@ -560,6 +562,7 @@ std::size_t level_value_at(std::string_view line, const char (&start)[Start],
         return at + Key - 1;
     }
   }
+  if (!anywhere) return std::string_view::npos;
   const void* found = memmem(line.data(), line.size(), key, Key - 1);
   if (found == nullptr) return std::string_view::npos;
   return static_cast<std::size_t>(static_cast<const char*>(found) - line.data()) + Key - 1;
@@ -567,9 +570,17 @@ std::size_t level_value_at(std::string_view line, const char (&start)[Start],
 
 }  // namespace
 
-bool RecordParser::quick_json_level(std::string_view line, int& level_value) {
-  std::size_t at = level_value_at(line, "{\"time\":\"", "\",\"time_us\":", ",\"level\":\"", ",",
-                                  "\"level_value\":");
+namespace {
+
+constexpr char kJsonStart[] = "{\"time\":\"",
+               kJsonTimeUs[] = "\",\"time_us\":", kJsonLevel[] = ",\"level\":\"",
+               kJsonAfterLevel[] = ",", kJsonLevelValue[] = "\"level_value\":";
+constexpr char kXmlStart[] = "<record time=\"", kXmlTimeUs[] = "\" time_us=\"",
+               kXmlLevel[] = "\" level=\"", kXmlAfterLevel[] = "",
+               kXmlLevelValue[] = " level_value=\"";
+
+// The JSON level value at `at` (npos: none).
+bool json_level_at(std::string_view line, std::size_t at, int& level_value) {
   if (at == std::string_view::npos) return false;
   bool negative = false;
   if (at < line.size() && line[at] == '-') {
@@ -582,9 +593,27 @@ bool RecordParser::quick_json_level(std::string_view line, int& level_value) {
     value = value * 10 + (line[at++] - '0');
   if (at == start || at == line.size() || (line[at] != ',' && line[at] != '}')) return false;
   if (negative) value = -value;
-  if (value > 2147483647LL || value < -2147483648LL) return false;
+  // 0 stands for no value: the record's level is then its name's.
+  if (value == 0 || value > 2147483647LL || value < -2147483648LL) return false;
   level_value = static_cast<int>(value);
   return true;
+}
+
+// The XML level_value attribute's value at `at` (npos: none).
+bool xml_level_at(std::string_view line, std::size_t at, int& level_value) {
+  if (at == std::string_view::npos) return false;
+  const std::size_t quote = line.find('"', at);
+  return quote != std::string_view::npos && quote - at <= 11 &&
+         level_from_text(line.substr(at, quote - at), level_value) && level_value != 0;
+}
+
+}  // namespace
+
+bool RecordParser::quick_json_level(std::string_view line, int& level_value) {
+  return json_level_at(line,
+                       level_value_at(line, kJsonStart, kJsonTimeUs, kJsonLevel, kJsonAfterLevel,
+                                      kJsonLevelValue, true),
+                       level_value);
 }
 
 namespace {
@@ -606,17 +635,25 @@ bool time_us_at(std::string_view line, std::size_t at, const char (&after)[N],
 
 bool RecordParser::quick_time_level(Format format, std::string_view line, std::int64_t& time_us,
                                     int& level_value) {
+  // Only at their places: a member or attribute found elsewhere in the line
+  // may be part of a value, or one of two, and the record then not this one.
   switch (format) {
     case Format::kJson:
       // {"time":"<32 bytes>","time_us":<digits>,"level":"
-      return line.size() > 9 + 32 + 12 + 64 && has_at(line, 0, "{\"time\":\"") &&
-             has_at(line, 41, "\",\"time_us\":") &&
-             time_us_at(line, 53, ",\"level\":\"", time_us) && quick_json_level(line, level_value);
+      return line.size() > 9 + 32 + 12 + 64 && has_at(line, 41, kJsonTimeUs) &&
+             time_us_at(line, 53, kJsonLevel, time_us) &&
+             json_level_at(line,
+                           level_value_at(line, kJsonStart, kJsonTimeUs, kJsonLevel,
+                                          kJsonAfterLevel, kJsonLevelValue, false),
+                           level_value);
     case Format::kXml:
       // <record time="<32 bytes>" time_us="<digits>" level="
-      return line.size() > 14 + 32 + 11 + 64 && has_at(line, 0, "<record time=\"") &&
-             has_at(line, 46, "\" time_us=\"") && time_us_at(line, 57, "\" level=\"", time_us) &&
-             quick_level(format, line, level_value);
+      return line.size() > 14 + 32 + 11 + 64 && has_at(line, 46, kXmlTimeUs) &&
+             time_us_at(line, 57, kXmlLevel, time_us) &&
+             xml_level_at(line,
+                          level_value_at(line, kXmlStart, kXmlTimeUs, kXmlLevel, kXmlAfterLevel,
+                                         kXmlLevelValue, false),
+                          level_value);
     case Format::kBasic:
       return line.size() > 40 && impl_->basic_times.parse(line.data(), time_us) &&
              quick_level(format, line, level_value);
@@ -636,14 +673,11 @@ bool RecordParser::quick_level(Format format, std::string_view line, int& level_
       return space != std::string_view::npos &&
              level_from_text(line.substr(33, space - 33), level_value);
     }
-    case Format::kXml: {
-      const std::size_t at = level_value_at(line, "<record time=\"", "\" time_us=\"", "\" level=\"",
-                                            "", " level_value=\"");
-      if (at == std::string_view::npos) return false;
-      const std::size_t quote = line.find('"', at);
-      return quote != std::string_view::npos && quote - at <= 11 &&
-             level_from_text(line.substr(at, quote - at), level_value);
-    }
+    case Format::kXml:
+      return xml_level_at(line,
+                          level_value_at(line, kXmlStart, kXmlTimeUs, kXmlLevel, kXmlAfterLevel,
+                                         kXmlLevelValue, true),
+                          level_value);
     case Format::kUnknown:
       break;
   }
@@ -670,7 +704,9 @@ bool RecordParser::parse_json(std::string_view line, RecordView& record, std::si
     return false;
   dom::object object;
   if (document.get_object().get(object)) return false;
-  bool has_time = false, has_time_us = false, has_level = false;
+  // The members that place a record and filter it by level, each once: of
+  // two, parsers differ on which counts.
+  bool has_time = false, has_time_us = false, has_level = false, has_level_value = false;
   bool has_catalog = false, has_file = false;
   for (dom::key_value_pair member : object) {
     const std::string_view key = member.key;
@@ -679,17 +715,18 @@ bool RecordParser::parse_json(std::string_view line, RecordView& record, std::si
     auto integer_of = [&](std::int64_t& out) { return !value.get_int64().get(out); };
     bool ok = true;
     if (key == "time") {
-      ok = string_of(record.time);
+      ok = !has_time && string_of(record.time);
       has_time = ok;
     } else if (key == "time_us") {
-      ok = integer_of(record.time_us);
+      ok = !has_time_us && integer_of(record.time_us);
       has_time_us = ok;
     } else if (key == "level") {
-      ok = string_of(record.level);
+      ok = !has_level && string_of(record.level);
       has_level = ok;
     } else if (key == "level_value") {
       std::int64_t level = 0;
-      ok = integer_of(level) && level >= -2147483648LL && level <= 2147483647LL;
+      ok = !has_level_value && integer_of(level) && level >= -2147483648LL && level <= 2147483647LL;
+      has_level_value = ok;
       record.level_value = static_cast<int>(level);
     } else if (key == "logger") {
       ok = string_of(record.logger);

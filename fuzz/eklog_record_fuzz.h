@@ -1,8 +1,8 @@
 // What eklog's three record-reader fuzz targets share: the input is a log
 // file's bytes, read line by line as records of one format.  No line may
-// crash a reader, and a line read as a record must print as exactly one
-// line: JSON that parses back (simdjson) to the same text, and a short
-// line without control bytes.
+// crash a reader, a record's time and level read quickly are its own, and
+// a line read as a record must print as exactly one line: JSON that parses
+// back (simdjson) to the same text, and a short line without control bytes.
 #ifndef EKLOGGER_FUZZ_EKLOG_RECORD_FUZZ_H_
 #define EKLOGGER_FUZZ_EKLOG_RECORD_FUZZ_H_
 
@@ -44,8 +44,17 @@ inline void fuzz_record_lines(eklog::Format format, const std::uint8_t* data, st
     const std::string_view line(bytes + start, length);
     start += length + 1;
     (void)eklog::detect_format(line);
+    std::int64_t quick_time_us;
+    int quick_level;
+    const bool quick = parser.quick_time_level(format, line, quick_time_us, quick_level);
     eklog::RecordView view;
     if (!parser.parse(format, line, view)) continue;
+    // A line read only up to its time and level is ordered and filtered by them.
+    if (quick && (quick_time_us != view.time_us || quick_level != view.level_value))
+      eklog_fail("the quick time or level differs from the record's",
+                 std::to_string(quick_time_us) + " " + std::to_string(quick_level) + " / " +
+                     std::to_string(view.time_us) + " " + std::to_string(view.level_value) +
+                     ": " + std::string(line));
     eklog::Record record;
     record.assign(view);
     std::string out;
