@@ -53,8 +53,8 @@ inline void fuzz_record_lines(eklog::Format format, const std::uint8_t* data, st
     if (quick && (quick_time_us != view.time_us || quick_level != view.level_value))
       eklog_fail("the quick time or level differs from the record's",
                  std::to_string(quick_time_us) + " " + std::to_string(quick_level) + " / " +
-                     std::to_string(view.time_us) + " " + std::to_string(view.level_value) +
-                     ": " + std::string(line));
+                     std::to_string(view.time_us) + " " + std::to_string(view.level_value) + ": " +
+                     std::string(line));
     eklog::Record record;
     record.assign(view);
     std::string out;
